@@ -1,0 +1,47 @@
+# The two commands a new user needs: `make run` and `make test`.
+# Both install what is missing first (Debian packages, as root or via sudo).
+
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+# Everything the engine, its tests, tools and benchmarks need on a fresh Debian 12.
+DEB_PACKAGES := g++ make cmake ninja-build pkg-config git ca-certificates \
+	libgtest-dev libgmock-dev libbenchmark-dev \
+	libsdl2-dev libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri \
+	libjpeg62-turbo-dev libopenal-dev libsndfile1-dev \
+	libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev \
+	xvfb xauth
+
+.PHONY: all deps build test run bench clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing missing packages:$$missing"; \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO="sudo"; fi; \
+	  $$SUDO apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@cd examples/basic && ../../$(BUILD)/corvala
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD)

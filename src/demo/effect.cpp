@@ -1,0 +1,12 @@
+#include "demo/effect.h"
+
+#include "render/gl.h"
+
+float BarTime = 0;
+float FrameTime = 0;
+bool DemoQuit = false;
+
+void TCEffect::Draw(const TInputValues& inputs) {
+    (void)inputs;
+    glEnable(GL_BLEND);
+}

@@ -1,0 +1,45 @@
+// The effect base class, the per-frame input values and the globals through
+// which effects see time and can stop the demo.
+#pragma once
+
+#include <array>
+#include <string>
+
+// Ten input values of the bar in play; element i belongs to input i. A
+// disabled input is 0; an enabled one is >= 0 and may exceed 1.
+using TInputValues = std::array<float, 10>;
+
+// Seconds since the start row of the bar in play; set before every Update/Draw.
+extern float BarTime;
+// Real seconds between the last two timer readings (not scaled by Speed).
+extern float FrameTime;
+// Set to true to stop playback before the next frame (or before it starts,
+// when set during Load).
+extern bool DemoQuit;
+
+// Base of every effect a script can LOAD. The fields are general-purpose
+// parameters set by the one- and two-letter script commands; each effect
+// decides what it reads. All start zero or empty.
+class TCEffect {
+public:
+    TCEffect() = default;
+    virtual ~TCEffect() = default;
+    TCEffect(const TCEffect&) = delete;
+    TCEffect& operator=(const TCEffect&) = delete;
+
+    // Once per installed effect, in slot order, after the whole script ran.
+    virtual void Load() {}
+    // Once per active bar naming the effect, right after Update. The base
+    // enables GL blending and draws nothing.
+    virtual void Draw(const TInputValues& inputs);
+    // Once per active bar naming the effect, right before Draw.
+    virtual void Update(const TInputValues& inputs) { (void)inputs; }
+
+    float X = 0, Y = 0, Z = 0;
+    float H = 0, W = 0, D = 0;
+    float VX = 0, VY = 0, VZ = 0;
+    float S = 0;
+    std::string A, B, C;
+    int E = 0, F = 0, G = 0;
+    int SlotIndex = 0;
+};

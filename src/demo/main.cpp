@@ -1,0 +1,2 @@
+// STUB entry point: replaced once the demo object exists.
+int main() { return 0; }
