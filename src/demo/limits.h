@@ -1,0 +1,29 @@
+// Every size limit the engine enforces on what it reads, in one place. Each
+// is checked before anything is allocated, and each has its own message.
+#pragma once
+
+#include <cstdint>
+
+namespace limits {
+
+// Script: the highest effect slot a LOAD line may name.
+constexpr int32_t MaxEffectSlot = 4095;
+// Script: tokens kept from one line (keyword included); longer lines are cut.
+constexpr int MaxTokens = 51;
+// Script file size read at most (bytes).
+constexpr int64_t MaxScriptBytes = 16 * 1024 * 1024;
+
+// Tracker: channels and the whole grid (channels x rows bytes).
+constexpr int32_t MaxTrackerChannels = 4096;
+constexpr int64_t MaxTrackerCells = 256LL * 1024 * 1024;
+
+// Pictures: the widest or tallest picture accepted (pixels), and the most
+// pixels in one picture.
+constexpr int32_t MaxPictureSide = 16384;
+constexpr int64_t MaxPicturePixels = 64LL * 1024 * 1024;
+
+// 3DS models: nesting depth of chunks, and the most vertices or faces in one mesh.
+constexpr int Max3DSDepth = 64;
+constexpr int64_t Max3DSCount = 16 * 1024 * 1024;
+
+} // namespace limits
