@@ -21,9 +21,14 @@ constexpr int64_t MaxTrackerCells = 256LL * 1024 * 1024;
 // pixels in one picture.
 constexpr int32_t MaxPictureSide = 16384;
 constexpr int64_t MaxPicturePixels = 64LL * 1024 * 1024;
+// Picture files are read into memory up to this many bytes; more is never
+// needed for a picture within the pixel limit.
+constexpr int64_t MaxPictureFileBytes = 512LL * 1024 * 1024;
 
 // 3DS models: nesting depth of chunks, and the most vertices or faces in one mesh.
 constexpr int Max3DSDepth = 64;
 constexpr int64_t Max3DSCount = 16 * 1024 * 1024;
+// 3DS models: chunks in one file's tree.
+constexpr int64_t Max3DSChunks = 1024 * 1024;
 
 } // namespace limits

@@ -1,0 +1,124 @@
+// The demo object: credits, display settings, macros, effect slots, the
+// timeline of bars, the tracker, the music and the timer. Its constructor
+// reads and executes the script; Run plays it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "demo/effect.h"
+#include "demo/script.h"
+#include "demo/tracker.h"
+#include "media/timer.h"
+#include "render/vecmath.h"
+#include "render/window.h"
+
+inline constexpr const char* DefaultScriptFile = "karmont.cvl";
+inline constexpr const char* EngineVersionText = "0.1";
+
+struct TBarInput {
+    int32_t Channel = 0;
+    uint8_t Note = 0;
+    float FadeTime = 0; // seconds
+    float LeadTime = 0; // seconds
+    bool Enabled = false;
+};
+
+struct TScriptBar {
+    int32_t StartRow = 0;   // first tracker row at which the bar plays
+    int32_t LengthRows = 0; // rows it stays active; 0 never plays
+    int32_t EffectSlot = 0;
+    std::array<TBarInput, 10> Inputs{};
+    std::string Label;
+    TRGBAColor Color{};
+    float SingleValue = 0;
+    float Offset = 0;
+    int32_t ScriptLine = 0; // line of the BAR command, for messages
+};
+
+// How a demo object runs. The defaults are a normal run.
+struct TDemoOptions {
+    // Pre-flight: execute the script without opening a window, starting
+    // sound output or touching GL; files are still decoded.
+    bool CheckOnly = false;
+    // Clock for the timer (null: the steady clock).
+    TClockSource Clock = nullptr;
+};
+
+class TCDemo {
+public:
+    explicit TCDemo(const std::string& scriptFile, const TDemoOptions& options = {});
+    ~TCDemo();
+    TCDemo(const TCDemo&) = delete;
+    TCDemo& operator=(const TCDemo&) = delete;
+
+    void ReadScript(const std::string& fileName);
+    void ExecuteCommand(const TCDemoCommand& command);
+    void InstallEffect(std::unique_ptr<TCEffect> effect, int32_t slot);
+    void LoadEffects();
+    void DrawLoading();
+    // Plays until Escape, a closed window, the end time, the tracker's end or
+    // DemoQuit.
+    void Run();
+    void RenderFrame();
+
+    // 0 when the demo played (or stopped) normally; 1 when a script error
+    // stopped it.
+    int ExitCode() const;
+
+    std::string DemoName = "<demo>";
+    std::string GroupName = "<group>";
+    std::string PartyName = "<party>";
+    std::string YearText = "<year>";
+    std::string VersionText = "<version>";
+    int32_t ResolutionX = 640;
+    int32_t ResolutionY = 480;
+    int32_t ColorDepth = 16;
+    bool Fullscreen = false;
+    float StartTime = 0;
+    float Speed = 1;
+    std::string LoadingScreenFile;
+    int32_t LoadingTexture = 0;
+    TRGBAColor ClearColor{};
+    bool ShowTimer = false;
+    TRenderWindow Window;
+    int32_t MusicSample = 0;
+    uint32_t MusicChannel = 0;
+    bool MusicLoaded = false;
+    std::vector<std::unique_ptr<TCEffect>> Effects;
+    std::unique_ptr<TDemoTracker> Tracker;
+    std::vector<TScriptBar> Bars;
+    std::vector<std::string> MacroKeys;
+    std::vector<std::string> MacroValues;
+    std::unique_ptr<TETimer> Timer;
+    float DemoTime = 0;
+    float FrameDelta = 0;
+    float EndTime = -1;
+
+    // The script's file name and the line of each effect's LOAD (by slot).
+    std::string ScriptFile;
+    std::vector<int32_t> EffectLines;
+    // The row of the last frame.
+    int32_t CurrentRow = 0;
+    // Frames rendered so far.
+    int64_t FrameNumber = 0;
+    const TDemoOptions Options;
+
+private:
+    void Fail(const std::string& description);
+    bool CheckPlayable();
+    void StartPlayback();
+    void DrawTimerOverlay(int32_t row);
+    TCEffect* TargetEffect(const TCDemoCommand& command);
+    TScriptBar* TargetBar(const TCDemoCommand& command);
+
+    bool failed = false;     // a script error that stops the demo
+    bool windowOpen = false; // INIT created a context
+    std::vector<bool> reportedSlots;
+};
+
+// Effect type names for LOAD and their classes; null for an unknown name.
+std::unique_ptr<TCEffect> CreateEffect(const std::string& typeName);

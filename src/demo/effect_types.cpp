@@ -1,0 +1,24 @@
+// The one table of effect types a script can LOAD (names are lower case and
+// compared exactly).
+#include <functional>
+#include <utility>
+
+#include "demo/demo.h"
+
+namespace {
+
+template <class T> std::unique_ptr<TCEffect> Make() { return std::make_unique<T>(); }
+
+using TEffectFactory = std::unique_ptr<TCEffect> (*)();
+
+const std::pair<const char*, TEffectFactory> EffectTypes[] = {
+    {"template", Make<TCEffect>},
+};
+
+} // namespace
+
+std::unique_ptr<TCEffect> CreateEffect(const std::string& typeName) {
+    for (const auto& [name, factory] : EffectTypes)
+        if (typeName == name) return factory();
+    return nullptr;
+}

@@ -1,0 +1,86 @@
+// The playback loop: one frame after another until Escape, a closed window,
+// the end time, the end of the tracker data, or DemoQuit.
+#include <cmath>
+#include <string>
+
+#include "demo/demo.h"
+#include "demo/report.h"
+#include "media/keyboard.h"
+#include "media/sound.h"
+#include "render/gl.h"
+#include "render/overlay.h"
+
+void TCDemo::Run() {
+    for (;;) {
+        if (KeyDown(ScanEscape) || DemoQuit) return;
+        // Closing the window ends playback as Escape does.
+        if (windowOpen && WindowCloseRequested()) return;
+        RenderFrame();
+    }
+}
+
+void TCDemo::RenderFrame() {
+    glClearColor(ClearColor.R, ClearColor.G, ClearColor.B, ClearColor.A);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+    // The timer is read every frame (it advances the frame delta) even when
+    // the music's position replaces its value.
+    DemoTime = float(static_cast<long double>(Timer->Elapsed()) * Speed + StartTime);
+    if (MusicLoaded) DemoTime = ChannelSeconds(MusicChannel);
+    if (EndTime > 0 && DemoTime > EndTime) DemoQuit = true;
+    FrameDelta = Timer->FrameDelta;
+    PollKeyboard();
+
+    const int32_t row = Tracker->RowAt(DemoTime);
+    CurrentRow = row;
+    TInputValues inputs{};
+    for (const TScriptBar& bar : Bars) {
+        if (!(bar.StartRow <= row && int64_t(row) < int64_t(bar.StartRow) + bar.LengthRows)) continue;
+        BarTime = float(static_cast<long double>(DemoTime) - Tracker->RowTime(bar.StartRow));
+        FrameTime = FrameDelta;
+        const int32_t slot = bar.EffectSlot;
+        TCEffect* effect =
+            slot >= 0 && size_t(slot) < Effects.size() ? Effects[size_t(slot)].get() : nullptr;
+        if (!effect) {
+            // Reported once per bar; the demo stops after this frame.
+            const size_t barIndex = size_t(&bar - Bars.data());
+            if (reportedSlots.size() <= barIndex) reportedSlots.resize(Bars.size(), false);
+            if (!reportedSlots[barIndex]) {
+                reportedSlots[barIndex] = true;
+                SetScriptLocation(ScriptFile, bar.ScriptLine);
+                ShowScriptError("Effect not installed: " + std::to_string(slot));
+                ClearScriptLocation();
+            }
+            failed = true;
+            DemoQuit = true;
+            continue;
+        }
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            const TBarInput& in = bar.Inputs[i];
+            inputs[i] = in.Enabled ? Tracker->InputValue(in.Channel, in.Note, in.FadeTime,
+                                                         in.LeadTime, DemoTime)
+                                   : 0.0f;
+        }
+        effect->Update(inputs);
+        effect->Draw(inputs);
+    }
+
+    if (ShowTimer) DrawTimerOverlay(row);
+    PresentFrame(Window);
+    ++FrameNumber;
+    if (Tracker->RowCount() < Tracker->RowAt(DemoTime)) DemoQuit = true;
+}
+
+void TCDemo::DrawTimerOverlay(int32_t row) {
+    const TRGBAColor white{1, 1, 1, 1};
+    PushView();
+    DrawBlendRect(TRGBAColor{0, 0, 0, 1}, 100, 475, 200, 40);
+    const long long tenths = std::llrint(static_cast<long double>(DemoTime) * 10);
+    const std::string seconds = "SECONDSx10: " + std::to_string(tenths);
+    PrintText(seconds.c_str(), 100, 100, white);
+    const std::string stamp = "TIMESTAMP: " + std::to_string(row / 64) + " :: " +
+                              std::to_string((row / 16) % 4) + " :: " + std::to_string((row / 4) % 4) +
+                              " :: " + std::to_string(row % 4);
+    PrintText(stamp.c_str(), 100, 120, white);
+    PopView();
+}

@@ -1,0 +1,39 @@
+// The demo's clock when no music drives it, and the real time between frames.
+#pragma once
+
+#include <cstdint>
+
+// A clock source: nanoseconds on a monotonic scale. The default reads
+// std::chrono::steady_clock; tests and the capture mode inject their own.
+using TClockSource = int64_t (*)();
+
+class TETimer {
+public:
+    explicit TETimer(TClockSource clock = nullptr);
+
+    // Seconds since this timer was created, as a 32-bit float.
+    float Now() const;
+    // Seconds since the last Reset; also updates FrameDelta and Fps.
+    float Elapsed();
+    // Starts a new measurement.
+    void Reset();
+
+    // Readings are taken as 64-bit nanosecond counts relative to the
+    // timer's creation and subtracted before narrowing, so the clock keeps
+    // full resolution however long the machine has been up.
+    float SecondsPerTick = 1e-9f;
+    bool HighResolution = true;
+    float FrameDelta = 0; // seconds between the previous two Elapsed calls
+    int32_t FrameCount = 0; // Elapsed calls in the current counting second
+    int32_t Fps = 0; // Elapsed calls counted in the last completed second
+
+private:
+    int64_t Ticks() const;
+    static float Seconds(int64_t ticks);
+
+    TClockSource clock;
+    int64_t origin = 0;
+    int64_t resetTicks = 0;
+    int64_t frameStartTicks = 0;
+    int64_t fpsStartTicks = 0;
+};
