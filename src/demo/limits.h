@@ -31,4 +31,9 @@ constexpr int64_t Max3DSCount = 16 * 1024 * 1024;
 // 3DS models: chunks in one file's tree.
 constexpr int64_t Max3DSChunks = 1024 * 1024;
 
+// Sound: decoded 16-bit PCM kept for one sample (bytes, all channels), and
+// the highest sample rate accepted (frames per second).
+constexpr int64_t MaxSampleBytes = 512LL * 1024 * 1024;
+constexpr int32_t MaxSampleRate = 384000;
+
 } // namespace limits

@@ -1,13 +1,118 @@
-// STUB: replaced by the materials module.
 #include "render/material.h"
-int32_t LoadTexture(const std::string&) { return NoTexture; }
-int32_t FindTexture(const std::string&) { return NoTexture; }
-void RegisterTexture(const std::string&, int32_t) {}
-int32_t LoadMaskedTexture(const std::string&, const std::string&) { return NoTexture; }
-void ResetMaterial() {}
-void ResetRenderState() {}
-void SetPlainColor(const TRGBAColor&) {}
-void BindTexture(int32_t) {}
-void SphereMapOn() {}
-void SphereMapOff() {}
-void Material::Apply() const {}
+
+#include "assets/textures.h"
+#include "render/gl.h"
+
+namespace {
+
+std::vector<TTexRegItem> registry;
+
+void ColorOf(const TRGBAColor& c) { glColor4f(c.R, c.G, c.B, c.A); }
+
+} // namespace
+
+int32_t FindTexture(const std::string& name) {
+    int32_t result = NoTexture;
+    for (const TTexRegItem& item : registry)
+        if (item.Name == name) result = item.Texture;
+    return result;
+}
+
+void RegisterTexture(const std::string& name, int32_t texture) { registry.push_back(TTexRegItem{name, texture}); }
+
+int32_t LoadTexture(const std::string& name) {
+    int32_t texture = FindTexture(name);
+    if (texture == NoTexture) {
+        TexLoad(name, texture, false);
+        RegisterTexture(name, texture);
+    }
+    return texture;
+}
+
+int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alphaFile) {
+    int32_t texture = NoTexture;
+    TexLoadJPGMasked(colorFile, alphaFile, texture);
+    return texture;
+}
+
+const std::vector<TTexRegItem>& TextureRegistry() { return registry; }
+
+void ClearTextureRegistry() { registry.clear(); }
+
+void ResetMaterial() {
+    static const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1.0f};
+    static const GLfloat diffuse[] = {0.8f, 0.8f, 0.8f, 1.0f};
+    static const GLfloat black[] = {0.0f, 0.0f, 0.0f, 1.0f};
+    glDisable(GL_COLOR_MATERIAL);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, black);
+    glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 0.0f);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_EMISSION, black);
+}
+
+void ResetRenderState() {
+    glDisable(GL_TEXTURE_GEN_S);
+    glDisable(GL_TEXTURE_GEN_T);
+    glEnable(GL_COLOR_MATERIAL);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    glDisable(GL_COLOR_MATERIAL);
+    ResetMaterial();
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+}
+
+void SetPlainColor(const TRGBAColor& color) {
+    static const GLfloat black[] = {0.0f, 0.0f, 0.0f, 1.0f};
+    const GLfloat diffuse[] = {color.R, color.G, color.B, color.A};
+    glDisable(GL_TEXTURE_GEN_S);
+    glDisable(GL_TEXTURE_GEN_T);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, black);
+    ColorOf(color);
+}
+
+void BindTexture(int32_t texture) {
+    ResetRenderState();
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, GLuint(texture));
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+}
+
+void SphereMapOn() {
+    glEnable(GL_TEXTURE_GEN_S);
+    glEnable(GL_TEXTURE_GEN_T);
+}
+
+void SphereMapOff() {
+    glDisable(GL_TEXTURE_GEN_S);
+    glDisable(GL_TEXTURE_GEN_T);
+}
+
+void Material::Apply() const {
+    if (Mode == 0) {
+        ResetRenderState();
+        ColorOf(Color);
+        if (Blend) {
+            glEnable(GL_BLEND);
+            ColorOf(BlendColor);
+            glBlendFunc(GL_ONE, GL_ONE);
+        } else {
+            glDisable(GL_BLEND);
+        }
+    } else if (Mode == 1) {
+        ResetRenderState();
+        BindTexture(Texture);
+        if (SphereMap) SphereMapOn();
+        if (Blend) {
+            ColorOf(BlendColor);
+            if (AlphaBlend)
+                glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            else
+                glBlendFunc(GL_SRC_COLOR, GL_DST_COLOR);
+            glEnable(GL_BLEND);
+        }
+    }
+}

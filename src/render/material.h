@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "render/vecmath.h"
 
@@ -14,7 +15,20 @@ constexpr int32_t NoTexture = -1;
 int32_t LoadTexture(const std::string& name);
 int32_t FindTexture(const std::string& name);
 void RegisterTexture(const std::string& name, int32_t texture);
+// Not registered; NoTexture when either file fails to load (reported).
 int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alphaFile);
+
+// One registry entry. Entries are appended, never removed or replaced: a
+// name whose load failed is tried again on every request and gains another
+// entry holding NoTexture each time. Lookups are exact (case-sensitive) and
+// the last matching entry wins.
+struct TTexRegItem {
+    std::string Name;
+    int32_t Texture;
+};
+const std::vector<TTexRegItem>& TextureRegistry();
+// Empties the registry (tests only; the textures themselves are kept).
+void ClearTextureRegistry();
 
 void ResetMaterial();
 void ResetRenderState();
