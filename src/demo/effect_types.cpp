@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "demo/demo.h"
+#include "effects/plain.h"
 
 namespace {
 
@@ -13,6 +14,10 @@ using TEffectFactory = std::unique_ptr<TCEffect> (*)();
 
 const std::pair<const char*, TEffectFactory> EffectTypes[] = {
     {"template", Make<TCEffect>},
+    {"plaincolor", Make<TPlainColor>},
+    {"plaintexture", Make<TPlainTexture>},
+    {"flash", Make<TFlash>},
+    {"invertflash", Make<TInverseFlash>},
 };
 
 } // namespace
