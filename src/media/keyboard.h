@@ -25,3 +25,12 @@ void CreateKeyboard(const TRenderWindow& window, bool exclusive);
 void PollKeyboard();
 // True when the last polled state has `code` down. False before any poll.
 bool KeyDown(uint8_t code);
+
+// Scan code for a window-system (SDL) scancode; 0 for keys without one.
+uint8_t ScanCodeFromSDL(int sdlScancode);
+// Records one key event in the live state that the next PollKeyboard copies.
+// The window's event loop calls it for every key press and release; keys
+// without a scan code are ignored.
+void KeyboardEvent(int sdlScancode, bool down);
+// Releases every key in the live state (the window lost the keyboard).
+void ReleaseAllKeys();

@@ -1,16 +1,273 @@
-// STUB: replaced by the window module.
+// The window and its OpenGL context over SDL2. Wnd and DC of the record both
+// hold the SDL_Window (the drawable the context renders to), RC holds the
+// SDL_GLContext. One window exists at a time; this module owns it.
 #include "render/window.h"
+
+#include <SDL.h>
+
+#include <cstring>
+
+#include "demo/report.h"
+#include "media/keyboard.h"
+#include "render/gl.h"
+
 TRenderWindow CurrentWindow;
-void BindGLLibraries() {}
-TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool, const std::string& caption) {
-    TRenderWindow w;
-    w.Width = width; w.Height = height; w.ColorBits = colorBits; w.Caption = caption;
-    CurrentWindow = w;
-    return w;
+
+namespace {
+
+// The full-screen flag as the caller passed it; a failed switch keeps it.
+bool FullscreenRequested = false;
+bool closeRequested = false;
+std::function<void()> beforeSwapHook;
+
+SDL_Window* AsWindow(void* handle) { return static_cast<SDL_Window*>(handle); }
+
+void ReportError(const std::string& text) { ReportMessage("Error", text); }
+
+// The step's own message first, SDL's reason on the next line.
+void ReportSDLError(const std::string& text) {
+    const char* reason = SDL_GetError();
+    ReportError(reason && *reason ? text + "\n" + reason : text);
 }
-void DestroyRenderWindow(TRenderWindow&, bool) {}
-void ResizeView(int, int) {}
-void InitRenderState() {}
-void SetViewAngle(float) {}
-bool PresentFrame(const TRenderWindow&) { return false; }
-bool WindowCloseRequested() { return false; }
+
+bool OffscreenDriver() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && std::strcmp(driver, "offscreen") == 0;
+}
+
+// Window-system stand-ins for the pixel format: an RGBA compatibility
+// context (never a core profile), double-buffered, 24-bit depth, 1-bit stencil.
+bool RequestPixelFormat() {
+    SDL_GL_ResetAttributes();
+    return SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY) == 0 &&
+           SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1) == 0 &&
+           SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24) == 0 &&
+           SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 1) == 0;
+}
+
+// Switches the shown window to a full-screen display mode of the requested
+// size (or the closest larger one the display offers).
+bool SwitchToFullscreen(SDL_Window* window, int width, int height) {
+    SDL_DisplayMode wanted{};
+    wanted.w = width;
+    wanted.h = height;
+    SDL_DisplayMode mode{};
+    const int display = SDL_GetWindowDisplayIndex(window);
+    if (display < 0 || !SDL_GetClosestDisplayMode(display, &wanted, &mode)) return false;
+    if (SDL_SetWindowDisplayMode(window, &mode) != 0) return false;
+    return SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) == 0;
+}
+
+// Viewport and projection for the drawable as it is now.
+void FollowDrawable(SDL_Window* window) {
+    int width = 0, height = 0;
+    SDL_GL_GetDrawableSize(window, &width, &height);
+    ResizeView(width, height);
+}
+
+void HandleEvent(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_QUIT:
+        closeRequested = true;
+        break;
+    case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+            closeRequested = true;
+        } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            if (SDL_Window* window = AsWindow(CurrentWindow.Wnd)) FollowDrawable(window);
+        } else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+            ReleaseAllKeys();
+        }
+        break;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+        KeyboardEvent(event.key.keysym.scancode, event.type == SDL_KEYDOWN);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+void BindGLLibraries() {
+    // GL and GLU are linked with the program; SDL loads the GL driver when
+    // the window is created. What can fail here is the video system itself.
+    if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        RaiseApplicationError(std::string("Could not start the video system: ") + SDL_GetError());
+}
+
+TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool fullscreen,
+                                 const std::string& caption) {
+    TRenderWindow window;
+    window.Caption = caption;
+    window.Width = width;
+    window.Height = height;
+    window.ColorBits = colorBits;
+
+    // One window at a time: a second creation replaces the first.
+    if (CurrentWindow.Wnd) DestroyRenderWindow(CurrentWindow, FullscreenRequested);
+    FullscreenRequested = fullscreen;
+    closeRequested = false;
+    CurrentWindow = window;
+
+    if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        ReportSDLError("Failed to register the window class!");
+        return window;
+    }
+    if (!RequestPixelFormat()) {
+        ReportSDLError("Unable to find a suitable pixel format");
+        return window;
+    }
+
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI;
+    if (!fullscreen) flags |= SDL_WINDOW_RESIZABLE;
+    SDL_Window* sdlWindow = SDL_CreateWindow(caption.c_str(), 0, 0, width, height, flags);
+    if (!sdlWindow) {
+        const std::string reason = SDL_GetError();
+        DestroyRenderWindow(window, fullscreen);
+        ReportError("Unable to create window!\n" + reason);
+        CurrentWindow = window;
+        return window;
+    }
+    window.Wnd = sdlWindow;
+    window.DC = sdlWindow;
+
+    SDL_GLContext context = SDL_GL_CreateContext(sdlWindow);
+    if (!context) {
+        const std::string reason = SDL_GetError();
+        DestroyRenderWindow(window, fullscreen);
+        ReportError("Unable to create an OpenGL rendering context\n" + reason);
+        CurrentWindow = window;
+        return window;
+    }
+    window.RC = context;
+    if (SDL_GL_MakeCurrent(sdlWindow, context) != 0) {
+        const std::string reason = SDL_GetError();
+        DestroyRenderWindow(window, fullscreen);
+        ReportError("Unable to activate OpenGL rendering context\n" + reason);
+        CurrentWindow = window;
+        return window;
+    }
+
+    SDL_ShowWindow(sdlWindow);
+    if (fullscreen) {
+        if (SwitchToFullscreen(sdlWindow, width, height)) {
+            SDL_ShowCursor(SDL_DISABLE);
+        } else {
+            ReportSDLError("Unable to switch to fullscreen!");
+            SDL_SetWindowFullscreen(sdlWindow, 0);
+            SDL_SetWindowResizable(sdlWindow, SDL_TRUE);
+        }
+    }
+    SDL_RaiseWindow(sdlWindow);
+
+    // Wait for the display's refresh on a real screen so frames do not tear:
+    // adaptive sync where offered, else plain. Where the driver does not
+    // wait, frames still render back to back.
+    if (!OffscreenDriver()) SetVerticalSync(true);
+
+    CurrentWindow = window;
+    FollowDrawable(sdlWindow);
+    InitRenderState();
+    return window;
+}
+
+void DestroyRenderWindow(TRenderWindow& window, bool fullscreen) {
+    SDL_Window* sdlWindow = AsWindow(window.Wnd);
+    if (fullscreen) {
+        if (sdlWindow) SDL_SetWindowFullscreen(sdlWindow, 0);
+        SDL_ShowCursor(SDL_ENABLE);
+    }
+    if (window.RC) {
+        if (SDL_GL_MakeCurrent(sdlWindow, nullptr) != 0) ReportSDLError("Release of DC and RC failed!");
+        SDL_GL_DeleteContext(window.RC);
+    }
+    if (sdlWindow) SDL_DestroyWindow(sdlWindow);
+    // Released handles are cleared so that no copy of the record points at a
+    // window or context that no longer exists.
+    const bool current = CurrentWindow.Wnd == window.Wnd;
+    window.RC = nullptr;
+    window.DC = nullptr;
+    window.Wnd = nullptr;
+    if (current) {
+        CurrentWindow.RC = nullptr;
+        CurrentWindow.DC = nullptr;
+        CurrentWindow.Wnd = nullptr;
+    }
+}
+
+void ResizeView(int width, int height) {
+    if (height == 0) height = 1;
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, double(width) / double(height), 1.0, FarPlane);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void InitRenderState() {
+    glClearColor(0.2f, 0.2f, 0.4f, 0.0f);
+    glShadeModel(GL_SMOOTH);
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    glTexGenf(GL_S, GL_TEXTURE_GEN_MODE, float(GL_SPHERE_MAP));
+    glTexGenf(GL_T, GL_TEXTURE_GEN_MODE, float(GL_SPHERE_MAP));
+}
+
+void SetViewAngle(float fieldOfView) {
+    // The aspect ratio is the one requested at creation, not the drawable's.
+    // A zero height (no window) is taken as 1, as ResizeView does.
+    const int height = CurrentWindow.Height == 0 ? 1 : CurrentWindow.Height;
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(fieldOfView, double(CurrentWindow.Width) / double(height), 1.0, FarPlane);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+bool PresentFrame(const TRenderWindow& window) {
+    glFlush();
+    // Every pending event is handled each frame, and the frame is presented
+    // whatever arrived: mouse motion alone would otherwise hold frames back.
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) HandleEvent(event);
+    if (SDL_Window* sdlWindow = AsWindow(window.Wnd)) {
+        if (beforeSwapHook) beforeSwapHook();
+        SDL_GL_SwapWindow(sdlWindow);
+    }
+    return closeRequested;
+}
+
+bool WindowCloseRequested() { return closeRequested; }
+
+void DrawableSize(int& width, int& height) {
+    width = height = 0;
+    if (SDL_Window* sdlWindow = AsWindow(CurrentWindow.Wnd)) SDL_GL_GetDrawableSize(sdlWindow, &width, &height);
+}
+
+bool ReadBackBuffer(std::vector<uint8_t>& rgba, int& width, int& height) {
+    DrawableSize(width, height);
+    if (width <= 0 || height <= 0) return false;
+    rgba.resize(size_t(width) * size_t(height) * 4);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    glPopClientAttrib();
+    return true;
+}
+
+bool SetVerticalSync(bool on) {
+    if (!CurrentWindow.RC) return false;
+    if (!on) return SDL_GL_SetSwapInterval(0) == 0;
+    return SDL_GL_SetSwapInterval(-1) == 0 || SDL_GL_SetSwapInterval(1) == 0;
+}
+
+void SetBeforeSwapHook(std::function<void()> hook) { beforeSwapHook = std::move(hook); }

@@ -2,7 +2,10 @@
 // step. The window system (SDL) stays behind this interface.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 // Describes the open window. Wnd, DC and RC are opaque platform handles
 // (null when absent). Width and Height are the requested client size in
@@ -37,4 +40,20 @@ void SetViewAngle(float fieldOfView);
 // true once the window was asked to close.
 bool PresentFrame(const TRenderWindow& window);
 // True once the user asked the window to close (close button, quit event).
+// Playback treats it like Escape. A new CreateRenderWindow clears it.
 bool WindowCloseRequested();
+
+// Size of the current window's drawable (framebuffer) in pixels; 0 x 0 when
+// no window is open. The viewport follows it, not CurrentWindow's size.
+void DrawableSize(int& width, int& height);
+// Reads the whole back buffer as RGBA bytes, bottom row first, at the
+// drawable size. False (and nothing read) when no window is open.
+bool ReadBackBuffer(std::vector<uint8_t>& rgba, int& width, int& height);
+// Switches waiting for the display's refresh on or off for the open window
+// (on: adaptive sync where offered, else plain). Creation switches it on for
+// a window on a real display. False when the driver refused.
+bool SetVerticalSync(bool on);
+// A call PresentFrame makes every frame after handling the events and right
+// before the swap, with the frame still in the back buffer (frame capture).
+// An empty function removes it.
+void SetBeforeSwapHook(std::function<void()> hook);
