@@ -7,6 +7,7 @@
 #include <iterator>
 #include <unordered_map>
 
+#include "demo/check.h"
 #include "demo/limits.h"
 #include "demo/report.h"
 #include "media/keyboard.h"
@@ -40,8 +41,24 @@ TRGBAColor ReadColor(const TCDemoCommand& command) {
 
 TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     : ScriptFile(scriptFile), Options(options) {
+    DemoCheckOnly = Options.CheckOnly;
     ReadScript(scriptFile);
     ClearScriptLocation();
+
+    if (Options.CheckOnly) {
+        // Report everything a run would trip over, then play nothing.
+        CheckPlayable();
+        CheckTimeline();
+        for (size_t slot = 0; slot < Effects.size(); ++slot) {
+            if (!Effects[slot]) continue;
+            SetScriptLocation(ScriptFile, EffectLines[slot]);
+            Effects[slot]->Check();
+        }
+        ClearScriptLocation();
+        DemoQuit = true;
+        Timer = std::make_unique<TETimer>(Options.Clock);
+        return;
+    }
 
     DemoQuit = failed;
     if (!failed) CheckPlayable();
@@ -62,7 +79,10 @@ void TCDemo::Fail(const std::string& description) {
     DemoQuit = true;
 }
 
-int TCDemo::ExitCode() const { return failed ? 1 : 0; }
+int TCDemo::ExitCode() const {
+    if (Options.CheckOnly) return ScriptErrorCount() > 0 ? 1 : 0;
+    return failed ? 1 : 0;
+}
 
 void TCDemo::ReadScript(const std::string& fileName) {
     std::ifstream file(fileName, std::ios::binary);
@@ -84,11 +104,23 @@ void TCDemo::ReadScript(const std::string& fileName) {
     for (size_t i = 0; i < lines.size(); ++i) {
         SetScriptLocation(fileName, int(i + 1));
         parser.Parse(ApplyMacros(lines[i], MacroKeys, MacroValues));
-        ExecuteCommand(parser.Command);
+        if (!Options.CheckOnly) {
+            ExecuteCommand(parser.Command);
+            continue;
+        }
+        // The check goes on after a malformed number or a missing file, so
+        // one run lists every problem.
+        try {
+            ExecuteCommand(parser.Command);
+        } catch (const EApplicationError& error) {
+            ShowScriptError(error.Bare());
+        }
     }
 }
 
 TCEffect* TCDemo::TargetEffect(const TCDemoCommand& command) {
+    // The parameters of an effect that failed to load were reported with it.
+    if (loadFailed) return nullptr;
     if (Effects.empty()) {
         Fail("Parameter command " + command[0] + " needs a LOAD line before it");
         return nullptr;
@@ -173,7 +205,10 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
         // Window, loading screen, music and tracker.
         {"INIT",
          [](TCDemo& d, C) {
-             if (d.Options.CheckOnly) return;
+             if (d.Options.CheckOnly) {
+                 if (!d.LoadingScreenFile.empty()) CheckPictureFile(d.LoadingScreenFile);
+                 return;
+             }
              if (d.windowOpen) {
                  ShowScriptError("INIT given a second time; the window is already open");
                  return;
@@ -182,8 +217,9 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              const std::string caption = d.DemoName + " by " + d.GroupName + " :: " + d.PartyName +
                                          " " + d.YearText + " :: " + d.VersionText +
                                          " :: Corvala Demoengine " + EngineVersionText;
-             d.Window = CreateRenderWindow(d.ResolutionX, d.ResolutionY, d.ColorDepth, d.Fullscreen,
-                                           caption);
+             // A capture renders offscreen: never switch the display mode.
+             d.Window = CreateRenderWindow(d.ResolutionX, d.ResolutionY, d.ColorDepth,
+                                           d.Fullscreen && !d.Options.Capture, caption);
              if (!d.Window.RC) RaiseApplicationError("The demo window could not be opened");
              d.windowOpen = true;
              glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -206,7 +242,9 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
          [](TCDemo& d, C c) {
              d.Tracker = std::make_unique<TDemoTracker>();
              const std::string name = TokenText(c, 1);
-             if (!name.empty() && !d.Tracker->LoadTrack(name)) d.failed = true;
+             if (name.empty()) return;
+             if (d.Options.CheckOnly && !CheckAssetFile(name, "tracker")) return;
+             if (!d.Tracker->LoadTrack(name)) d.failed = true;
          }},
         {"BPM",
          [](TCDemo& d, C c) {
@@ -218,10 +256,15 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
          [](TCDemo& d, C c) {
              const std::string name = TokenText(c, 1);
              if (d.Options.CheckOnly) {
-                 d.MusicLoaded = true;
+                 d.MusicLoaded = CheckSoundFile(name);
                  return;
              }
-             InitSound(d.Window.Wnd);
+             // A capture renders the mix itself through the loopback device.
+             if (d.Options.Capture) {
+                 if (!AudioCaptureActive()) BeginAudioCapture(44100);
+             } else {
+                 InitSound(d.Window.Wnd);
+             }
              d.MusicSample = LoadSample(name);
              // A music file that does not load leaves the demo on the timer.
              d.MusicLoaded = d.MusicSample >= 0;
@@ -232,6 +275,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
         {"LOAD",
          [](TCDemo& d, C c) {
              const std::string type = TokenText(c, 1);
+             d.loadFailed = true;
              const int slot = TokenInt(c, 2);
              if (slot < 0 || slot > limits::MaxEffectSlot)
                  return d.Fail("Effect slot " + std::to_string(slot) + " is outside 0 to " +
@@ -239,6 +283,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              std::unique_ptr<TCEffect> effect = CreateEffect(type);
              if (!effect) return d.Fail("No such effect in demo: " + type);
              d.InstallEffect(std::move(effect), slot);
+             d.loadFailed = false;
          }},
         {"X", floatField(&TCEffect::X)},
         {"Y", floatField(&TCEffect::Y)},
@@ -358,6 +403,40 @@ bool TCDemo::CheckPlayable() {
     }
     ClearScriptLocation();
     return !failed;
+}
+
+void TCDemo::CheckTimeline() {
+    const int32_t channels = Tracker ? Tracker->ChannelCount() : 0;
+    const int32_t rows = Tracker ? Tracker->RowCount() : 0;
+    for (const TScriptBar& bar : Bars) {
+        SetScriptLocation(ScriptFile, bar.ScriptLine);
+        const std::string name = bar.Label.empty() ? "The bar" : "The bar '" + bar.Label + "'";
+        const int32_t slot = bar.EffectSlot;
+        if (slot < 0 || size_t(slot) >= Effects.size() || !Effects[size_t(slot)])
+            ShowScriptError(name + " plays effect slot " + std::to_string(slot) +
+                            ", which holds no effect");
+        if (bar.LengthRows <= 0)
+            ReportWarning(name + " has a LENGTH of " + std::to_string(bar.LengthRows) +
+                          " rows and never plays");
+        if (Tracker && bar.StartRow > rows)
+            ReportWarning(name + " starts at row " + std::to_string(bar.StartRow) +
+                          ", after the tracker's end (" + std::to_string(rows) + " rows)");
+        else if (Tracker && int64_t(bar.StartRow) + bar.LengthRows > int64_t(rows) + 1)
+            ReportWarning(name + " reaches past the tracker's end (" + std::to_string(rows) +
+                          " rows); the demo ends there");
+        for (size_t i = 0; i < bar.Inputs.size(); ++i) {
+            const TBarInput& input = bar.Inputs[i];
+            if (!input.Enabled) continue;
+            if (Tracker && (input.Channel < 0 || input.Channel >= channels))
+                ShowScriptError(name + ": INPUT " + std::to_string(i) + " listens to channel " +
+                                std::to_string(input.Channel) + ", but the tracker has " +
+                                std::to_string(channels) + " channels");
+            if (!(input.FadeTime > 0))
+                ReportWarning(name + ": INPUT " + std::to_string(i) +
+                              " has no fade time and always gives 0");
+        }
+    }
+    ClearScriptLocation();
 }
 
 void TCDemo::StartPlayback() {

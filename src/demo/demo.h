@@ -44,8 +44,11 @@ struct TDemoOptions {
     // Pre-flight: execute the script without opening a window, starting
     // sound output or touching GL; files are still decoded.
     bool CheckOnly = false;
-    // Clock for the timer (null: the steady clock).
-    TClockSource Clock = nullptr;
+    // Clock for the timer (default: the steady clock).
+    TClockSource Clock{};
+    // Offline capture: the window opens windowed whatever FULLSCREEN says,
+    // and the music is rendered through the loopback device by the caller.
+    bool Capture = false;
 };
 
 class TCDemo {
@@ -110,6 +113,7 @@ public:
 private:
     void Fail(const std::string& description);
     bool CheckPlayable();
+    void CheckTimeline();
     void StartPlayback();
     void DrawTimerOverlay(int32_t row);
     TCEffect* TargetEffect(const TCDemoCommand& command);
@@ -117,6 +121,7 @@ private:
 
     bool failed = false;     // a script error that stops the demo
     bool windowOpen = false; // INIT created a context
+    bool loadFailed = false; // the last LOAD line created nothing
     std::vector<bool> reportedSlots;
 };
 

@@ -5,6 +5,7 @@
 float BarTime = 0;
 float FrameTime = 0;
 bool DemoQuit = false;
+bool DemoCheckOnly = false;
 
 void TCEffect::Draw(const TInputValues& inputs) {
     (void)inputs;

@@ -16,6 +16,9 @@ extern float FrameTime;
 // Set to true to stop playback before the next frame (or before it starts,
 // when set during Load).
 extern bool DemoQuit;
+// True while a script is only checked: no window, no GL, no sound output.
+// Effects then verify their files in Check instead of loading them.
+extern bool DemoCheckOnly;
 
 // Base of every effect a script can LOAD. The fields are general-purpose
 // parameters set by the one- and two-letter script commands; each effect
@@ -34,6 +37,9 @@ public:
     virtual void Draw(const TInputValues& inputs);
     // Once per active bar naming the effect, right before Draw.
     virtual void Update(const TInputValues& inputs) { (void)inputs; }
+    // Pre-flight instead of Load: decode the files the effect would load
+    // (without GL) and report what is missing or broken as script errors.
+    virtual void Check() {}
 
     float X = 0, Y = 0, Z = 0;
     float H = 0, W = 0, D = 0;

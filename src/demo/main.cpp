@@ -1,15 +1,45 @@
-// The engine's entry point: runs "karmont.cvl" in the working directory, or
-// the script named on the command line.
+// The engine's entry point. Without arguments it plays "karmont.cvl" in the
+// working directory; the options add a capture mode, a pre-flight check and
+// an asset inspector for people who make productions.
+#include <unistd.h>
+
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "demo/capture.h"
 #include "demo/demo.h"
+#include "demo/inspect.h"
 #include "demo/report.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+
+const char* const Usage =
+    "usage: corvala [SCRIPT]\n"
+    "       corvala --capture DIR [--fps N] [--frames N | --until SECONDS] [--video FILE] [SCRIPT]\n"
+    "       corvala --check [SCRIPT]\n"
+    "       corvala --inspect [--dump DIR] FILE...\n"
+    "       corvala --help | --version\n"
+    "\n"
+    "  SCRIPT            the demo script (default: karmont.cvl in the working directory);\n"
+    "                    the engine runs in the script's folder\n"
+    "  --capture DIR     render offline and headless to DIR/frame_000000.png ... and\n"
+    "                    DIR/audio.wav, frame k at demo timer k / N seconds\n"
+    "  --fps N           capture frames per second (default 60)\n"
+    "  --frames N        capture at most N frames\n"
+    "  --until SECONDS   capture up to this demo timer value\n"
+    "  --video FILE      also mux the capture into FILE (H.264 and AAC, needs ffmpeg)\n"
+    "  --check           pre-flight: report every problem of the script as\n"
+    "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing\n"
+    "  --inspect FILE... print what the engine's loaders read from 3DS models and pictures\n"
+    "  --dump DIR        with --inspect: also write each picture as DIR/NAME.png\n";
 
 // A modal box only in an interactive desktop run: never under CI, never with
 // the offscreen or dummy video driver, never without a display.
@@ -20,25 +50,128 @@ bool IsInteractiveDesktop() {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
-int PlayScript(const std::string& script) {
+int ArgumentError(const std::string& message) {
+    std::fprintf(stderr, "corvala: %s\nTry 'corvala --help'.\n", message.c_str());
+    return 2;
+}
+
+// Enters the script's folder so that every relative name in it resolves as
+// if the engine had been started there; returns the name to open.
+std::string EnterScriptFolder(const std::string& script) {
+    const fs::path path(script);
+    if (path.has_parent_path()) {
+        std::error_code ec;
+        fs::current_path(path.parent_path(), ec);
+        if (ec) RaiseApplicationError("Cannot open file " + script);
+        return path.filename().string();
+    }
+    return script;
+}
+
+template <class Body> int Guarded(Body body) {
     try {
-        TCDemo demo(script);
-        demo.Run();
-        return demo.ExitCode();
-    } catch (const EApplicationError& error) {
-        ReportMessage("Application Error", error.what());
-        return 1;
+        return body();
     } catch (const std::exception& error) {
         ReportMessage("Application Error", error.what());
         return 1;
     }
 }
 
+bool ParseCount(const std::string& text, long double& value) {
+    char* end = nullptr;
+    value = std::strtold(text.c_str(), &end);
+    return !text.empty() && end && *end == '\0' && std::isfinite(double(value));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    SetInteractiveReports(IsInteractiveDesktop());
-    if (args.empty()) return PlayScript(DefaultScriptFile);
-    return PlayScript(args[0]);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    enum class Mode { Play, Capture, Check, Inspect } mode = Mode::Play;
+    TCaptureOptions capture;
+    std::string dumpDir;
+    std::vector<std::string> positional;
+
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string text;
+        long double number = 0;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("corvala %s\n", EngineVersionText);
+            return 0;
+        } else if (arg == "--capture") {
+            mode = Mode::Capture;
+            if (!value(capture.Dir)) return ArgumentError("--capture needs an output folder");
+        } else if (arg == "--fps") {
+            if (!value(text) || !ParseCount(text, number) || number < 1 || number > 1000 ||
+                number != std::floor(number))
+                return ArgumentError("--fps needs a whole number of frames per second (1 to 1000)");
+            capture.Fps = int(number);
+        } else if (arg == "--frames") {
+            if (!value(text) || !ParseCount(text, number) || number < 0 || number != std::floor(number))
+                return ArgumentError("--frames needs a whole number of frames");
+            capture.Frames = int64_t(number);
+        } else if (arg == "--until") {
+            if (!value(text) || !ParseCount(text, number) || number < 0)
+                return ArgumentError("--until needs a number of seconds");
+            capture.Until = double(number);
+        } else if (arg == "--video") {
+            if (!value(capture.Video)) return ArgumentError("--video needs a file name");
+        } else if (arg == "--check") {
+            mode = Mode::Check;
+        } else if (arg == "--inspect") {
+            mode = Mode::Inspect;
+        } else if (arg == "--dump") {
+            if (!value(dumpDir)) return ArgumentError("--dump needs a folder");
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return ArgumentError("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    const bool captureOptions = capture.Fps != 60 || capture.Frames >= 0 || capture.Until >= 0 ||
+                                !capture.Video.empty();
+    if (captureOptions && mode != Mode::Capture)
+        return ArgumentError("--fps, --frames, --until and --video belong to --capture");
+    if (capture.Frames >= 0 && capture.Until >= 0)
+        return ArgumentError("give either --frames or --until, not both");
+    if (!dumpDir.empty() && mode != Mode::Inspect) return ArgumentError("--dump belongs to --inspect");
+
+    if (mode == Mode::Inspect) {
+        if (positional.empty()) return ArgumentError("--inspect needs at least one file");
+        return RunInspect(positional, dumpDir, std::cout);
+    }
+    if (positional.size() > 1) return ArgumentError("more than one script given");
+    const std::string script = positional.empty() ? DefaultScriptFile : positional[0];
+
+    switch (mode) {
+    case Mode::Capture:
+        return Guarded([&] {
+            capture.Script = EnterScriptFolder(script);
+            return RunCapture(capture);
+        });
+    case Mode::Check:
+        return Guarded([&] {
+            SetOneLineReports(true);
+            TDemoOptions options;
+            options.CheckOnly = true;
+            TCDemo demo(EnterScriptFolder(script), options);
+            return demo.ExitCode();
+        });
+    default:
+        SetInteractiveReports(IsInteractiveDesktop());
+        return Guarded([&] {
+            TCDemo demo(EnterScriptFolder(script));
+            demo.Run();
+            return demo.ExitCode();
+        });
+    }
 }

@@ -10,6 +10,7 @@ std::string scriptFile;
 int scriptLine = 0;
 int scriptErrors = 0;
 bool interactive = false;
+bool oneLine = false;
 TReportSink sink;
 
 const char* const ScriptErrorPrefix =
@@ -55,7 +56,7 @@ void ShowScriptError(const std::string& description) {
         std::fprintf(stderr, "%s: error: %s\n", where.c_str(), description.c_str());
     else
         std::fprintf(stderr, "error: %s\n", description.c_str());
-    std::fprintf(stderr, "%s\n", text.c_str());
+    if (!oneLine) std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
     if (interactive) {
         if (!where.empty()) text += "\n(" + where + ")";
@@ -76,14 +77,17 @@ void ReportWarning(const std::string& message) {
 int ScriptErrorCount() { return scriptErrors; }
 void ResetScriptErrorCount() { scriptErrors = 0; }
 
+void SetOneLineReports(bool on) { oneLine = on; }
+
 void SetInteractiveReports(bool on) { interactive = on; }
 bool InteractiveReports() { return interactive; }
 
 void SetReportSink(TReportSink newSink) { sink = std::move(newSink); }
 
-EApplicationError::EApplicationError(const std::string& message) : std::runtime_error(message) {}
+EApplicationError::EApplicationError(const std::string& message, const std::string& bare)
+    : std::runtime_error(message), bareMessage(bare) {}
 
 void RaiseApplicationError(const std::string& message) {
     const std::string where = ScriptLocationText();
-    throw EApplicationError(where.empty() ? message : where + ": " + message);
+    throw EApplicationError(where.empty() ? message : where + ": " + message, message);
 }

@@ -30,6 +30,9 @@ void ReportWarning(const std::string& message);
 int ScriptErrorCount();
 void ResetScriptErrorCount();
 
+// One line per report ("FILE:LINE: error: MESSAGE"), for the pre-flight check.
+void SetOneLineReports(bool on);
+
 // Boxes are off unless the entry point decides the run is interactive.
 void SetInteractiveReports(bool on);
 bool InteractiveReports();
@@ -44,7 +47,12 @@ void SetReportSink(TReportSink sink);
 // place when one is set.
 class EApplicationError : public std::runtime_error {
 public:
-    explicit EApplicationError(const std::string& message);
+    EApplicationError(const std::string& message, const std::string& bare);
+    // The message without the script place.
+    const std::string& Bare() const { return bareMessage; }
+
+private:
+    std::string bareMessage;
 };
 
 [[noreturn]] void RaiseApplicationError(const std::string& message);

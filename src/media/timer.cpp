@@ -12,13 +12,17 @@ int64_t SteadyNanoseconds() {
 
 } // namespace
 
-TETimer::TETimer(TClockSource clockSource) : clock(clockSource ? clockSource : SteadyNanoseconds) {
-    origin = clock();
+TETimer::TETimer(TClockSource clockSource) : clock(clockSource) {
+    if (!clock.Now || clock.TicksPerSecond <= 0) clock = TClockSource{SteadyNanoseconds, 1000000000};
+    SecondsPerTick = float(1.0L / clock.TicksPerSecond);
+    origin = clock.Now();
 }
 
-int64_t TETimer::Ticks() const { return clock() - origin; }
+int64_t TETimer::Ticks() const { return clock.Now() - origin; }
 
-float TETimer::Seconds(int64_t ticks) { return float(static_cast<long double>(ticks) * 1e-9L); }
+float TETimer::Seconds(int64_t ticks) const {
+    return float(static_cast<long double>(ticks) / clock.TicksPerSecond);
+}
 
 float TETimer::Now() const { return Seconds(Ticks()); }
 
@@ -27,7 +31,7 @@ float TETimer::Elapsed() {
     FrameDelta = Seconds(Ticks() - frameStartTicks);
     frameStartTicks = Ticks();
     ++FrameCount;
-    if (Ticks() - fpsStartTicks > 1000000000) {
+    if (Ticks() - fpsStartTicks > clock.TicksPerSecond) {
         Fps = FrameCount;
         FrameCount = 0;
         fpsStartTicks = Ticks();

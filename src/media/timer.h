@@ -3,13 +3,18 @@
 
 #include <cstdint>
 
-// A clock source: nanoseconds on a monotonic scale. The default reads
-// std::chrono::steady_clock; tests and the capture mode inject their own.
-using TClockSource = int64_t (*)();
+// A clock source: a monotonic tick count and its ticks per second. The
+// default reads std::chrono::steady_clock in nanoseconds; tests and the
+// capture mode inject their own (the capture mode counts frames, so frame k
+// reads exactly k / fps seconds).
+struct TClockSource {
+    int64_t (*Now)() = nullptr;
+    int64_t TicksPerSecond = 1000000000;
+};
 
 class TETimer {
 public:
-    explicit TETimer(TClockSource clock = nullptr);
+    explicit TETimer(TClockSource clock = {});
 
     // Seconds since this timer was created, as a 32-bit float.
     float Now() const;
@@ -18,9 +23,9 @@ public:
     // Starts a new measurement.
     void Reset();
 
-    // Readings are taken as 64-bit nanosecond counts relative to the
-    // timer's creation and subtracted before narrowing, so the clock keeps
-    // full resolution however long the machine has been up.
+    // Readings are taken as 64-bit tick counts relative to the timer's
+    // creation and subtracted before narrowing, so the clock keeps full
+    // resolution however long the machine has been up.
     float SecondsPerTick = 1e-9f;
     bool HighResolution = true;
     float FrameDelta = 0; // seconds between the previous two Elapsed calls
@@ -29,7 +34,7 @@ public:
 
 private:
     int64_t Ticks() const;
-    static float Seconds(int64_t ticks);
+    float Seconds(int64_t ticks) const;
 
     TClockSource clock;
     int64_t origin = 0;

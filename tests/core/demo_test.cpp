@@ -225,7 +225,7 @@ TEST(DemoPlayback, BarsPlayInOrderWithInputsAndEndAtTrackerEnd) {
                                         "BAR b\nMOUNT 0 0 0 8\nLENGTH 0 0 0 2\nEFFECT 1\n");
     testutil::ScopedCwd cwd(folder.dir.Path());
     TDemoOptions options;
-    options.Clock = TestClock;
+    options.Clock = TClockSource{TestClock, 1000000000};
     clockNow = 0;
     TCDemo demo("karmont.cvl", options);
     demo.InstallEffect(std::make_unique<ProbeEffect>(), 1);
@@ -264,7 +264,7 @@ TEST(DemoPlayback, MissingEffectIsReportedOnceAndStops) {
     folder.dir.Write("karmont.cvl", std::string(Header) + "BAR\nMOUNT 0\nLENGTH 1\nEFFECT 4\n");
     testutil::ScopedCwd cwd(folder.dir.Path());
     TDemoOptions options;
-    options.Clock = TestClock;
+    options.Clock = TClockSource{TestClock, 1000000000};
     TCDemo demo("karmont.cvl", options);
     demo.RenderFrame();
     demo.RenderFrame();
@@ -281,7 +281,7 @@ TEST(DemoPlayback, EndTimeAndSpeed) {
     folder.dir.Write("karmont.cvl", std::string(Header) + "SPEED 200\nSTARTTIME 1\nENDTIME 300\n");
     testutil::ScopedCwd cwd(folder.dir.Path());
     TDemoOptions options;
-    options.Clock = TestClock;
+    options.Clock = TClockSource{TestClock, 1000000000};
     clockNow = 0;
     TCDemo demo("karmont.cvl", options);
     clockNow = 1'000'000'000;

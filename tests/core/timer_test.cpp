@@ -11,7 +11,7 @@ int64_t FakeClock() { return fakeNow; }
 
 TEST(Timer, ElapsedDeltaAndFps) {
     fakeNow = 5'000'000'000'000'000; // two months of uptime in nanoseconds
-    TETimer timer(FakeClock);
+    TETimer timer(TClockSource{FakeClock, 1000000000});
     timer.Reset();
     EXPECT_EQ(timer.Elapsed(), 0.0f);
     EXPECT_EQ(timer.FrameDelta, 0.0f);
