@@ -1,0 +1,57 @@
+#include "assets/loader3ds.h"
+
+#include <algorithm>
+
+#include "render/mesh.h"
+
+std::unique_ptr<T3DSLoader> Shared3DSLoader;
+
+void CreateShared3DSLoader() { Shared3DSLoader = std::make_unique<T3DSLoader>(); }
+
+void FreeShared3DSLoader() { Shared3DSLoader.reset(); }
+
+void T3DSLoader::OpenModel(const std::string& fileName) {
+    CloseModel();
+    File = std::make_unique<TFile3DS>(fileName);
+    MeshCount = File->Objects().MeshTotal();
+}
+
+void T3DSLoader::CloseModel() { File.reset(); }
+
+std::unique_ptr<TMeshDataNM> T3DSLoader::MakeMesh(int32_t index) {
+    if (!File) throw E3DSError("", -1, "no 3DS file is open");
+    const TMesh3DS* source = File->Objects().MeshAt(index);
+    auto mesh = std::make_unique<TMeshDataNM>();
+    if (!source) return mesh;
+
+    const uint32_t vertices = uint32_t(std::min<size_t>(source->VertexCount, source->Vertices.size()));
+    for (size_t j = 0; j < source->Faces.size() && j < source->FaceCount; ++j) {
+        const TFace3DS& f = source->Faces[j];
+        const uint16_t worst = std::max({f.V1, f.V2, f.V3});
+        if (worst >= vertices)
+            throw E3DSError(File->FileName(), -1,
+                            "mesh \"" + source->Name + "\": face " + std::to_string(j) + " uses vertex " +
+                                std::to_string(worst) + " but the mesh has " + std::to_string(vertices) +
+                                " vertices");
+    }
+
+    mesh->Vertices.resize(vertices);
+    mesh->TexCoords.resize(vertices);
+    mesh->Normals.resize(vertices);
+    mesh->VertexCount = int32_t(vertices);
+    const size_t mapped = std::min<size_t>({vertices, source->TexVertCount, source->TexVerts.size()});
+    for (size_t i = 0; i < vertices; ++i) {
+        const TPoint3DS& p = source->Vertices[i];
+        mesh->Vertices[i] = TVec3{p.X, p.Y, p.Z};
+        if (i < mapped) mesh->TexCoords[i] = TTexCoord{source->TexVerts[i].U, source->TexVerts[i].V};
+    }
+    const size_t faces = std::min<size_t>(source->FaceCount, source->Faces.size());
+    mesh->Faces.resize(faces);
+    mesh->FaceCount = int32_t(faces);
+    for (size_t j = 0; j < faces; ++j) {
+        const TFace3DS& f = source->Faces[j];
+        mesh->Faces[j] = TFace{f.V1, f.V2, f.V3};
+    }
+    mesh->Name = source->Name;
+    return mesh;
+}

@@ -1,0 +1,22 @@
+// The asset inspector: loads each file with the engine's own loaders and
+// prints tab-separated lines, for finding out why a model or picture looks
+// wrong. Opens no window.
+//
+//   model<TAB>PATH<TAB>MESHES
+//   mesh<TAB>INDEX<TAB>NAME<TAB>VERTICES<TAB>FACES<TAB>TEXCOORDS
+//   image<TAB>PATH<TAB>WIDTH<TAB>HEIGHT<TAB>RGB|RGBA<TAB>SHA256
+//
+// Mesh counts are those of the mesh data after loading; the image hash is
+// of the decoded pixel buffer as it would be uploaded (bottom row first).
+// Control characters and backslashes in names are written as \xNN and \\.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Prints the lines for `files` to `out` and the message of every file that
+// fails to stderr. With a non-empty `dumpDir` each picture is also written
+// to dumpDir/NAME.png, top row first (NAME: the file's name). Returns 1
+// when any file failed, else 0.
+int RunInspect(const std::vector<std::string>& files, const std::string& dumpDir, std::ostream& out);

@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "assets/picture.h"
+#include "assets/writer3ds.h"
+#include "demo/inspect.h"
+#include "demo/sha256.h"
+
+namespace {
+
+void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+} // namespace
+
+TEST(Sha256, KnownDigests) {
+    EXPECT_EQ(Sha256Hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    const std::string abc = "abc";
+    EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(abc.data()), abc.size()),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the length no longer fits the first padding block.
+    const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(two.data()), two.size()),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+TEST(Inspect, ModelLinesAndFailures) {
+    const auto dir = std::filesystem::temp_directory_path() / "corvala_models_inspect";
+    std::filesystem::create_directories(dir);
+    TMesh3DS a;
+    a.Name = "Box\t01";
+    a.Vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    a.Faces = {{0, 1, 2, 0}};
+    TMesh3DS b = a;
+    b.Name = "mapped";
+    b.TexVerts = {{0, 0}, {1, 0}};
+    WriteFile(dir / "good.3DS", Write3DSModel({a, b}));
+    std::vector<uint8_t> broken = Write3DSModel({a});
+    broken.resize(broken.size() - 10);
+    broken[30] ^= 0xFF;
+    WriteFile(dir / "bad.3ds", {0x4D, 0x4D, 100, 0, 0, 0, 0x00, 0x41, 0xFF, 0xFF, 0xFF, 0xFF});
+    WriteFile(dir / "notes.txt", {'h', 'i'});
+
+    const std::string good = (dir / "good.3DS").string();
+    std::ostringstream out;
+    EXPECT_EQ(RunInspect({good}, "", out), 0);
+    EXPECT_EQ(out.str(), "model\t" + good + "\t2\n" +
+                             "mesh\t0\tBox\\x0901\t3\t1\t3\n"
+                             "mesh\t1\tmapped\t3\t1\t3\n");
+    std::ostringstream mixed;
+    EXPECT_EQ(RunInspect({(dir / "missing.3ds").string(), good, (dir / "notes.txt").string()}, "", mixed), 1);
+    EXPECT_EQ(mixed.str(), out.str());
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Inspect, PictureLinesAndDump) {
+    const std::filesystem::path tga = std::filesystem::path(CORVALA_SHARED_TESTDATA) / "images" / "tga" /
+                                      "gdkpixbuf-gtk-logo-24bpp-top-left.tga";
+    if (!std::filesystem::exists(tga)) GTEST_SKIP() << "no real-world test data at " << tga.string();
+    TPicture picture;
+    TPictureError error;
+    ASSERT_TRUE(DecodePictureFile(tga.string(), picture, error)) << error.Text;
+    const auto dir = std::filesystem::temp_directory_path() / "corvala_models_dump";
+    std::filesystem::remove_all(dir);
+    std::ostringstream out;
+    EXPECT_EQ(RunInspect({tga.string()}, dir.string(), out), 0);
+    EXPECT_EQ(out.str(), "image\t" + tga.string() + "\t" + std::to_string(picture.Width) + "\t" +
+                             std::to_string(picture.Height) + "\tRGB\t" +
+                             Sha256Hex(picture.Pixels.data(), picture.Pixels.size()) + "\n");
+    EXPECT_TRUE(std::filesystem::exists(dir / "gdkpixbuf-gtk-logo-24bpp-top-left.tga.png"));
+    std::filesystem::remove_all(dir);
+}
