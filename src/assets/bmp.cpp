@@ -12,8 +12,12 @@ const char* const Caption = "BMP Unit";
 
 constexpr size_t FileHeaderSize = 14;
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint16_t U16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+uint32_t U32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 bool Fail(TPictureError& error, TPicture& picture, const std::string& text) {
     picture = TPicture{};
@@ -30,17 +34,22 @@ struct TInfo {
 
 } // namespace
 
-bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error) {
+bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
+               TPictureError& error) {
     const std::string headerShort = "Error reading bitmap header - " + name;
-    if (size < FileHeaderSize + 4) return Fail(error, picture, headerShort);
-    if (data[0] != 'B' || data[1] != 'M') return Fail(error, picture, "Couldn't load \"" + name + "\". Not a BMP file.");
+    if (size < FileHeaderSize + 4)
+        return Fail(error, picture, headerShort);
+    if (data[0] != 'B' || data[1] != 'M')
+        return Fail(error, picture, "Couldn't load \"" + name + "\". Not a BMP file.");
 
     const uint32_t pixelOffset = U32(data + 10);
     const uint32_t infoSize = U32(data + FileHeaderSize);
     if (infoSize != 12 && (infoSize < 40 || infoSize > 1024))
         return Fail(error, picture,
-                    "Couldn't load \"" + name + "\". Unsupported BMP header size " + std::to_string(infoSize) + ".");
-    if (size < FileHeaderSize + infoSize) return Fail(error, picture, headerShort);
+                    "Couldn't load \"" + name + "\". Unsupported BMP header size " +
+                        std::to_string(infoSize) + ".");
+    if (size < FileHeaderSize + infoSize)
+        return Fail(error, picture, headerShort);
 
     const uint8_t* info = data + FileHeaderSize;
     TInfo bmp;
@@ -56,25 +65,30 @@ bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPictu
     }
     if (bmp.BitCount != 24 || bmp.Compression != 0)
         return Fail(error, picture,
-                    "Couldn't load \"" + name + "\". Only uncompressed 24 bit BMP files supported (this one has " +
-                        std::to_string(bmp.BitCount) + " bits, compression " + std::to_string(bmp.Compression) + ").");
+                    "Couldn't load \"" + name +
+                        "\". Only uncompressed 24 bit BMP files supported (this one has " +
+                        std::to_string(bmp.BitCount) + " bits, compression " +
+                        std::to_string(bmp.Compression) + ").");
 
     const bool topDown = bmp.Height < 0;
     const int64_t height = topDown ? -bmp.Height : bmp.Height;
-    if (!PictureSizeAllowed(bmp.Width, height)) return Fail(error, picture, PictureSizeMessage(name, bmp.Width, height));
+    if (!PictureSizeAllowed(bmp.Width, height))
+        return Fail(error, picture, PictureSizeMessage(name, bmp.Width, height));
 
     // Pixel data begins at the file header's offset. An offset pointing into
     // the headers is taken as "right after the headers".
     const size_t headersEnd = FileHeaderSize + infoSize;
     const size_t start = pixelOffset < headersEnd ? headersEnd : size_t(pixelOffset);
-    if (start > size) return Fail(error, picture, "Error reading palette");
+    if (start > size)
+        return Fail(error, picture, "Error reading palette");
 
     const size_t width = size_t(bmp.Width);
     const size_t rows = size_t(height);
     const size_t rowBytes = width * 3;
     const size_t stride = (rowBytes + 3) & ~size_t(3);
     // The last row's padding may be missing from the file.
-    if (size - start < stride * (rows - 1) + rowBytes) return Fail(error, picture, "Error reading bitmap data");
+    if (size - start < stride * (rows - 1) + rowBytes)
+        return Fail(error, picture, "Error reading bitmap data");
 
     picture.Width = int(width);
     picture.Height = int(rows);
@@ -96,6 +110,7 @@ bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPictu
 
 bool DecodeBMPFile(const std::string& name, TPicture& picture, TPictureError& error) {
     std::vector<uint8_t> bytes;
-    if (!ReadPictureFile(name, bytes)) return Fail(error, picture, "Error opening " + name);
+    if (!ReadPictureFile(name, bytes))
+        return Fail(error, picture, "Error opening " + name);
     return DecodeBMP(bytes.data(), bytes.size(), name, picture, error);
 }

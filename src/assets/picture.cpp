@@ -8,24 +8,32 @@
 #include "demo/limits.h"
 
 bool PictureSizeAllowed(int64_t width, int64_t height) {
-    if (width < 1 || height < 1) return false;
-    if (width > limits::MaxPictureSide || height > limits::MaxPictureSide) return false;
+    if (width < 1 || height < 1)
+        return false;
+    if (width > limits::MaxPictureSide || height > limits::MaxPictureSide)
+        return false;
     return width * height <= limits::MaxPicturePixels;
 }
 
 std::string PictureSizeMessage(const std::string& name, int64_t width, int64_t height) {
-    return "Couldn't load \"" + name + "\". Picture size " + std::to_string(width) + " x " + std::to_string(height) +
-           " is not supported (1 to " + std::to_string(limits::MaxPictureSide) + " pixels a side, at most " +
+    return "Couldn't load \"" + name + "\". Picture size " + std::to_string(width) + " x " +
+           std::to_string(height) + " is not supported (1 to " +
+           std::to_string(limits::MaxPictureSide) + " pixels a side, at most " +
            std::to_string(limits::MaxPicturePixels) + " pixels).";
 }
 
 TPictureFormat PictureFormatOf(const std::string& name) {
-    if (name.size() < 4) return TPictureFormat::Unknown;
+    if (name.size() < 4)
+        return TPictureFormat::Unknown;
     std::string ending = name.substr(name.size() - 4);
-    for (char& c : ending) c = char(std::toupper(static_cast<unsigned char>(c)));
-    if (ending == ".BMP") return TPictureFormat::BMP;
-    if (ending == ".JPG") return TPictureFormat::JPEG;
-    if (ending == ".TGA") return TPictureFormat::TGA;
+    for (char& c : ending)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (ending == ".BMP")
+        return TPictureFormat::BMP;
+    if (ending == ".JPG")
+        return TPictureFormat::JPEG;
+    if (ending == ".TGA")
+        return TPictureFormat::TGA;
     return TPictureFormat::Unknown;
 }
 
@@ -35,7 +43,8 @@ bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
-    if (!file) return false;
+    if (!file)
+        return false;
     // Read in chunks rather than trusting a reported size: devices and pipes
     // report none, and the cap bounds what a bogus file can make us hold.
     constexpr size_t Chunk = 1 << 20;
@@ -46,7 +55,8 @@ bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
         const size_t got = std::fread(bytes.data() + old, 1, want, file.get());
         bytes.resize(old + got);
         if (got < want) {
-            if (std::ferror(file.get())) return false;
+            if (std::ferror(file.get()))
+                return false;
             break;
         }
     }
@@ -55,7 +65,8 @@ bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
 }
 
 bool CombineJPEGMask(const TPicture& color, const TPicture& alpha, TPicture& picture) {
-    if (color.Channels < 3 || alpha.Channels < 3) return false;
+    if (color.Channels < 3 || alpha.Channels < 3)
+        return false;
     picture.Width = color.Width;
     picture.Height = color.Height;
     picture.Channels = 4;
@@ -71,7 +82,8 @@ bool CombineJPEGMask(const TPicture& color, const TPicture& alpha, TPicture& pic
             out[0] = in[0];
             out[1] = in[1];
             out[2] = in[2];
-            if (alphaY >= 0 && x < alpha.Width) out[3] = alpha.Pixels[alpha.Offset(x, alphaY) + 2];
+            if (alphaY >= 0 && x < alpha.Width)
+                out[3] = alpha.Pixels[alpha.Offset(x, alphaY) + 2];
         }
     }
     return true;
@@ -79,12 +91,17 @@ bool CombineJPEGMask(const TPicture& color, const TPicture& alpha, TPicture& pic
 
 bool DecodePictureFile(const std::string& name, TPicture& picture, TPictureError& error) {
     switch (PictureFormatOf(name)) {
-    case TPictureFormat::BMP: return DecodeBMPFile(name, picture, error);
-    case TPictureFormat::JPEG: return DecodeJPEGFile(name, picture, error);
-    case TPictureFormat::TGA: return DecodeTGAFile(name, picture, error);
-    case TPictureFormat::Unknown: break;
+    case TPictureFormat::BMP:
+        return DecodeBMPFile(name, picture, error);
+    case TPictureFormat::JPEG:
+        return DecodeJPEGFile(name, picture, error);
+    case TPictureFormat::TGA:
+        return DecodeTGAFile(name, picture, error);
+    case TPictureFormat::Unknown:
+        break;
     }
     picture = TPicture{};
-    error = TPictureError{"", "Couldn't load \"" + name + "\". Only .bmp, .jpg and .tga pictures are read.", false};
+    error = TPictureError{
+        "", "Couldn't load \"" + name + "\". Only .bmp, .jpg and .tga pictures are read.", false};
     return false;
 }

@@ -22,7 +22,9 @@ struct TPicture {
     std::vector<uint8_t> Pixels;
 
     // Byte offset of pixel (x, y), y counted from the bottom row.
-    size_t Offset(int x, int y) const { return (size_t(y) * size_t(Width) + size_t(x)) * size_t(Channels); }
+    size_t Offset(int x, int y) const {
+        return (size_t(y) * size_t(Width) + size_t(x)) * size_t(Channels);
+    }
 };
 
 struct TPictureError {
@@ -49,12 +51,15 @@ TPictureFormat PictureFormatOf(const std::string& name);
 // Decoders over bytes already in memory; `name` only goes into messages.
 // BMP: uncompressed 24-bit, any of the usual header sizes, bottom-up or
 // top-down, padded rows. Result: 3 channels.
-bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error);
+bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
+               TPictureError& error);
 // TGA: types 2 and 10, 24 or 32 bits, any origin corner. Result: 3 or 4 channels.
-bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error);
+bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
+               TPictureError& error);
 // JPEG: baseline or progressive, colour or greyscale. Result: 4 channels,
 // alpha 255. Decoder errors come back Raised with "JPEG error #N".
-bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error);
+bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
+                TPictureError& error);
 // Colour from the first JPEG, alpha from the blue component (the grey level)
 // of the second at the same row and column; where the alpha picture is
 // smaller, the alpha is 255. Result: 4 channels of the colour picture's size.
@@ -65,8 +70,8 @@ bool CombineJPEGMask(const TPicture& color, const TPicture& alpha, TPicture& pic
 bool DecodeBMPFile(const std::string& name, TPicture& picture, TPictureError& error);
 bool DecodeTGAFile(const std::string& name, TPicture& picture, TPictureError& error);
 bool DecodeJPEGFile(const std::string& name, TPicture& picture, TPictureError& error);
-bool DecodeJPEGMaskedFiles(const std::string& colorName, const std::string& alphaName, TPicture& picture,
-                           TPictureError& error);
+bool DecodeJPEGMaskedFiles(const std::string& colorName, const std::string& alphaName,
+                           TPicture& picture, TPictureError& error);
 
 // Picks the decoder by extension; an unknown extension fails with an empty
 // caption and a text that says so.

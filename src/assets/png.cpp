@@ -21,7 +21,9 @@ struct TImage {
     TImage& operator=(const TImage&) = delete;
 };
 
-std::string Message(const png_image& image) { return image.message[0] ? image.message : "PNG error"; }
+std::string Message(const png_image& image) {
+    return image.message[0] ? image.message : "PNG error";
+}
 
 } // namespace
 
@@ -33,8 +35,8 @@ bool DecodePNG(const uint8_t* data, size_t size, TPicture& picture, std::string&
         return false;
     }
     if (!PictureSizeAllowed(png.Image.width, png.Image.height)) {
-        error = "PNG picture size " + std::to_string(png.Image.width) + " x " + std::to_string(png.Image.height) +
-                " is not supported";
+        error = "PNG picture size " + std::to_string(png.Image.width) + " x " +
+                std::to_string(png.Image.height) + " is not supported";
         return false;
     }
     const bool alpha = png.Image.format & PNG_FORMAT_FLAG_ALPHA;
@@ -42,7 +44,8 @@ bool DecodePNG(const uint8_t* data, size_t size, TPicture& picture, std::string&
     picture.Width = int(png.Image.width);
     picture.Height = int(png.Image.height);
     picture.Channels = alpha ? 4 : 3;
-    picture.Pixels.resize(size_t(picture.Width) * size_t(picture.Height) * size_t(picture.Channels));
+    picture.Pixels.resize(size_t(picture.Width) * size_t(picture.Height) *
+                          size_t(picture.Channels));
     // A negative stride makes libpng start at the last row of the buffer:
     // the file's top row lands at the end, as TPicture wants.
     const png_int_32 stride = -png_int_32(picture.Width * picture.Channels);
@@ -71,8 +74,10 @@ bool ReadPNG(const std::string& name, TPicture& picture, std::string& error) {
 
 bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string& error) {
     bytes.clear();
-    if ((picture.Channels != 3 && picture.Channels != 4) || picture.Width < 1 || picture.Height < 1 ||
-        picture.Pixels.size() != size_t(picture.Width) * size_t(picture.Height) * size_t(picture.Channels)) {
+    if ((picture.Channels != 3 && picture.Channels != 4) || picture.Width < 1 ||
+        picture.Height < 1 ||
+        picture.Pixels.size() !=
+            size_t(picture.Width) * size_t(picture.Height) * size_t(picture.Channels)) {
         error = "PNG writer needs a non-empty RGB or RGBA picture";
         return false;
     }
@@ -82,12 +87,14 @@ bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string
     png.Image.format = picture.Channels == 4 ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
     const png_int_32 stride = -png_int_32(picture.Width * picture.Channels);
     png_alloc_size_t length = 0;
-    if (!png_image_write_get_memory_size(png.Image, length, 0, picture.Pixels.data(), stride, nullptr)) {
+    if (!png_image_write_get_memory_size(png.Image, length, 0, picture.Pixels.data(), stride,
+                                         nullptr)) {
         error = Message(png.Image);
         return false;
     }
     bytes.resize(length);
-    if (!png_image_write_to_memory(&png.Image, bytes.data(), &length, 0, picture.Pixels.data(), stride, nullptr)) {
+    if (!png_image_write_to_memory(&png.Image, bytes.data(), &length, 0, picture.Pixels.data(),
+                                   stride, nullptr)) {
         error = Message(png.Image);
         bytes.clear();
         return false;
@@ -99,7 +106,8 @@ bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string
 
 bool WritePNG(const std::string& name, const TPicture& picture, std::string& error) {
     std::vector<uint8_t> bytes;
-    if (!EncodePNG(picture, bytes, error)) return false;
+    if (!EncodePNG(picture, bytes, error))
+        return false;
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };

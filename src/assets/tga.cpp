@@ -12,12 +12,16 @@ constexpr size_t HeaderSize = 18;
 constexpr uint8_t RightOrigin = 0x10;
 constexpr uint8_t TopOrigin = 0x20;
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t U16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 
-std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+std::string Quoted(const std::string& name) {
+    return "\"" + name + "\"";
+}
 
-bool Fail(TPictureError& error, TPicture& picture, const std::string& caption, const std::string& text,
-          bool raised = false) {
+bool Fail(TPictureError& error, TPicture& picture, const std::string& caption,
+          const std::string& text, bool raised = false) {
     picture = TPicture{};
     error = TPictureError{caption, text, raised};
     return false;
@@ -35,16 +39,20 @@ bool Unpack(const uint8_t* data, size_t size, size_t bpp, std::vector<uint8_t>& 
     size_t pos = 0;
     size_t written = 0;
     while (written < total) {
-        if (pos >= size) return false;
+        if (pos >= size)
+            return false;
         const uint8_t header = data[pos++];
         const size_t count = size_t(header & 0x7F) + 1;
         const size_t bytes = std::min(count * bpp, total - written);
         if (header & 0x80) {
-            if (size - pos < bpp) return false;
-            for (size_t i = 0; i < bytes; ++i) out[written + i] = data[pos + i % bpp];
+            if (size - pos < bpp)
+                return false;
+            for (size_t i = 0; i < bytes; ++i)
+                out[written + i] = data[pos + i % bpp];
             pos += bpp;
         } else {
-            if (size - pos < count * bpp) return false;
+            if (size - pos < count * bpp)
+                return false;
             std::copy(data + pos, data + pos + bytes, out.begin() + ptrdiff_t(written));
             pos += count * bpp;
         }
@@ -55,9 +63,11 @@ bool Unpack(const uint8_t* data, size_t size, size_t bpp, std::vector<uint8_t>& 
 
 } // namespace
 
-bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error) {
+bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
+               TPictureError& error) {
     if (size < HeaderSize)
-        return Fail(error, picture, "", "I/O error reading " + Quoted(name) + ": shorter than the 18-byte TGA header",
+        return Fail(error, picture, "",
+                    "I/O error reading " + Quoted(name) + ": shorter than the 18-byte TGA header",
                     true);
     const size_t idLength = data[0];
     const uint8_t colorMapType = data[1];
@@ -71,30 +81,36 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
     if (imageType != 2 && imageType != 10)
         return Fail(error, picture, "TGA File Error", prefix + "Only 24 and 32bit TGA supported.");
     if (colorMapType != 0)
-        return Fail(error, picture, "TGA File Error", prefix + "Colormapped TGA files not supported.");
+        return Fail(error, picture, "TGA File Error",
+                    prefix + "Colormapped TGA files not supported.");
     if (depth != 24 && depth != 32)
-        return Fail(error, picture, "TGA File Error", prefix + "Only 24 and 32 bit TGA files supported.");
+        return Fail(error, picture, "TGA File Error",
+                    prefix + "Only 24 and 32 bit TGA files supported.");
     if (!PictureSizeAllowed(width, height))
         return Fail(error, picture, "TGA File Error", PictureSizeMessage(name, width, height));
 
     const size_t bpp = depth / 8;
     const size_t pixels = size_t(width) * size_t(height);
     const size_t start = HeaderSize + idLength;
-    if (start > size) return ReadFailure(error, picture, name);
+    if (start > size)
+        return ReadFailure(error, picture, name);
     const uint8_t* body = data + start;
     const size_t bodySize = size - start;
 
     // File-order pixels: B, G, R (, A), rows and columns as the origin says.
     std::vector<uint8_t> raw;
     if (imageType == 2) {
-        if (bodySize < pixels * bpp) return ReadFailure(error, picture, name);
+        if (bodySize < pixels * bpp)
+            return ReadFailure(error, picture, name);
         raw.assign(body, body + pixels * bpp);
     } else {
         // Each packet of 1 + bpp bytes yields at most 128 pixels; data that
         // cannot possibly cover the picture is refused before allocating.
-        if (bodySize / (1 + bpp) < (pixels + 127) / 128) return ReadFailure(error, picture, name);
+        if (bodySize / (1 + bpp) < (pixels + 127) / 128)
+            return ReadFailure(error, picture, name);
         raw.resize(pixels * bpp);
-        if (!Unpack(body, bodySize, bpp, raw)) return ReadFailure(error, picture, name);
+        if (!Unpack(body, bodySize, bpp, raw))
+            return ReadFailure(error, picture, name);
     }
 
     const size_t w = size_t(width);
@@ -114,7 +130,8 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
             out[0] = in[2];
             out[1] = in[1];
             out[2] = in[0];
-            if (bpp == 4) out[3] = in[3];
+            if (bpp == 4)
+                out[3] = in[3];
         }
     }
     error = TPictureError{};

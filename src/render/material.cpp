@@ -7,18 +7,23 @@ namespace {
 
 std::vector<TTexRegItem> registry;
 
-void ColorOf(const TRGBAColor& c) { glColor4f(c.R, c.G, c.B, c.A); }
+void ColorOf(const TRGBAColor& c) {
+    glColor4f(c.R, c.G, c.B, c.A);
+}
 
 } // namespace
 
 int32_t FindTexture(const std::string& name) {
     int32_t result = NoTexture;
     for (const TTexRegItem& item : registry)
-        if (item.Name == name) result = item.Texture;
+        if (item.Name == name)
+            result = item.Texture;
     return result;
 }
 
-void RegisterTexture(const std::string& name, int32_t texture) { registry.push_back(TTexRegItem{name, texture}); }
+void RegisterTexture(const std::string& name, int32_t texture) {
+    registry.push_back(TTexRegItem{name, texture});
+}
 
 int32_t LoadTexture(const std::string& name) {
     int32_t texture = FindTexture(name);
@@ -35,9 +40,13 @@ int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alpha
     return texture;
 }
 
-const std::vector<TTexRegItem>& TextureRegistry() { return registry; }
+const std::vector<TTexRegItem>& TextureRegistry() {
+    return registry;
+}
 
-void ClearTextureRegistry() { registry.clear(); }
+void ClearTextureRegistry() {
+    registry.clear();
+}
 
 void ResetMaterial() {
     static const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1.0f};
@@ -105,7 +114,8 @@ void Material::Apply() const {
     } else if (Mode == 1) {
         ResetRenderState();
         BindTexture(Texture);
-        if (SphereMap) SphereMapOn();
+        if (SphereMap)
+            SphereMapOn();
         if (Blend) {
             ColorOf(BlendColor);
             if (AlphaBlend)

@@ -38,7 +38,7 @@ void SphereMapOn();
 void SphereMapOff();
 
 class Material {
-public:
+  public:
     void Apply() const;
 
     int32_t Texture = 0;

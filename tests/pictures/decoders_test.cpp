@@ -40,7 +40,8 @@ void ExpectPattern(const TPicture& picture, int width, int height, int channels)
         }
 }
 
-void ExpectFailure(TDecoder decoder, const Bytes& bytes, const std::string& caption, const std::string& text) {
+void ExpectFailure(TDecoder decoder, const Bytes& bytes, const std::string& caption,
+                   const std::string& text) {
     TPictureError error;
     const TPicture picture = Decode(decoder, bytes, error);
     EXPECT_TRUE(picture.Pixels.empty());
@@ -83,19 +84,22 @@ TEST(BMPDecoder, RefusesWhatItCannotRead) {
     b[10] = 0xFF; // pixel data offset beyond the end of the file
     b[11] = 0xFF;
     ExpectFailure(DecodeBMP, b, "BMP Unit", "Error reading palette");
-    ExpectFailure(DecodeBMP, Bytes(good.begin(), good.begin() + 30), "BMP Unit", "Error reading bitmap header - pic.x");
+    ExpectFailure(DecodeBMP, Bytes(good.begin(), good.begin() + 30), "BMP Unit",
+                  "Error reading bitmap header - pic.x");
     b = good;
     b[0] = 'P';
     ExpectFailure(DecodeBMP, b, "BMP Unit", "Couldn't load \"pic.x\". Not a BMP file.");
     b = good;
     b[28] = 8; // palette picture
     ExpectFailure(DecodeBMP, b, "BMP Unit",
-                  "Couldn't load \"pic.x\". Only uncompressed 24 bit BMP files supported (this one has 8 bits, "
+                  "Couldn't load \"pic.x\". Only uncompressed 24 bit BMP files supported (this one "
+                  "has 8 bits, "
                   "compression 0).");
     b = good;
     b[30] = 1; // run-length compression
     ExpectFailure(DecodeBMP, b, "BMP Unit",
-                  "Couldn't load \"pic.x\". Only uncompressed 24 bit BMP files supported (this one has 24 bits, "
+                  "Couldn't load \"pic.x\". Only uncompressed 24 bit BMP files supported (this one "
+                  "has 24 bits, "
                   "compression 1).");
     // A tiny file claiming 100000 x 100000 pixels is refused before allocating.
     b = good;
@@ -104,7 +108,8 @@ TEST(BMPDecoder, RefusesWhatItCannotRead) {
     b[20] = b[24] = 0x01;
     TPictureError error;
     Decode(DecodeBMP, b, error);
-    EXPECT_NE(error.Text.find("Picture size 100000 x 100000 is not supported"), std::string::npos) << error.Text;
+    EXPECT_NE(error.Text.find("Picture size 100000 x 100000 is not supported"), std::string::npos)
+        << error.Text;
     b = good;
     b[18] = 0; // width 0
     Decode(DecodeBMP, b, error);
@@ -116,9 +121,11 @@ TEST(TGADecoder, EveryOriginAndIDFieldComesOutUpright) {
     for (uint8_t type : {2, 10})
         for (int bits : {24, 32})
             for (uint8_t origin : {0x00, 0x10, 0x20, 0x30}) {
-                SCOPED_TRACE(testing::Message() << "type " << int(type) << " bits " << bits << " origin " << int(origin));
-                ExpectPattern(Decode(DecodeTGA, testpic::MakeTGA(5, 3, bits, type, origin, 7), error), 5, 3,
-                              bits / 8);
+                SCOPED_TRACE(testing::Message() << "type " << int(type) << " bits " << bits
+                                                << " origin " << int(origin));
+                ExpectPattern(
+                    Decode(DecodeTGA, testpic::MakeTGA(5, 3, bits, type, origin, 7), error), 5, 3,
+                    bits / 8);
             }
 }
 
@@ -137,7 +144,8 @@ TEST(TGADecoder, RunLengthPackets) {
     // end: cut at the last pixel.
     b = testpic::TGAHeader(10, 0, 129, 1, 32);
     b.push_back(0x7F);
-    for (int i = 0; i < 128; ++i) b.insert(b.end(), {uint8_t(i), 0, 0, 0});
+    for (int i = 0; i < 128; ++i)
+        b.insert(b.end(), {uint8_t(i), 0, 0, 0});
     b.insert(b.end(), {0xFF, 0xAA, 0xBB, 0xCC, 0xDD});
     p = Decode(DecodeTGA, b, error);
     ASSERT_EQ(p.Pixels.size(), 129u * 4) << error.Text;
@@ -172,7 +180,8 @@ TEST(TGADecoder, RefusesWhatItCannotRead) {
     ExpectFailure(DecodeTGA, b, "TGA File Error", readError);
     TPictureError error;
     Decode(DecodeTGA, testpic::TGAHeader(2, 0, 65535, 65535, 32), error);
-    EXPECT_NE(error.Text.find("Picture size 65535 x 65535 is not supported"), std::string::npos) << error.Text;
+    EXPECT_NE(error.Text.find("Picture size 65535 x 65535 is not supported"), std::string::npos)
+        << error.Text;
     Decode(DecodeTGA, Bytes(17, 0), error);
     EXPECT_TRUE(error.Raised);
     EXPECT_NE(error.Text.find("pic.x"), std::string::npos);
@@ -186,7 +195,8 @@ TEST(TGADecoder, FilesMissingOrReadOnly) {
     EXPECT_EQ(error.Caption, "TGA Texture");
     EXPECT_EQ(error.Text, "File not found  - " + missing);
     const std::string path = testpic::WriteFile("readonly.tga", testpic::MakeTGA(3, 3));
-    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::group_read |
                                            std::filesystem::perms::others_read);
     EXPECT_TRUE(DecodeTGAFile(path, picture, error)) << error.Text;
     ExpectPattern(picture, 3, 3, 3);
@@ -236,7 +246,8 @@ TEST(JPEGDecoder, DecoderErrorsAreRaisedWithTheFileName) {
         }
     Decode(DecodeJPEG, huge, error);
     EXPECT_FALSE(error.Raised);
-    EXPECT_NE(error.Text.find("Picture size 60000 x 60000 is not supported"), std::string::npos) << error.Text;
+    EXPECT_NE(error.Text.find("Picture size 60000 x 60000 is not supported"), std::string::npos)
+        << error.Text;
 }
 
 TEST(JPEGDecoder, MaskTakesBlueOfTheAlphaPictureRowsFromTheTop) {
@@ -263,7 +274,8 @@ TEST(JPEGDecoder, MaskTakesBlueOfTheAlphaPictureRowsFromTheTop) {
 TEST(PNGFiles, RoundTripIsExactAndDeterministic) {
     for (int channels : {3, 4}) {
         TPicture p{5, 3, channels, {}};
-        for (int i = 0; i < 5 * 3 * channels; ++i) p.Pixels.push_back(uint8_t(i * 37));
+        for (int i = 0; i < 5 * 3 * channels; ++i)
+            p.Pixels.push_back(uint8_t(i * 37));
         Bytes first, second;
         std::string error;
         ASSERT_TRUE(EncodePNG(p, first, error)) << error;
