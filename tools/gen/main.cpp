@@ -1,0 +1,26 @@
+// corvala-gen OUTDIR: writes every data file of the bundled production into
+// OUTDIR, the same bytes on every run.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "production.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: corvala-gen OUTDIR\n");
+        return 2;
+    }
+    std::string error;
+    std::vector<std::string> written;
+    if (!gen::GenerateProduction(argv[1], error, &written)) {
+        std::fprintf(stderr, "corvala-gen: %s\n", error.c_str());
+        return 1;
+    }
+    for (const std::string& name : written) {
+        const auto size = std::filesystem::file_size(std::filesystem::path(argv[1]) / name);
+        std::printf("%-18s %9llu bytes\n", name.c_str(), static_cast<unsigned long long>(size));
+    }
+    return 0;
+}
