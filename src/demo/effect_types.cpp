@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "demo/demo.h"
+#include "effects/particles.h"
 #include "effects/plain.h"
 
 namespace {
@@ -18,6 +19,7 @@ const std::pair<const char*, TEffectFactory> EffectTypes[] = {
     {"plaintexture", Make<TPlainTexture>},
     {"flash", Make<TFlash>},
     {"invertflash", Make<TInverseFlash>},
+    {"particles", Make<TParticles>},
 };
 
 } // namespace

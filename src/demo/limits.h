@@ -36,4 +36,7 @@ constexpr int64_t Max3DSChunks = 1024 * 1024;
 constexpr int64_t MaxSampleBytes = 512LL * 1024 * 1024;
 constexpr int32_t MaxSampleRate = 384000;
 
+// Particles effect: the most particles one effect holds (32 bytes each).
+constexpr int32_t MaxParticles = 1024 * 1024;
+
 } // namespace limits

@@ -1,0 +1,10 @@
+// Counts the C++ allocations of this test program (operator new is replaced
+// for the whole program), so a test can show that a frame allocates nothing.
+#pragma once
+
+namespace alloccount {
+
+// Calls of operator new (single and array forms) since the program started.
+long NewCalls();
+
+} // namespace alloccount
