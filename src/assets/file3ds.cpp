@@ -465,10 +465,13 @@ void TFile3DS::BuildNodeList(std::vector<TNode>& nodes) {
 void TFile3DS::AddParentNames(const std::vector<TNode>& nodes) {
     const int32_t keyFramer = Find(0, id3ds::KeyFramer);
     if (keyFramer < 0) return;
-    auto lookUp = [&nodes](int16_t number) -> const TNode* {
-        for (const TNode& n : nodes)
-            if (n.Number == number) return &n;
-        return nullptr;
+    // The first node with each number (node numbers are 16-bit), so a file
+    // with many nodes costs one pass, not one per pair.
+    std::vector<int32_t> firstWithNumber(65536, -1);
+    for (size_t i = nodes.size(); i-- > 0;) firstWithNumber[uint16_t(nodes[i].Number)] = int32_t(i);
+    auto lookUp = [&](int16_t number) -> const TNode* {
+        const int32_t i = firstWithNumber[uint16_t(number)];
+        return i < 0 ? nullptr : &nodes[size_t(i)];
     };
     const uint16_t order[] = {id3ds::NodeTarget, id3ds::NodeObject, id3ds::NodeCamera,
                               id3ds::NodeLight,  id3ds::NodeLightTarget, id3ds::NodeSpot};

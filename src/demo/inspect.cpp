@@ -49,7 +49,8 @@ bool InspectModel(const std::string& path, std::ostream& out) {
                   << mesh.FaceCount << '\t' << mesh.TexCoords.size() << '\n';
         }
         out << lines.str();
-        return true;
+        // The file loaded, but damaged: its warnings are on stderr already.
+        return brush.Warnings.empty();
     } catch (const E3DSError& e) {
         std::cerr << e.what() << '\n';
     } catch (const std::exception& e) {

@@ -16,7 +16,8 @@
 #include <vector>
 
 // Prints the lines for `files` to `out` and the message of every file that
-// fails to stderr. With a non-empty `dumpDir` each picture is also written
-// to dumpDir/NAME.png, top row first (NAME: the file's name). Returns 1
-// when any file failed, else 0.
+// fails to stderr. A model whose loading stepped over damage (a chunk cut
+// short) prints its lines and its warnings, and counts as failed. With a
+// non-empty `dumpDir` each picture is also written to dumpDir/NAME.png, top
+// row first (NAME: the file's name). Returns 1 when any file failed, else 0.
 int RunInspect(const std::vector<std::string>& files, const std::string& dumpDir, std::ostream& out);

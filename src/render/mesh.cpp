@@ -250,7 +250,8 @@ void TBGLBrush::Load(const std::string& fileName) {
 void TBGLBrush::LoadModel(const std::string& fileName) {
     T3DSLoader& loader = *Shared3DSLoader;
     loader.OpenModel(fileName);
-    for (const std::string& warning : loader.File->Warnings()) ReportWarning(warning);
+    Warnings = loader.File->Warnings();
+    for (const std::string& warning : Warnings) ReportWarning(warning);
     std::vector<std::unique_ptr<TMeshDataNM>> meshes(size_t(loader.MeshCount));
     for (int32_t i = 0; i < loader.MeshCount; ++i) {
         meshes[size_t(i)] = loader.MakeMesh(i);

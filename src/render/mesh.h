@@ -126,4 +126,8 @@ public:
 
     std::vector<std::unique_ptr<TMeshDataNM>> Meshes;
     int32_t MeshCount = 0;
+    // Damage in the file that loading stepped over (a chunk cut short or
+    // reaching past its parent), one message each; already reported as
+    // warnings when LoadModel ran.
+    std::vector<std::string> Warnings;
 };

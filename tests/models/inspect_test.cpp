@@ -39,9 +39,6 @@ TEST(Inspect, ModelLinesAndFailures) {
     b.Name = "mapped";
     b.TexVerts = {{0, 0}, {1, 0}};
     WriteFile(dir / "good.3DS", Write3DSModel({a, b}));
-    std::vector<uint8_t> broken = Write3DSModel({a});
-    broken.resize(broken.size() - 10);
-    broken[30] ^= 0xFF;
     WriteFile(dir / "bad.3ds", {0x4D, 0x4D, 100, 0, 0, 0, 0x00, 0x41, 0xFF, 0xFF, 0xFF, 0xFF});
     WriteFile(dir / "notes.txt", {'h', 'i'});
 
@@ -54,6 +51,10 @@ TEST(Inspect, ModelLinesAndFailures) {
     std::ostringstream mixed;
     EXPECT_EQ(RunInspect({(dir / "missing.3ds").string(), good, (dir / "notes.txt").string()}, "", mixed), 1);
     EXPECT_EQ(mixed.str(), out.str());
+    // A file cut short still shows what was read, and fails.
+    std::ostringstream damaged;
+    EXPECT_EQ(RunInspect({(dir / "bad.3ds").string()}, "", damaged), 1);
+    EXPECT_EQ(damaged.str(), "model\t" + (dir / "bad.3ds").string() + "\t0\n");
     std::filesystem::remove_all(dir);
 }
 
