@@ -4,6 +4,9 @@
 #include <utility>
 
 #include "demo/demo.h"
+#include "effects/celshadeobj.h"
+#include "effects/cylinders.h"
+#include "effects/object3d.h"
 #include "effects/particles.h"
 #include "effects/plain.h"
 
@@ -19,6 +22,9 @@ const std::pair<const char*, TEffectFactory> EffectTypes[] = {
     {"plaintexture", Make<TPlainTexture>},
     {"flash", Make<TFlash>},
     {"invertflash", Make<TInverseFlash>},
+    {"cylinders", Make<TCylinderPlasma>},
+    {"celshadeobj", Make<TCelshadeObject>},
+    {"object", Make<T3DObject>},
     {"particles", Make<TParticles>},
 };
 

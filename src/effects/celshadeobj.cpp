@@ -1,0 +1,81 @@
+#include "effects/celshadeobj.h"
+
+#include "assets/textures.h"
+#include "demo/check.h"
+#include "effects/effect_files.h"
+#include "render/gl.h"
+#include "render/material.h"
+#include "render/overlay.h"
+#include "render/window.h"
+
+namespace {
+
+using Ext = long double;
+
+constexpr const char* ShadeFile = "shader.jpg";
+constexpr const char* FlareFile = "flare.jpg";
+constexpr const char* ModelFile = "velmorandex.3ds";
+
+} // namespace
+
+TCelshadeObject::TCelshadeObject() {
+    // Pre-flight runs without GL: Check looks at the files instead.
+    if (DemoCheckOnly) return;
+    TexFilterMode = 0;
+    ShadeTexture = LoadEffectTexture(ShadeFile);
+    TexFilterMode = 2;
+    FlareTexture = LoadEffectTexture(FlareFile);
+    std::unique_ptr<TBGLBrush> model = LoadEffectModel(ModelFile, 0);
+    if (model) {
+        Brush = std::make_unique<TBGL2CelshadeBrush>(*model->Meshes[0]);
+        Brush->Weld();
+    }
+    Lights.resize(1);
+    Loaded = Brush && ShadeTexture != NoTexture && FlareTexture != NoTexture;
+    if (!Loaded) DemoQuit = true;
+}
+
+// The demo clears DemoQuit after the script has run; a failed constructor
+// sets it again here, before playback would start.
+void TCelshadeObject::Load() {
+    if (!DemoCheckOnly && !Loaded) DemoQuit = true;
+}
+
+void TCelshadeObject::Check() {
+    CheckPictureFile(ShadeFile);
+    CheckPictureFile(FlareFile);
+    CheckModelMesh(ModelFile, 0);
+}
+
+TVec3 TCelshadeObject::LightAt(float t) {
+    TVec3 light = MakeVec3(290, 250, 50);
+    RotatePoint(light, MakeVec3(float(19 * Ext(t)), float(20 * Ext(t)), float(10 * Ext(t))));
+    return light;
+}
+
+TVec3 TCelshadeObject::EyeAt(float t) {
+    TVec3 eye = MakeVec3(200, 500, 100);
+    RotatePoint(eye, MakeVec3(0, float(80 * Ext(t)), 0));
+    return eye;
+}
+
+void TCelshadeObject::Draw(const TInputValues& inputs) {
+    (void)inputs;
+    if (!Loaded) return;
+    const float t = BarTime;
+
+    SetViewAngle(45.0f);
+    glDisable(GL_LIGHTING);
+    Lights[0] = LightAt(t);
+    const TVec3 eye = EyeAt(t);
+    glLoadIdentity();
+    gluLookAt(eye.X, eye.Y, eye.Z, 0, 0, 0, 0, 1, 0);
+
+    Brush->CalcShade(Lights);
+    Brush->DrawShaded(uint32_t(ShadeTexture));
+    glColor4f(0, 0, 0, 1);
+    Brush->DrawOutline(5.0f);
+    Brush->DrawHighlights(Lights[0], eye, 50, 25, uint32_t(FlareTexture));
+    // Drawn with the highlight state: flare bound, additive, depth writes on.
+    DrawBillboard(Lights[0], 30);
+}
