@@ -155,38 +155,6 @@ TEST(Particles, OptionWordsAreComparedExactly) {
     EXPECT_EQ(ScriptErrorCount(), 0);
 }
 
-TEST(Particles, LoadSpreadsParticlesThroughTheCube) {
-    TReports reports;
-    SetRandomSeed(0);
-    TParticles effect;
-    effect.A = "no-such-sprite.bmp";
-    effect.E = 200;
-    effect.F = 10;
-    effect.G = 250;
-    effect.VX = 1;
-    effect.VY = 2;
-    effect.VZ = 3;
-    effect.S = 0.4f;
-    effect.Load();
-    ASSERT_NE(effect.Volume, nullptr);
-    // Construction and the second pass: 2 x 13 draws per particle.
-    uint32_t seed = 0;
-    for (int i = 0; i < 2 * 13 * 200; ++i)
-        seed = seed * 134775813u + 1u;
-    EXPECT_EQ(RandomSeed(), seed);
-    EXPECT_EQ(effect.SizeBoost, 0.4f);
-    EXPECT_EQ(effect.Volume->HalfSize.Y, 10.0f);
-    bool spread = false;
-    for (const TVolumeParticle& p : effect.Volume->Particles) {
-        EXPECT_LT(std::abs(p.Position.X), 10.0f);
-        EXPECT_LT(std::abs(p.Velocity.Z), 3.0f);
-        EXPECT_GE(p.Size, 0.0f);
-        EXPECT_LT(p.Size, 2.5f);
-        spread = spread || p.Position.X != 0;
-    }
-    EXPECT_TRUE(spread);
-}
-
 TEST(Particles, CountOutsideTheRangeIsAScriptErrorAtTheLoadLine) {
     for (const int count : {-1, limits::MaxParticles + 1}) {
         TReports reports;
