@@ -389,7 +389,10 @@ void TFile3DS::Open() {
     Chunks[0].Id = Le16(header);
     Chunks[0].Length = Le32(header + 2);
     const uint16_t root = Chunks[0].Id;
-    if (root != id3ds::MaterialLibrary && root != id3ds::Main && root != id3ds::Project) return;
+    if (root != id3ds::MaterialLibrary && root != id3ds::Main && root != id3ds::Project) {
+        Warn(0, "the first chunk " + Hex(root) + " is not the main chunk of a 3DS model; no meshes are read");
+        return;
+    }
     if (Chunks[0].Length < HeaderSize) {
         Warn(0, "main chunk is " + std::to_string(Chunks[0].Length) + " bytes long, shorter than its header");
         return;

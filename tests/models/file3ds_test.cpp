@@ -262,7 +262,10 @@ TEST(File3DS, RootKindsAndTinyFiles) {
     // Not a 3DS root: opens, no meshes.
     std::vector<uint8_t> other = Write3DSModel({Quad("x")});
     other[0] = 0x34;
-    EXPECT_EQ(Open(other).Objects().MeshTotal(), 0);
+    TFile3DS notModel = Open(other);
+    EXPECT_EQ(notModel.Objects().MeshTotal(), 0);
+    ASSERT_EQ(notModel.Warnings().size(), 1u);
+    EXPECT_NE(notModel.Warnings()[0].find("0x4D34"), std::string::npos);
     // A material library counts its meshes but refuses to give them out.
     std::vector<uint8_t> library = Write3DSModel({Quad("x")});
     library[0] = 0xAA;
