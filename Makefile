@@ -13,7 +13,7 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git ca-certificates \
 	libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev \
 	xvfb xauth
 
-.PHONY: all deps build test run bench clean
+.PHONY: all deps build test run bench clean fuzz
 
 all: build
 
@@ -42,6 +42,21 @@ run: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+
+# Fuzzing (clang, libFuzzer): builds the targets in FUZZ_BUILD, writes the
+# seeds, then runs each target FUZZ_SECONDS and keeps what it found new under
+# fuzz/corpus/. Crashes land in fuzz/artifacts/<target>/.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= script tracker 3ds bmp tga jpeg music
+
+fuzz: deps
+	@command -v clang++ >/dev/null || $(MAKE) deps DEB_PACKAGES="clang libclang-rt-dev"
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCORVALA_FUZZ=ON \
+	  -DCORVALA_TESTS=OFF -DCORVALA_BENCH=OFF -DCORVALA_TOOLS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
+	fuzz/seed.sh $(FUZZ_BUILD)
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD)
