@@ -101,7 +101,27 @@ void TCylinderPlasma::DrawField(Ext t) {
         for (int j = 0; j < GridSize; ++j) {
             glPushMatrix();
             glTranslatef(float(65 * i), float(50 * waveI[size_t(i)] * waveJ[size_t(j)]), float(65 * j));
-            Brush->Draw();
+            DrawMesh();
             glPopMatrix();
         }
+}
+
+void TCylinderPlasma::DrawMesh() {
+    if (!UseDisplayList) {
+        Brush->Draw();
+        return;
+    }
+    if (MeshList == 0) {
+        MeshList = glGenLists(1);
+        if (MeshList == 0) {
+            UseDisplayList = false;
+            Brush->Draw();
+            return;
+        }
+        // Compiling copies the arrays into the list; nothing is drawn.
+        glNewList(MeshList, GL_COMPILE);
+        Brush->Draw();
+        glEndList();
+    }
+    glCallList(MeshList);
 }

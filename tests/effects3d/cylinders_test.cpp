@@ -108,6 +108,25 @@ TEST_F(CylindersTest, InputsLiftTheFieldAndWidenTheView) {
     EXPECT_EQ(testgl::GLErrors(), "");
 }
 
+TEST_F(CylindersTest, DisplayListDrawsTheSamePixels) {
+    WriteModel(*Dir, "cyl2.3ds", {CylinderMesh(24, 70, Sides)});
+    TCylinderPlasma plasma;
+    TInputValues inputs{};
+    inputs[0] = 0.7f;
+    for (const float t : {0.8f, 2.9f}) {
+        BarTime = t;
+        ResetFrame();
+        plasma.UseDisplayList = false;
+        plasma.Draw(inputs);
+        const auto arrays = Frame();
+        ResetFrame();
+        plasma.UseDisplayList = true;
+        plasma.Draw(inputs);
+        EXPECT_EQ(Frame(), arrays) << "t = " << t;
+    }
+    EXPECT_EQ(testgl::GLErrors(), "");
+}
+
 TEST_F(CylindersTest, MissingModelIsNamedWithItsFolderAndNothingIsDrawn) {
     TCylinderPlasma plasma;
     EXPECT_TRUE(DemoQuit);
