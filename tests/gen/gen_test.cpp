@@ -230,7 +230,7 @@ double SignedVolume(const TMeshData& mesh) {
 TEST_F(GeneratedData, ModelsAreClosedOutwardFacingAndWeldShut) {
     const double pi = 3.14159265358979;
     const std::map<std::string, double> volumes = {
-        {"cyl2.3ds", pi * 24 * 24 * 70},
+        {"cyl2.3ds", pi * 24 * 24 * 160},
         {"ring.3ds", 2 * pi * pi * 38 * 14 * 14},
         {"orb.3ds", 4.0 / 3 * pi * 42 * 42 * 42},
         {"velmorandex.3ds", 0}, // tube length unknown: only the sign is checked

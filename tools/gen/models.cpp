@@ -84,15 +84,15 @@ TMesh3DS MakeCylinder() {
     TMesh3DS mesh;
     mesh.Name = "cylinder";
     const int sides = 24;
-    const double radius = 24, height = 70;
+    const double radius = 24, height = 160;
     auto rim = [&](int j, double z) {
         const double a = 2 * Pi * (j % sides) / sides;
         return TV{radius * std::cos(a), radius * std::sin(a), z};
     };
     // Side: columns j = 0..sides (the last repeats the first), bottom and top.
     for (int j = 0; j <= sides; ++j) {
-        AddVertex(mesh, rim(j, 0), double(j) / sides, 0);
-        AddVertex(mesh, rim(j, height), double(j) / sides, 1);
+        AddVertex(mesh, rim(j, -height), double(j) / sides, 0);
+        AddVertex(mesh, rim(j, 0), double(j) / sides, 1);
     }
     for (int j = 0; j < sides; ++j) {
         const uint16_t b0 = uint16_t(2 * j), t0 = uint16_t(2 * j + 1), b1 = uint16_t(2 * j + 2),
@@ -102,7 +102,7 @@ TMesh3DS MakeCylinder() {
     }
     // Caps: a centre and their own rim vertices.
     for (int cap = 0; cap < 2; ++cap) {
-        const double z = cap == 0 ? 0 : height;
+        const double z = cap == 0 ? -height : 0;
         const uint16_t center = AddVertex(mesh, TV{0, 0, z}, 0.5, 0.5);
         const uint16_t first = uint16_t(mesh.Vertices.size());
         for (int j = 0; j < sides; ++j) {
@@ -125,7 +125,7 @@ TMesh3DS MakeKnot() {
     TMesh3DS mesh;
     mesh.Name = "velmorandex";
     const double scale = 55;
-    AddTube(mesh, 240, 16, 12.0,
+    AddTube(mesh, 160, 16, 8.0,
             [&](double t) {
                 const double r = std::cos(3 * t) + 2;
                 return TV{r * std::cos(2 * t) * scale, r * std::sin(2 * t) * scale, -std::sin(3 * t) * scale};

@@ -12,10 +12,12 @@
 
 namespace gen {
 
-// A capped cylinder standing on z = 0: radius 24, height 70 units, hard
-// edges at the caps (their rims are separate vertices).
+// A capped cylinder hanging from z = 0 down to z = -160, radius 24, with
+// hard edges at the caps (their rims are separate vertices). The cylinder
+// field sets copies on a wavy plane and mirrors them: the top caps make the
+// wavy surface, the long sides reach away from the camera between them.
 TMesh3DS MakeCylinder();
-// The logo: a trefoil knot of a round tube, about 330 units across, 4097
+// The logo: a trefoil knot of a round tube, about 330 units across, 2737
 // vertices with seams along the tube and around it.
 TMesh3DS MakeKnot();
 // A torus (outer radius 52) mapped three times around.

@@ -199,7 +199,7 @@ TColor StarSprite(double x, double y) {
 TColor Dot(double x, double y) {
     const double dx = (x - 32) / 32, dy = (y - 32) / 32;
     const double r2 = dx * dx + dy * dy;
-    const double v = std::exp(-r2 * 5) * Clamp01((1 - std::sqrt(r2)) * 5);
+    const double v = 0.7 * std::exp(-r2 * 6) * Clamp01((1 - std::sqrt(r2)) * 5);
     return TColor{v, v * 0.45, v * 0.85};
 }
 
@@ -207,9 +207,9 @@ TColor Dot(double x, double y) {
 TColor Marble(double x, double y) {
     const double n = Fractal(x / 32, y / 32, 8, 5, 41);
     const double vein = std::fabs(std::sin((x + y) / 256 * 2 * Pi * 2 + n * 9));
-    const double v = std::pow(vein, 0.35);
-    TColor c = Mix(TColor{0.25, 0.3, 0.45}, TColor{0.96, 0.93, 0.88}, v);
-    return Mix(c, TColor{0.85, 0.75, 0.7}, 0.25 * Fractal(x / 16, y / 16, 16, 3, 43));
+    const double v = std::pow(vein, 0.3);
+    TColor c = Mix(TColor{1.0, 0.8, 0.35}, TColor{0.04, 0.3, 0.28}, v);
+    return Mix(c, TColor{0.02, 0.12, 0.15}, 0.45 * Fractal(x / 16, y / 16, 16, 3, 43));
 }
 
 TColor Tiles(double x, double y) {
@@ -248,12 +248,14 @@ TColor Ramp(double x, double) {
     return TColor{band->R / 255.0, band->G / 255.0, band->B / 255.0};
 }
 
-// A soft warm glow with faint cross rays; black at the border.
+// A small warm glow with faint cross rays, black at the border. Kept dim:
+// the highlight pass adds one sprite per bright vertex, and hundreds of
+// them overlap along a tube.
 TColor Flare(double x, double y) {
     const double dx = (x - 64) / 64, dy = (y - 64) / 64;
     const double r = std::sqrt(dx * dx + dy * dy);
-    const double glow = std::exp(-r * r * 9) + 0.25 * std::exp(-r * 4);
-    const double rays = 0.35 * (std::exp(-std::fabs(dy) * 60) + std::exp(-std::fabs(dx) * 60)) * Clamp01(1 - r);
+    const double glow = 0.55 * std::exp(-r * r * 25) + 0.08 * std::exp(-r * 5);
+    const double rays = 0.12 * (std::exp(-std::fabs(dy) * 50) + std::exp(-std::fabs(dx) * 50)) * Clamp01(1 - r);
     const double v = (glow + rays) * SmoothStep(1.0, 0.8, r);
     return TColor{v, v * 0.9, v * 0.75};
 }
