@@ -1,8 +1,629 @@
-// STUB: replaced by the sound module.
+// The sample table and channels over OpenAL Soft. One AL buffer per sample,
+// one AL source per play. Positions: a real device reports offsets that move
+// once per mixing period; ChannelSeconds extrapolates them with the steady
+// clock (see TStepClock). The loopback modes mix here, so their offsets are
+// exact at every call.
 #include "media/sound.h"
-bool InitSound(void*) { return false; }
-int LoadSample(const std::string&) { return -1; }
-uint32_t PlaySample(int, int, int) { return 0; }
-void SetChannelSeconds(uint32_t, float) {}
-float ChannelSeconds(uint32_t) { return 0; }
-void ScaleChannelFrequency(uint32_t, float) {}
+
+#include "demo/report.h"
+#include "media/sound_clock.h"
+#include "media/sound_decode.h"
+
+#include <AL/al.h>
+#include <AL/alc.h>
+#include <AL/alext.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <numbers>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+namespace {
+
+// Output rate asked of every device, in frames per second.
+constexpr int OutputRate = 44100;
+// Frames mixed per call while the loopback device is paced by the clock.
+constexpr int PacedBlockFrames = 1024;
+// OpenAL Soft plays at most this pitch (newer releases clamp there), so the
+// playback frequency stays within it and the clock agrees with the mixer.
+constexpr long double MaxPitch = 10;
+
+double SteadySeconds() {
+    using Clock = std::chrono::steady_clock;
+    static const Clock::time_point origin = Clock::now();
+    return std::chrono::duration<double>(Clock::now() - origin).count();
+}
+
+// Move-only owner of one AL object name.
+template <void (*Delete)(ALsizei, const ALuint*)>
+class TALName {
+public:
+    TALName() = default;
+    explicit TALName(ALuint name) : name(name) {}
+    TALName(TALName&& other) noexcept : name(std::exchange(other.name, 0)) {}
+    TALName& operator=(TALName&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            name = std::exchange(other.name, 0);
+        }
+        return *this;
+    }
+    TALName(const TALName&) = delete;
+    TALName& operator=(const TALName&) = delete;
+    ~TALName() { Reset(); }
+
+    ALuint Get() const { return name; }
+    void Reset() {
+        if (name != 0) Delete(1, &name);
+        name = 0;
+    }
+
+private:
+    ALuint name = 0;
+};
+using TALBuffer = TALName<alDeleteBuffers>;
+using TALSource = TALName<alDeleteSources>;
+
+struct TDeviceCloser {
+    void operator()(ALCdevice* device) const { alcCloseDevice(device); }
+};
+struct TContextDestroyer {
+    void operator()(ALCcontext* context) const {
+        if (alcGetCurrentContext() == context) alcMakeContextCurrent(nullptr);
+        alcDestroyContext(context);
+    }
+};
+
+enum class TOutput { None, Device, Paced, Capture };
+
+struct TSample {
+    TALBuffer Buffer;
+    int SampleRate = 0;   // Hz
+    double Seconds = 0;   // length
+    bool Mono = false;
+};
+
+struct TChannel {
+    int Sample = -1;
+    TALSource Source;
+    uint32_t Frequency = 0;   // effective playback frequency, Hz
+    uint64_t PlayOrder = 0;   // lower = started earlier
+    double Floor = 0;         // last position returned (seconds)
+    bool Ended = false;       // reached its end (or was seeked past it)
+    TStepClock OffsetLine;    // a device without the device-clock extension
+};
+
+struct TSoundState {
+    TOutput Output = TOutput::None;
+    bool StartFailed = false;
+    std::unique_ptr<ALCdevice, TDeviceCloser> Device;
+    std::unique_ptr<ALCcontext, TContextDestroyer> Context;
+    std::string OutputName;
+    int Rate = OutputRate;
+
+    LPALCRENDERSAMPLESSOFT RenderSamples = nullptr;
+    LPALGETSOURCEDVSOFT GetSourcedv = nullptr;
+    LPALCGETINTEGER64VSOFT GetInteger64v = nullptr;
+
+    // Real device: the mixer's sample clock straightened against the steady
+    // clock; MaxLead bounds extrapolation past the last mix (seconds).
+    TStepClock DeviceLine;
+    double MaxLead = 0.1;
+    double Period = 0.025;  // one mix, seconds
+
+    // Paced loopback: frames mixed since PacedStart (steady seconds).
+    double PacedStart = 0;
+    int64_t PacedFrames = 0;
+    std::vector<int16_t> Scratch;
+
+    std::vector<TSample> Samples;
+    std::unordered_map<uint32_t, TChannel> Channels;
+    uint32_t NextHandle = 1;
+    uint64_t PlayCounter = 0;
+    std::string LastError;
+};
+
+// Never destroyed: nothing may call OpenAL during static destruction. The
+// output is closed by ShutdownSound, registered with atexit.
+TSoundState& State() {
+    static TSoundState* const state = new TSoundState;
+    return *state;
+}
+bool toldNoOutput = false;
+bool exitHookSet = false;
+
+void SetExitHook() {
+    if (exitHookSet) return;
+    exitHookSet = true;
+    std::atexit(ShutdownSound);
+}
+
+// OpenAL Soft opens the first backend that loads, even when that one then
+// finds no card; the list keeps the desktop backends and ends in the null
+// backend. A list the user set stays as it is. Must run before the first ALC
+// call, which reads it.
+void SetDefaultDrivers() { setenv("ALSOFT_DRIVERS", "pipewire,pulse,alsa,jack,oss,sndio,null", 0); }
+
+template <typename T>
+T ALCProc(ALCdevice* device, const char* name) {
+    return reinterpret_cast<T>(alcGetProcAddress(device, name));
+}
+
+bool OpenContext(TSoundState& s, ALCdevice* device, const ALCint* attributes) {
+    s.Device.reset(device);
+    ALCcontext* context = alcCreateContext(device, attributes);
+    if (context == nullptr) {
+        s.Device.reset();
+        return false;
+    }
+    s.Context.reset(context);
+    if (!alcMakeContextCurrent(context)) {
+        s.Context.reset();
+        s.Device.reset();
+        return false;
+    }
+    if (alIsExtensionPresent("AL_SOFT_source_latency"))
+        s.GetSourcedv = reinterpret_cast<LPALGETSOURCEDVSOFT>(alGetProcAddress("alGetSourcedvSOFT"));
+    if (alcIsExtensionPresent(device, "ALC_SOFT_device_clock"))
+        s.GetInteger64v = ALCProc<LPALCGETINTEGER64VSOFT>(device, "alcGetInteger64vSOFT");
+    ALCint rate = 0;
+    alcGetIntegerv(device, ALC_FREQUENCY, 1, &rate);
+    if (rate > 0) s.Rate = rate;
+    return true;
+}
+
+bool HasDeviceClock(const TSoundState& s) { return s.GetSourcedv != nullptr && s.GetInteger64v != nullptr; }
+
+double DeviceClockSeconds(const TSoundState& s) {
+    ALCint64SOFT nanoseconds = 0;
+    s.GetInteger64v(s.Device.get(), ALC_DEVICE_CLOCK_SOFT, 1, &nanoseconds);
+    return double(nanoseconds) * 1e-9;
+}
+
+// Reads the device clock, then the steady clock: in this order a reading
+// is a lower bound for the line even when the thread is interrupted between
+// the two.
+double UpdateDeviceLine(TSoundState& s) {
+    const double clock = DeviceClockSeconds(s);
+    return s.DeviceLine.Update(clock, SteadySeconds());
+}
+
+// Starts the device line in phase with the mixer: watches the device clock
+// for a few periods, so the line begins on the earliest-seen mixes instead
+// of lagging until frame polls happen to land right after one.
+void LockDeviceLine(TSoundState& s, double period) {
+    const double clock = DeviceClockSeconds(s);
+    const double start = SteadySeconds();
+    s.DeviceLine.Reset(clock, start);
+    while (SteadySeconds() < start + 4 * period) {
+        std::this_thread::yield();
+        UpdateDeviceLine(s);
+    }
+}
+
+bool StartDevice(TSoundState& s) {
+    ALCdevice* device = alcOpenDevice(nullptr);
+    if (device == nullptr) return false;
+    const ALCint attributes[] = {ALC_FREQUENCY, OutputRate, 0};
+    if (!OpenContext(s, device, attributes)) return false;
+    s.Output = TOutput::Device;
+    const ALCchar* name = alcGetString(device, ALC_DEVICE_SPECIFIER);
+    s.OutputName = name != nullptr ? name : "audio device";
+    ALCint refresh = 0;  // mixes per second
+    alcGetIntegerv(device, ALC_REFRESH, 1, &refresh);
+    const double period = refresh > 0 ? 1.0 / refresh : 0.025;
+    s.MaxLead = std::max(4 * period, 0.1);
+    s.Period = period;
+    s.DeviceLine.SetMaxLead(s.MaxLead);
+    s.DeviceLine.SetPeriod(period);
+    if (HasDeviceClock(s)) LockDeviceLine(s, period);
+    return true;
+}
+
+// Opens the loopback device: 16-bit stereo at `rate`, mixed only when asked.
+bool StartLoopback(TSoundState& s, int rate, TOutput mode, std::string& error) {
+    if (!alcIsExtensionPresent(nullptr, "ALC_SOFT_loopback")) {
+        error = "the OpenAL loopback device is not available";
+        return false;
+    }
+    auto openLoopback = ALCProc<LPALCLOOPBACKOPENDEVICESOFT>(nullptr, "alcLoopbackOpenDeviceSOFT");
+    auto formatSupported = ALCProc<LPALCISRENDERFORMATSUPPORTEDSOFT>(nullptr, "alcIsRenderFormatSupportedSOFT");
+    s.RenderSamples = ALCProc<LPALCRENDERSAMPLESSOFT>(nullptr, "alcRenderSamplesSOFT");
+    if (openLoopback == nullptr || formatSupported == nullptr || s.RenderSamples == nullptr) {
+        error = "the OpenAL loopback device is not available";
+        return false;
+    }
+    ALCdevice* device = openLoopback(nullptr);
+    if (device == nullptr) {
+        error = "the OpenAL loopback device did not open";
+        return false;
+    }
+    if (!formatSupported(device, rate, ALC_STEREO_SOFT, ALC_SHORT_SOFT)) {
+        alcCloseDevice(device);
+        error = "16-bit stereo at " + std::to_string(rate) + " Hz is not supported";
+        return false;
+    }
+    const ALCint attributes[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
+                                 ALC_FREQUENCY, rate, 0};
+    if (!OpenContext(s, device, attributes)) {
+        error = "no OpenAL context on the loopback device";
+        return false;
+    }
+    s.Rate = rate;
+    s.Output = mode;
+    if (mode == TOutput::Paced) {
+        s.OutputName = "loopback, no audio output";
+        s.PacedStart = SteadySeconds();
+        s.PacedFrames = 0;
+        s.Scratch.assign(size_t(PacedBlockFrames) * 2, 0);
+    } else {
+        s.OutputName = "loopback capture at " + std::to_string(rate) + " Hz";
+    }
+    return true;
+}
+
+bool EnsureStarted(TSoundState& s) {
+    if (s.Output == TOutput::None && !s.StartFailed) InitSound(nullptr);
+    return s.Output != TOutput::None;
+}
+
+bool SourceStopped(const TChannel& channel) {
+    ALint state = AL_STOPPED;
+    alGetSourcei(channel.Source.Get(), AL_SOURCE_STATE, &state);
+    return state == AL_STOPPED;
+}
+
+bool AnyPlaying(const TSoundState& s) {
+    for (const auto& entry : s.Channels)
+        if (entry.second.Source.Get() != 0 && !entry.second.Ended && !SourceStopped(entry.second)) return true;
+    return false;
+}
+
+// Paced loopback: mix every frame due by the steady clock. While nothing
+// plays there is nothing to hear, so the frames are only counted.
+void Pump(TSoundState& s) {
+    if (s.Output != TOutput::Paced) return;
+    const int64_t due = int64_t(std::floor((SteadySeconds() - s.PacedStart) * s.Rate));
+    int64_t todo = due - s.PacedFrames;
+    if (todo <= 0) return;
+    if (AnyPlaying(s)) {
+        while (todo > 0) {
+            const int frames = int(std::min<int64_t>(todo, PacedBlockFrames));
+            s.RenderSamples(s.Device.get(), s.Scratch.data(), frames);
+            todo -= frames;
+        }
+    }
+    s.PacedFrames = due;
+}
+
+TChannel* FindChannel(TSoundState& s, uint32_t handle) {
+    auto it = s.Channels.find(handle);
+    if (it == s.Channels.end() || it->second.Source.Get() == 0) return nullptr;
+    return &it->second;
+}
+
+double Pitch(const TSoundState& s, const TChannel& channel) {
+    return double(channel.Frequency) / s.Samples[size_t(channel.Sample)].SampleRate;
+}
+
+// The source's play offset in seconds, with the fraction between frames
+// where the extension gives it.
+double SourceOffset(const TSoundState& s, const TChannel& channel) {
+    if (s.GetSourcedv != nullptr) {
+        ALdouble seconds = 0;
+        s.GetSourcedv(channel.Source.Get(), AL_SEC_OFFSET, &seconds);
+        return seconds;
+    }
+    ALint frame = 0;
+    alGetSourcei(channel.Source.Get(), AL_SAMPLE_OFFSET, &frame);
+    return double(frame) / s.Samples[size_t(channel.Sample)].SampleRate;
+}
+
+double Position(TSoundState& s, TChannel& channel) {
+    const TSample& sample = s.Samples[size_t(channel.Sample)];
+    if (!channel.Ended && SourceStopped(channel)) channel.Ended = true;
+    double position = sample.Seconds;
+    if (!channel.Ended) {
+        if (s.Output == TOutput::Device && HasDeviceClock(s)) {
+            // The offset as of the last mix and that mix's device time; the
+            // straightened device clock says how long ago that was.
+            ALdouble offsetAndClock[2] = {0, 0};
+            s.GetSourcedv(channel.Source.Get(), AL_SEC_OFFSET_CLOCK_SOFT, offsetAndClock);
+            const double deviceNow = UpdateDeviceLine(s);
+            const double sinceMix = std::clamp(deviceNow - offsetAndClock[1], 0.0, s.MaxLead);
+            position = offsetAndClock[0] + sinceMix * Pitch(s, channel);
+        } else if (s.Output == TOutput::Device) {
+            position = channel.OffsetLine.Update(SourceOffset(s, channel), SteadySeconds());
+        } else {
+            position = SourceOffset(s, channel);  // mixed up to this moment
+        }
+    }
+    position = std::max(std::min(position, sample.Seconds), channel.Floor);
+    channel.Floor = position;
+    return position;
+}
+
+void Fail(TSoundState& s, const std::string& message) {
+    s.LastError = message;
+    ReportWarning(message);
+}
+
+// A source for a new play: a fresh one, or, when OpenAL has none left, the
+// source of a channel that has ended (its handle stops naming a channel).
+bool NewSource(TSoundState& s, TALSource& source) {
+    alGetError();
+    ALuint name = 0;
+    alGenSources(1, &name);
+    if (alGetError() == AL_NO_ERROR && name != 0) {
+        source = TALSource(name);
+        return true;
+    }
+    for (auto it = s.Channels.begin(); it != s.Channels.end(); ++it) {
+        TChannel& channel = it->second;
+        if (channel.Source.Get() != 0 && (channel.Ended || SourceStopped(channel))) {
+            alSourceStop(channel.Source.Get());
+            source = std::move(channel.Source);
+            s.Channels.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool InitSound(void* /*windowHandle*/) {
+    TSoundState& s = State();
+    if (s.Output != TOutput::None || s.StartFailed) return s.Output == TOutput::Device || s.Output == TOutput::Capture;
+    SetExitHook();
+    SetDefaultDrivers();
+    if (StartDevice(s)) return true;
+    std::string error;
+    if (StartLoopback(s, OutputRate, TOutput::Paced, error)) {
+        if (!toldNoOutput) {
+            toldNoOutput = true;
+            ReportWarning("no audio output: no sound device could be opened; the music plays silently, in time");
+        }
+        return false;
+    }
+    s.StartFailed = true;
+    ReportWarning("sound cannot start: " + error);
+    return false;
+}
+
+int LoadSample(const std::string& fileName) {
+    TSoundState& s = State();
+    if (!EnsureStarted(s)) {
+        Fail(s, "cannot load sound file \"" + fileName + "\": sound output did not start");
+        return -1;
+    }
+    if (int(s.Samples.size()) >= MaxSamples) {
+        Fail(s, "cannot load sound file \"" + fileName + "\": the sample table is full (" +
+                    std::to_string(MaxSamples) + " samples)");
+        return -1;
+    }
+    TDecodedSound sound;
+    std::string why;
+    if (!DecodeSoundFile(fileName, sound, why)) {
+        Fail(s, "cannot load sound file \"" + fileName + "\": " + why);
+        return -1;
+    }
+    if (!sound.Note.empty()) ReportWarning("sound file \"" + fileName + "\": " + sound.Note);
+
+    alGetError();
+    ALuint name = 0;
+    alGenBuffers(1, &name);
+    if (alGetError() != AL_NO_ERROR || name == 0) {
+        Fail(s, "cannot load sound file \"" + fileName + "\": no OpenAL buffer left");
+        return -1;
+    }
+    TALBuffer buffer(name);
+    const ALenum format = sound.Channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
+    // Fits: MaxSampleBytes is far below 2 GiB.
+    const ALsizei bytes = ALsizei(sound.Samples.size() * sizeof(int16_t));
+    alBufferData(name, format, sound.Samples.data(), bytes, sound.SampleRate);
+    if (alGetError() != AL_NO_ERROR) {
+        Fail(s, "cannot load sound file \"" + fileName + "\": OpenAL refused the decoded audio");
+        return -1;
+    }
+    TSample sample;
+    sample.Buffer = std::move(buffer);
+    sample.SampleRate = sound.SampleRate;
+    sample.Seconds = sound.Seconds();
+    sample.Mono = sound.Channels == 1;
+    s.Samples.push_back(std::move(sample));
+    return int(s.Samples.size()) - 1;
+}
+
+uint32_t PlaySample(int index, int volume, int pan) {
+    TSoundState& s = State();
+    if (!EnsureStarted(s)) return 0;
+    if (index < 0 || index >= int(s.Samples.size())) {
+        ReportWarning("cannot play sample " + std::to_string(index) + ": no sample is loaded there");
+        return 0;
+    }
+    Pump(s);
+    const TSample& sample = s.Samples[size_t(index)];
+
+    // At most MaxPlaysPerSample at once: a further play takes over the
+    // channel playing longest, whose handle then names nothing.
+    int playing = 0;
+    auto oldest = s.Channels.end();
+    for (auto it = s.Channels.begin(); it != s.Channels.end(); ++it) {
+        TChannel& channel = it->second;
+        if (channel.Sample != index || channel.Source.Get() == 0 || channel.Ended || SourceStopped(channel))
+            continue;
+        ++playing;
+        if (oldest == s.Channels.end() || channel.PlayOrder < oldest->second.PlayOrder) oldest = it;
+    }
+    TALSource source;
+    if (playing >= MaxPlaysPerSample) {
+        alSourceStop(oldest->second.Source.Get());
+        source = std::move(oldest->second.Source);
+        s.Channels.erase(oldest);
+    } else if (!NewSource(s, source)) {
+        ReportWarning("cannot play sample " + std::to_string(index) + ": no OpenAL source left");
+        return 0;
+    }
+
+    const ALuint name = source.Get();
+    alSourcei(name, AL_BUFFER, ALint(sample.Buffer.Get()));
+    alSourcei(name, AL_LOOPING, AL_FALSE);
+    alSourcef(name, AL_PITCH, 1.0f);
+    alSourcef(name, AL_GAIN, float(std::clamp(volume, 0, 100)) / 100.0f);
+    // Pan places a mono source on a half circle in front of the listener;
+    // OpenAL plays stereo sources as they are.
+    const double angle = double(std::clamp(pan, -100, 100)) / 100.0 * (std::numbers::pi / 2);
+    alSourcei(name, AL_SOURCE_RELATIVE, AL_TRUE);
+    alSource3f(name, AL_POSITION, float(std::sin(angle)), 0.0f, float(-std::cos(angle)));
+    alSourcePlay(name);
+
+    uint32_t handle = s.NextHandle++;
+    if (handle == 0 || s.Channels.count(handle) != 0) {  // wrapped: find a free one
+        handle = 1;
+        while (s.Channels.count(handle) != 0) ++handle;
+        s.NextHandle = handle + 1;
+    }
+    TChannel& channel = s.Channels[handle];
+    channel.Sample = index;
+    channel.Source = std::move(source);
+    channel.Frequency = uint32_t(sample.SampleRate);
+    channel.PlayOrder = s.PlayCounter++;
+    channel.OffsetLine.SetMaxLead(s.MaxLead);
+    channel.OffsetLine.SetPeriod(s.Period);
+    channel.OffsetLine.Reset(0, SteadySeconds(), 1.0);
+    return handle;
+}
+
+void SetChannelSeconds(uint32_t handle, float seconds) {
+    TSoundState& s = State();
+    Pump(s);
+    TChannel* channel = FindChannel(s, handle);
+    if (channel == nullptr) return;
+    const TSample& sample = s.Samples[size_t(channel->Sample)];
+    double target = seconds;
+    if (std::isnan(target) || target < 0) target = 0;
+    const ALuint name = channel->Source.Get();
+    if (target >= sample.Seconds) {
+        alSourceStop(name);
+        channel->Ended = true;
+        channel->Floor = sample.Seconds;
+        return;
+    }
+    const bool restart = channel->Ended || SourceStopped(*channel);
+    // An offset set on a stopped source applies when it plays.
+    alSourcei(name, AL_SAMPLE_OFFSET, ALint(std::floor(target * sample.SampleRate)));
+    if (restart) alSourcePlay(name);
+    channel->Ended = false;
+    channel->Floor = 0;
+    channel->OffsetLine.Reset(SourceOffset(s, *channel), SteadySeconds(), Pitch(s, *channel));
+}
+
+float ChannelSeconds(uint32_t handle) {
+    TSoundState& s = State();
+    Pump(s);
+    TChannel* channel = FindChannel(s, handle);
+    if (channel == nullptr) return 0.0f;
+    return float(Position(s, *channel));
+}
+
+void ScaleChannelFrequency(uint32_t handle, float factor) {
+    TSoundState& s = State();
+    Pump(s);
+    TChannel* channel = FindChannel(s, handle);
+    if (channel == nullptr) return;
+    if (!std::isfinite(factor) || factor < 0) {
+        ReportWarning("frequency factor " + std::to_string(factor) + " refused: it must be 0 or more");
+        return;
+    }
+    const TSample& sample = s.Samples[size_t(channel->Sample)];
+    // frequency x factor, rounded to the nearest integer, halves to even
+    // (the default rounding mode).
+    const long double scaled = std::nearbyint((long double)channel->Frequency * (long double)factor);
+    const long double highest = MaxPitch * sample.SampleRate;
+    channel->Frequency = uint32_t(std::min(scaled, highest));
+    const double pitch = Pitch(s, *channel);
+    alSourcef(channel->Source.Get(), AL_PITCH, float(pitch));
+    channel->OffsetLine.SetRate(pitch, SteadySeconds());
+}
+
+uint32_t ChannelFrequency(uint32_t handle) {
+    TChannel* channel = FindChannel(State(), handle);
+    return channel != nullptr ? channel->Frequency : 0;
+}
+
+double SampleSeconds(int index) {
+    const TSoundState& s = State();
+    return index >= 0 && index < int(s.Samples.size()) ? s.Samples[size_t(index)].Seconds : 0.0;
+}
+
+int SampleCount() { return int(State().Samples.size()); }
+
+std::string LastSoundError() { return State().LastError; }
+
+std::string SoundOutputName() { return State().OutputName; }
+
+bool BeginAudioCapture(int sampleRate) {
+    TSoundState& s = State();
+    if (s.Output == TOutput::Capture) {
+        if (sampleRate == s.Rate) return true;
+        ReportWarning("audio capture already runs at " + std::to_string(s.Rate) + " Hz");
+        return false;
+    }
+    if (s.Output != TOutput::None) {
+        ReportWarning("cannot begin audio capture: sound output already started (" + s.OutputName + ")");
+        return false;
+    }
+    if (sampleRate < 8000 || sampleRate > 192000) {
+        ReportWarning("cannot begin audio capture at " + std::to_string(sampleRate) +
+                      " Hz: the rate must be 8000 to 192000");
+        return false;
+    }
+    SetExitHook();
+    SetDefaultDrivers();
+    std::string error;
+    if (StartLoopback(s, sampleRate, TOutput::Capture, error)) return true;
+    ReportWarning("cannot begin audio capture: " + error);
+    return false;
+}
+
+bool RenderCaptureAudio(int frames, std::vector<int16_t>& interleavedStereo) {
+    TSoundState& s = State();
+    const bool capturing = s.Output == TOutput::Capture;
+    if (frames <= 0) return capturing;
+    const size_t start = interleavedStereo.size();
+    interleavedStereo.resize(start + size_t(frames) * 2, 0);
+    if (!capturing) return false;
+    s.RenderSamples(s.Device.get(), interleavedStereo.data() + start, frames);
+    return true;
+}
+
+bool AudioCaptureActive() { return State().Output == TOutput::Capture; }
+
+void ShutdownSound() {
+    TSoundState& s = State();
+    s.Channels.clear();  // sources first: a buffer in use cannot be deleted
+    s.Samples.clear();
+    s.Context.reset();
+    s.Device.reset();
+    s.Output = TOutput::None;
+    s.StartFailed = false;
+    s.OutputName.clear();
+    s.Rate = OutputRate;
+    s.RenderSamples = nullptr;
+    s.GetSourcedv = nullptr;
+    s.GetInteger64v = nullptr;
+    s.DeviceLine = TStepClock{};
+    s.MaxLead = 0.1;
+    s.Period = 0.025;
+    s.PacedFrames = 0;
+    s.Scratch.clear();
+    s.NextHandle = 1;
+    s.PlayCounter = 0;
+    s.LastError.clear();
+}
