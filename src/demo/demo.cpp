@@ -42,6 +42,8 @@ TRGBAColor ReadColor(const TCDemoCommand& command) {
 TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     : ScriptFile(scriptFile), Options(options) {
     DemoCheckOnly = Options.CheckOnly;
+    DemoQuit = false;
+    errorsAtStart = ScriptErrorCount();
     ReadScript(scriptFile);
     ClearScriptLocation();
 
@@ -60,9 +62,11 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
         return;
     }
 
-    DemoQuit = failed;
-    if (!failed) CheckPlayable();
-    if (!failed) LoadEffects();
+    // An effect whose constructor could not load its fixed files has set
+    // DemoQuit; that stop stays.
+    DemoQuit = failed || DemoQuit;
+    if (!DemoQuit) CheckPlayable();
+    if (!DemoQuit) LoadEffects();
     if (failed) DemoQuit = true;
 
     if (windowOpen) BuildFont("Verdana", 14, true);
@@ -79,9 +83,17 @@ void TCDemo::Fail(const std::string& description) {
     DemoQuit = true;
 }
 
+void TCDemo::Tolerate(const std::string& description) {
+    ShowScriptError(description);
+    ++toleratedErrors;
+}
+
 int TCDemo::ExitCode() const {
-    if (Options.CheckOnly) return ScriptErrorCount() > 0 ? 1 : 0;
-    return failed ? 1 : 0;
+    // Every script error counts, except those the demo was meant to play on
+    // after (a music file that does not load, a second INIT).
+    const int errors = ScriptErrorCount() - errorsAtStart - toleratedErrors;
+    if (Options.CheckOnly) return errors > 0 ? 1 : 0;
+    return failed || errors > 0 ? 1 : 0;
 }
 
 void TCDemo::ReadScript(const std::string& fileName) {
@@ -210,7 +222,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
                  return;
              }
              if (d.windowOpen) {
-                 ShowScriptError("INIT given a second time; the window is already open");
+                 d.Tolerate("INIT given a second time; the window is already open");
                  return;
              }
              BindGLLibraries();
@@ -233,7 +245,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              if (!ArgText(c, 1).empty()) (void)ArgFloat(c, 1);
              if (d.Options.CheckOnly) return;
              if (!d.windowOpen) {
-                 ShowScriptError("DRAWLOADING needs an INIT line before it");
+                 d.Tolerate("DRAWLOADING needs an INIT line before it");
                  return;
              }
              d.DrawLoading();
@@ -269,7 +281,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              // A music file that does not load leaves the demo on the timer.
              d.MusicLoaded = d.MusicSample >= 0;
              if (!d.MusicLoaded)
-                 ShowScriptError("Cannot load music file " + name + "; the demo plays on the timer");
+                 d.Tolerate("Cannot load music file " + name + "; the demo plays on the timer");
          }},
         // Effects.
         {"LOAD",

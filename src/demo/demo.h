@@ -122,6 +122,9 @@ private:
     bool failed = false;     // a script error that stops the demo
     bool windowOpen = false; // INIT created a context
     bool loadFailed = false; // the last LOAD line created nothing
+    int errorsAtStart = 0;   // script errors reported before this demo
+    int toleratedErrors = 0; // reported errors the demo plays on after
+    void Tolerate(const std::string& description);
     std::vector<bool> reportedSlots;
 };
 
