@@ -42,7 +42,8 @@ void SetChannelSeconds(uint32_t channel, float seconds);
 float ChannelSeconds(uint32_t channel);
 // The channel plays `factor` times as fast (and its pitch changes with it):
 // its playback frequency becomes frequency x factor rounded to the nearest
-// integer, halves to even. Factors below 0, infinite or NaN are refused.
+// integer, halves to even, held at 10 times the sample's own rate (the
+// mixer's highest pitch). Factors below 0, infinite or NaN are refused.
 void ScaleChannelFrequency(uint32_t channel, float factor);
 
 // The channel's current playback frequency in Hz (the sample's own rate until

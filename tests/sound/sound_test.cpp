@@ -109,6 +109,12 @@ TEST_F(CaptureTest, PositionAdvancesAtPitchTimesRenderedTime) {
     ScaleChannelFrequency(channel, -1.0f);  // refused, nothing changes
     EXPECT_EQ(ChannelFrequency(channel), 88200u);
     EXPECT_TRUE(Reported("refused"));
+    ScaleChannelFrequency(channel, 1e9f);  // held at the mixer's highest pitch
+    EXPECT_EQ(ChannelFrequency(channel), 441000u);
+    ScaleChannelFrequency(channel, 0.0f);  // stands (nearly) still, no failure
+    EXPECT_EQ(ChannelFrequency(channel), 0u);
+    Render(4410);
+    EXPECT_NEAR(ChannelSeconds(channel), 0.35, 1e-4);
 }
 
 TEST_F(CaptureTest, FrequencyRoundsHalvesToEven) {
