@@ -37,8 +37,25 @@ build: deps $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+PRODUCTION := examples/karmont
+CAPTURE_DIR ?= out/karmont-capture
+CAPTURE_FPS ?= 25
+
+# The production's data is generated, deterministically, by tools/gen.
 run: build
-	@cd examples/basic && ../../$(BUILD)/corvala
+	@echo "Generating the production's data in $(PRODUCTION)/data"
+	@$(BUILD)/tools/corvala-gen $(PRODUCTION)/data > /dev/null
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "Playing $(PRODUCTION)/karmont.cvl (Escape ends it)"; \
+	  $(BUILD)/corvala $(PRODUCTION)/karmont.cvl; \
+	else \
+	  echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set): rendering the production"; \
+	  echo "headless to $(CAPTURE_DIR) at $(CAPTURE_FPS) frames per second instead."; \
+	  rm -rf $(CAPTURE_DIR); \
+	  video=""; if command -v ffmpeg > /dev/null; then video="--video $(CURDIR)/$(CAPTURE_DIR)/karmont.mp4"; fi; \
+	  $(BUILD)/corvala --capture $(CURDIR)/$(CAPTURE_DIR) --fps $(CAPTURE_FPS) $$video $(PRODUCTION)/karmont.cvl && \
+	  echo "Done: frames and audio.wav are in $(CAPTURE_DIR)$${video:+, the video is $(CAPTURE_DIR)/karmont.mp4}"; \
+	fi
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done

@@ -1,5 +1,7 @@
 #include "demo/capture.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -100,6 +102,10 @@ int RunCapture(const TCaptureOptions& options) {
     int64_t audioFrames = 0;
     const auto started = std::chrono::steady_clock::now();
     auto lastProgress = started;
+    // On a terminal the progress line rewrites itself; in a log it is a line
+    // every few seconds.
+    const bool terminal = isatty(STDERR_FILENO);
+    const auto progressEvery = std::chrono::milliseconds(terminal ? 250 : 5000);
     int64_t k = 0;
     for (; !DemoQuit && !writeFailed; ++k) {
         if (options.Frames >= 0 && k >= options.Frames) break;
@@ -113,18 +119,19 @@ int RunCapture(const TCaptureOptions& options) {
         demo.RenderFrame();
 
         const auto now = std::chrono::steady_clock::now();
-        if (now - lastProgress > std::chrono::milliseconds(250)) {
+        if (now - lastProgress > progressEvery) {
             lastProgress = now;
             const double seconds = std::chrono::duration<double>(now - started).count();
-            std::fprintf(stderr, "\rcapture: %lld frames, demo time %.2f s, %.1f frames/s   ",
-                         static_cast<long long>(k + 1), double(demo.DemoTime), (k + 1) / seconds);
+            std::fprintf(stderr, "%scapture: %lld frames, demo time %.2f s, %.1f frames/s%s",
+                         terminal ? "\r" : "", static_cast<long long>(k + 1), double(demo.DemoTime),
+                         (k + 1) / seconds, terminal ? "   " : "\n");
             std::fflush(stderr);
         }
     }
     SetBeforeSwapHook(nullptr);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::fprintf(stderr, "\rcapture: %lld frames, demo time %.2f s, %.1f frames/s   \n",
+    std::fprintf(stderr, "%scapture: %lld frames, demo time %.2f s, %.1f frames/s\n", terminal ? "\r" : "",
                  static_cast<long long>(k), double(demo.DemoTime), seconds > 0 ? k / seconds : 0.0);
 
     const std::string wav = (fs::path(options.Dir) / "audio.wav").string();
