@@ -111,7 +111,8 @@ struct TSoundState {
     LPALCGETINTEGER64VSOFT GetInteger64v = nullptr;
 
     // Real device: the mixer's sample clock straightened against the steady
-    // clock; MaxLead bounds extrapolation past the last mix (seconds).
+    // clock; MaxLead bounds extrapolation past the last mix (seconds): a
+    // mixer stalled longer than that (a dead device) holds the clock.
     TStepClock DeviceLine;
     double MaxLead = 0.1;
     double Period = 0.025;  // one mix, seconds
@@ -217,7 +218,7 @@ bool StartDevice(TSoundState& s) {
     ALCint refresh = 0;  // mixes per second
     alcGetIntegerv(device, ALC_REFRESH, 1, &refresh);
     const double period = refresh > 0 ? 1.0 / refresh : 0.025;
-    s.MaxLead = std::max(4 * period, 0.1);
+    s.MaxLead = std::max(4 * period, 0.25);
     s.Period = period;
     s.DeviceLine.SetMaxLead(s.MaxLead);
     s.DeviceLine.SetPeriod(period);
