@@ -281,7 +281,8 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              // A music file that does not load leaves the demo on the timer.
              d.MusicLoaded = d.MusicSample >= 0;
              if (!d.MusicLoaded)
-                 d.Tolerate("Cannot load music file " + name + "; the demo plays on the timer");
+                 // The sound module has reported the decoder's reason.
+                 d.Tolerate("Music file " + name + " did not load; the demo plays on the timer");
          }},
         // Effects.
         {"LOAD",
