@@ -106,25 +106,48 @@ BENCHMARK(BM_ParticlesStep)->Arg(2000)->Arg(10000)->Unit(benchmark::kMicrosecond
 
 } // namespace
 
-// Counts every C++ allocation of this program (for allocs_per_frame).
-void* operator new(std::size_t size) {
+// Counts every C++ allocation of this program (for allocs_per_frame). All
+// unaligned forms of new and delete are replaced so that each pair is
+// malloc/free.
+namespace {
+void* Allocate(std::size_t size) {
     ++newCalls;
-    if (void* p = std::malloc(size ? size : 1))
+    return std::malloc(size ? size : 1);
+}
+void* AllocateOrThrow(std::size_t size) {
+    if (void* p = Allocate(size))
         return p;
     throw std::bad_alloc();
 }
-// The replacement pair is malloc/free; GCC cannot see that once it inlines
-// the delete next to a new.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
+} // namespace
+
+void* operator new(std::size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
 void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}

@@ -4,7 +4,7 @@
 
 namespace alloccount {
 
-// Calls of operator new (single and array forms) since the program started.
+// Calls of operator new (every unaligned form) since the program started.
 long NewCalls();
 
 } // namespace alloccount

@@ -128,9 +128,26 @@ void ScrambleState() {
 
 } // namespace
 
-TEST(Particles, IsRegisteredAsParticles) {
-    const auto effect = CreateEffect("particles");
-    EXPECT_NE(dynamic_cast<TParticles*>(effect.get()), nullptr);
+TEST(Particles, NegativeCountInAScriptNamesTheLoadLineAndStopsTheDemo) {
+    testutil::TempDir dir;
+    dir.Write("music.trk", testutil::TrackerBytes(1, 64, std::vector<uint8_t>(64, 0)));
+    dir.Write("karmont.cvl",
+              "TRACKER music.trk\nBPM 120\n// the cloud\nLOAD particles 2\nA sprite.bmp\nE -2\n");
+    testutil::ScopedCwd cwd(dir.Path());
+    for (const bool checkOnly : {false, true}) {
+        TReports reports;
+        TDemoOptions options;
+        options.CheckOnly = checkOnly;
+        const TCDemo demo("karmont.cvl", options);
+        EXPECT_TRUE(DemoQuit);
+        ASSERT_FALSE(reports.Seen.empty());
+        EXPECT_EQ(reports.Seen[0].first, "karmont.cvl:4");
+        EXPECT_NE(reports.Seen[0].second.find("parameter E (got -2), Effect number 2"),
+                  std::string::npos)
+            << reports.Seen[0].second;
+    }
+    DemoCheckOnly = false;
+    DemoQuit = false;
 }
 
 TEST(Particles, OptionWordsAreComparedExactly) {
