@@ -5,6 +5,8 @@
 // exact at every call.
 #include "media/sound.h"
 
+#include <dlfcn.h>
+
 #include "demo/report.h"
 #include "media/sound_clock.h"
 #include "media/sound_decode.h"
@@ -148,7 +150,25 @@ void SetExitHook() {
 // finds no card; the list keeps the desktop backends and ends in the null
 // backend. A list the user set stays as it is. Must run before the first ALC
 // call, which reads it.
-void SetDefaultDrivers() { setenv("ALSOFT_DRIVERS", "pipewire,pulse,alsa,jack,oss,sndio,null", 0); }
+// The audio libraries print their own errors while probing for a device;
+// the engine reports the outcome itself, once, so their lines stay quiet
+// unless the user asked for them.
+void AlsaQuiet(const char*, int, const char*, int, const char*, ...) {}
+
+void QuietDriverLogs() {
+    setenv("ALSOFT_LOGLEVEL", "0", 0);
+    using TErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using TSetHandler = int (*)(TErrorHandler);
+    if (void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_GLOBAL)) {
+        if (auto setHandler = reinterpret_cast<TSetHandler>(dlsym(alsa, "snd_lib_error_set_handler")))
+            setHandler(AlsaQuiet);
+    }
+}
+
+void SetDefaultDrivers() {
+    QuietDriverLogs();
+    setenv("ALSOFT_DRIVERS", "pipewire,pulse,alsa,jack,oss,sndio,null", 0);
+}
 
 template <typename T>
 T ALCProc(ALCdevice* device, const char* name) {
