@@ -5,6 +5,7 @@
 #include "demo/check.h"
 #include "demo/limits.h"
 #include "demo/report.h"
+#include "effects/effect_files.h"
 #include "render/gl.h"
 #include "render/material.h"
 #include "render/mesh.h"
@@ -32,7 +33,10 @@ void TParticles::Load() {
         DemoQuit = true;
         return;
     }
-    Texture = uint32_t(LoadTexture(A));
+    // A missing picture is reported with the folder it was looked for in;
+    // a failed load binds no texture (plain white sprites) rather than an
+    // invalid texture name. No picture at all is the same white sprite.
+    Texture = A.empty() ? 0u : BindableTexture(LoadEffectTexture(A));
     Volume = std::make_unique<TBGLVolume>(E, float(F), float(G / 100.0L));
     Volume->VelocitySpread = TVec3{VX, VY, VZ};
     Volume->SpawnSpread = TVec3{float(F), float(F), float(F)};

@@ -9,7 +9,7 @@
 #include "special/volume.h"
 
 // Script fields, read by Load:
-//   A        sprite picture
+//   A        sprite picture (none, or one that fails to load: white squares)
 //   B        "forceback" (pull towards the centre) or "respawn" (respawn what
 //            leaves the cube), compared exactly; anything else bounces
 //   E        particle count, 0 to limits::MaxParticles (a negative count or
