@@ -107,14 +107,14 @@ std::vector<uint8_t> EncodeTGA(const TImage& image, bool alpha, bool rle) {
         while (i + run < count && run < 128 && same(i, i + run)) ++run;
         if (run >= 2) {
             out.push_back(uint8_t(127 + run));
-            out.insert(out.end(), &pixels[i * bpp], &pixels[i * bpp] + bpp);
+            out.insert(out.end(), pixels.data() + i * bpp, pixels.data() + (i + 1) * bpp);
             i += run;
             continue;
         }
         size_t raw = 1;
         while (i + raw < count && raw < 128 && !(i + raw + 1 < count && same(i + raw, i + raw + 1))) ++raw;
         out.push_back(uint8_t(raw - 1));
-        out.insert(out.end(), &pixels[i * bpp], &pixels[(i + raw) * bpp]);
+        out.insert(out.end(), pixels.data() + i * bpp, pixels.data() + (i + raw) * bpp);
         i += raw;
     }
     return out;
