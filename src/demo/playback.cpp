@@ -69,6 +69,9 @@ void TCDemo::RenderFrame() {
     PresentFrame(Window);
     ++FrameNumber;
     if (Tracker->RowCount() < Tracker->RowAt(DemoTime)) DemoQuit = true;
+    // Music that ends before the tracker data would hold the clock on its
+    // last position for ever: the demo ends with its music.
+    if (MusicLoaded && DemoTime >= float(SampleSeconds(MusicSample))) DemoQuit = true;
 }
 
 void TCDemo::DrawTimerOverlay(int32_t row) {

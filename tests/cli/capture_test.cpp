@@ -33,15 +33,15 @@ void WriteFolder(const testutil::TempDir& dir, const std::string& extra) {
     dir.Write("demo.cvl", std::string(Script) + extra);
 }
 
-// 3 s of a quiet 440 Hz tone, 44.1 kHz stereo.
-void WriteTone(const std::string& path) {
+// A quiet 440 Hz tone, 44.1 kHz stereo.
+void WriteTone(const std::string& path, int seconds = 3) {
     SF_INFO info{};
     info.samplerate = 44100;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr);
-    std::vector<short> samples(44100 * 3 * 2);
+    std::vector<short> samples(size_t(44100 * seconds * 2));
     for (size_t i = 0; i < samples.size(); i += 2)
         samples[i] = samples[i + 1] = short(8000 * std::sin(2 * M_PI * 440 * double(i / 2) / 44100));
     sf_write_short(file, samples.data(), sf_count_t(samples.size()));
@@ -106,4 +106,15 @@ TEST(Capture, MusicClockFollowsRenderedAudioAndRunsAreIdentical) {
     EXPECT_TRUE(loud) << "the captured audio is silent";
     for (const char* name : {"frame_000000.png", "frame_000007.png", "frame_000020.png", "audio.wav"})
         EXPECT_EQ(Bytes(one / name), Bytes(two / name)) << name;
+}
+
+TEST(Capture, EndsWithTheMusicWhenItIsShorterThanTheTracker) {
+    testutil::TempDir dir;
+    WriteTone(dir.File("tone.wav"), 1);
+    WriteFolder(dir, "LOADMUSIC tone.wav\n");
+    const auto result = testutil::RunEngine("--capture out --fps 10 demo.cvl", dir.Path().string());
+    ASSERT_EQ(result.ExitCode, 0) << result.Output;
+    // The frame at 1.0 s is the last: the music's end stops the demo.
+    EXPECT_TRUE(fs::exists(dir.Path() / "out" / "frame_000010.png"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "out" / "frame_000011.png"));
 }
