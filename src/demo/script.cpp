@@ -42,7 +42,9 @@ void TParser::Parse(const std::string& line) {
 
     Command.clear();
     size_t start = 0;
-    for (;;) {
+    // Lines longer than the token storage keep their first tokens; the
+    // split stops there, so a huge line costs no more than its tokens.
+    while (Command.size() < size_t(limits::MaxTokens)) {
         const size_t space = text.find(' ', start);
         if (space == std::string::npos) {
             Command.push_back(text.substr(start));
@@ -51,8 +53,6 @@ void TParser::Parse(const std::string& line) {
         if (space > start) Command.push_back(text.substr(start, space - start));
         start = space + 1;
     }
-    // Lines longer than the token storage keep their first tokens.
-    if (Command.size() > size_t(limits::MaxTokens)) Command.resize(limits::MaxTokens);
 }
 
 std::vector<std::string> SplitScriptLines(const std::string& text) {
