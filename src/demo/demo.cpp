@@ -210,9 +210,13 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
         {"ENDTIME", [](TCDemo& d, C c) { d.EndTime = ToFloat(TokenInt(c, 1) / 100.0L); }},
         {"CLEARCOLOR", [](TCDemo& d, C c) { d.ClearColor = ReadColor(c); }},
         {"DATADIR",
-         [](TCDemo&, C c) {
-             // A directory that cannot be entered leaves the current one.
-             if (chdir(ArgText(c, 1).c_str()) != 0) return;
+         [](TCDemo& d, C c) {
+             // A directory that cannot be entered leaves the current one; the
+             // pre-flight check says so (a comment after the name leaves a
+             // trailing space in it, a common slip).
+             const std::string dir = ArgText(c, 1);
+             if (chdir(dir.c_str()) != 0 && d.Options.CheckOnly)
+                 ShowScriptError("DATADIR '" + dir + "' cannot be entered; files are looked for in the current folder");
          }},
         // Window, loading screen, music and tracker.
         {"INIT",

@@ -70,6 +70,7 @@ TEST(PreflightCheck, EachProblemGetsItsLine) {
         {"LOADMUSIC none.ogg\n", "demo.cvl:4: error: The music file none.ogg is missing", 1},
         {"LOADMUSIC song.ogg\n", "demo.cvl:4: error: The music file song.ogg cannot be decoded", 1},
         {"LOADINGSCREEN pic.jpg\nINIT\n", "demo.cvl:5: error:", 1},
+        {"DATADIR data // comment\n", "demo.cvl:4: error: DATADIR 'data ' cannot be entered", 1},
     };
     for (const Case& c : cases) {
         CheckFolder folder;
