@@ -84,15 +84,20 @@ TMesh3DS MakeCylinder() {
     TMesh3DS mesh;
     mesh.Name = "cylinder";
     const int sides = 24;
-    const double radius = 24, height = 160;
-    auto rim = [&](int j, double z) {
+    const double radius = 24, height = 160, top = -20;
+    // Upright: the axis runs along y, from the bottom cap at top - height to
+    // the top cap at `top`, so each copy's height offset moves its top face
+    // up and down. The field is drawn with its tops at most 0 units high and
+    // mirrored above, and the camera swings within 15 units of y = 0: with
+    // the tops 20 units lower it never enters a cylinder.
+    auto rim = [&](int j, double y) {
         const double a = 2 * Pi * (j % sides) / sides;
-        return TV{radius * std::cos(a), radius * std::sin(a), z};
+        return TV{radius * std::cos(a), y, -radius * std::sin(a)};
     };
     // Side: columns j = 0..sides (the last repeats the first), bottom and top.
     for (int j = 0; j <= sides; ++j) {
-        AddVertex(mesh, rim(j, -height), double(j) / sides, 0);
-        AddVertex(mesh, rim(j, 0), double(j) / sides, 1);
+        AddVertex(mesh, rim(j, top - height), double(j) / sides, 0);
+        AddVertex(mesh, rim(j, top), double(j) / sides, 1);
     }
     for (int j = 0; j < sides; ++j) {
         const uint16_t b0 = uint16_t(2 * j), t0 = uint16_t(2 * j + 1), b1 = uint16_t(2 * j + 2),
@@ -102,12 +107,12 @@ TMesh3DS MakeCylinder() {
     }
     // Caps: a centre and their own rim vertices.
     for (int cap = 0; cap < 2; ++cap) {
-        const double z = cap == 0 ? -height : 0;
-        const uint16_t center = AddVertex(mesh, TV{0, 0, z}, 0.5, 0.5);
+        const double y = cap == 0 ? top - height : top;
+        const uint16_t center = AddVertex(mesh, TV{0, y, 0}, 0.5, 0.5);
         const uint16_t first = uint16_t(mesh.Vertices.size());
         for (int j = 0; j < sides; ++j) {
-            const TV p = rim(j, z);
-            AddVertex(mesh, p, 0.5 + p.X / (2 * radius), 0.5 + p.Y / (2 * radius));
+            const TV p = rim(j, y);
+            AddVertex(mesh, p, 0.5 + p.X / (2 * radius), 0.5 - p.Z / (2 * radius));
         }
         for (int j = 0; j < sides; ++j) {
             const uint16_t a = uint16_t(first + j), b = uint16_t(first + (j + 1) % sides);

@@ -260,6 +260,15 @@ TColor Flare(double x, double y) {
     return TColor{v, v * 0.9, v * 0.75};
 }
 
+// Pale haze behind the cylinder field, 256 x 256 units: white in the
+// middle, where the far cylinders fade into the white fog, warming towards
+// the rim. Round, so that it reads the same however the camera rolls.
+TColor Haze(double x, double y) {
+    const double dx = (x - 128) / 128, dy = (y - 128) / 128;
+    const double r2 = std::min(1.0, (dx * dx + dy * dy) / 2);
+    return Mix(TColor{1.0, 1.0, 1.0}, TColor{0.96, 0.88, 0.8}, r2);
+}
+
 } // namespace
 
 bool MakePictures(std::vector<TGenFile>& files, std::string& error) {
@@ -291,6 +300,7 @@ bool MakePictures(std::vector<TGenFile>& files, std::string& error) {
     raw("chrome.bmp", EncodeBMP(Paint(256, 256, 256, 256, ChromeEnv)));
     if (!jpeg("shader.jpg", Paint(256, 16, 256, 16, Ramp), 100, false)) return false;
     if (!jpeg("flare.jpg", Paint(128, 128, 128, 128, Flare), 95, false)) return false;
+    if (!jpeg("haze.jpg", Paint(128, 128, 256, 256, Haze), 90, false)) return false;
     return true;
 }
 

@@ -1,6 +1,6 @@
 // The production's pictures: loading screen, backdrop, title with its alpha
 // picture, credits, greetings, particle sprites, object textures, the
-// cel-shading ramp and the flare.
+// cel-shading ramp, the flare and the haze behind the cylinder field.
 #pragma once
 
 #include <string>
