@@ -8,7 +8,7 @@
 namespace gen {
 
 const TRampBand ShadeRamp[4] = {
-    {0, 62, 26, 70},     // shadow: deep violet
+    {0, 92, 36, 104},    // shadow: plum
     {64, 184, 58, 92},   // core: raspberry
     {128, 248, 138, 72}, // lit: warm orange
     {208, 255, 236, 178} // highlight: pale gold
