@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,8 +21,14 @@ inline void QuietReports() {
     SetReportSink([](const std::string&, const std::string&) {});
 }
 
-// <temp>/corvala-fuzz-<target>-<pid>, created on first use. /dev/shm is
-// preferred so the file a target writes per input costs no disk traffic.
+inline std::filesystem::path& ScratchPath() {
+    static std::filesystem::path path;
+    return path;
+}
+
+// <temp>/corvala-fuzz-<target>-<pid>, created on first use and removed when
+// the process exits normally. /dev/shm is preferred so the file a target
+// writes per input costs no disk traffic.
 inline const std::filesystem::path& ScratchFolder(const char* target) {
     static const std::filesystem::path folder = [target] {
         std::error_code ec;
@@ -29,6 +36,11 @@ inline const std::filesystem::path& ScratchFolder(const char* target) {
         if (!std::filesystem::is_directory(base, ec)) base = std::filesystem::temp_directory_path();
         auto path = base / ("corvala-fuzz-" + std::string(target) + "-" + std::to_string(::getpid()));
         std::filesystem::create_directories(path);
+        ScratchPath() = path;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(ScratchPath(), ignored);
+        });
         return path;
     }();
     return folder;

@@ -18,7 +18,7 @@ targets=("$@")
 # Largest input each target tries (bytes).
 max_len() {
     case $1 in
-    script | tracker) echo 4096 ;;
+    script | tracker | 3ds) echo 4096 ;;
     *) echo 8192 ;;
     esac
 }

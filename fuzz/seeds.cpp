@@ -159,6 +159,9 @@ Bytes SoundFile(int format, int rate, int channels, int frames) {
     if (!sf_format_check(&info)) return {};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) return {};
+    // The peak chunk carries a time stamp; without it every run writes the
+    // same bytes.
+    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     std::vector<short> samples(size_t(frames * channels));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = short(std::lrint(9000 * std::sin(0.07 * double(i))));
     sf_writef_short(file, samples.data(), frames);
