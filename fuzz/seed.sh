@@ -10,7 +10,16 @@ cd "$(dirname "$0")/.."
 build=${1:?usage: fuzz/seed.sh BUILD_DIR}
 corpus=fuzz/corpus
 
-"$build/fuzz/fuzz_seeds" "$corpus"
+# Seeds already present are kept: some encoders (Ogg) never write the same
+# bytes twice. Delete fuzz/corpus/*/seed-* to rewrite them all.
+fresh=$(mktemp -d)
+trap 'rm -rf "$fresh"' EXIT
+"$build/fuzz/fuzz_seeds" "$fresh"
+for dir in "$fresh"/*/; do
+    target=$(basename "$dir")
+    mkdir -p "$corpus/$target"
+    cp -n "$dir"seed-* "$corpus/$target/"
+done
 
 shared=../shared/testdata
 if [ ! -d "$shared" ]; then
