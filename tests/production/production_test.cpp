@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,51 +137,15 @@ double ChangedShare(const TPicture& a, const TPicture* other, const int* rgb = n
     return double(changed) / double(pixels);
 }
 
-// One capture of the whole production shared by the tests below.
-class Production : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir = std::make_unique<testutil::TempDir>();
-        std::string error;
-        if (!gen::GenerateProduction((dir->Path() / "data").string(), error)) {
-            setupError = "generator: " + error;
-            return;
-        }
-        std::error_code ec;
-        fs::copy_file(ScriptFile, dir->Path() / "karmont.cvl", ec);
-        if (ec) {
-            setupError = "cannot copy " + ScriptFile.string() + ": " + ec.message();
-            return;
-        }
-        // The capture folder is absolute: DATADIR moves the engine into data/.
-        frames = dir->Path() / "capture";
-        const auto run = testutil::RunEngine(
-            "--capture " + testutil::Quote(frames.string()) + " --fps " + std::to_string(Fps) + " karmont.cvl",
-            dir->Path().string());
-        output = run.Output;
-        if (run.ExitCode != 0) setupError = "the engine exited with " + std::to_string(run.ExitCode) + ":\n" + output;
-    }
-    static void TearDownTestSuite() { dir.reset(); }
-    void SetUp() override { ASSERT_TRUE(setupError.empty()) << setupError; }
+int FrameCount(const fs::path& frames) {
+    int count = 0;
+    while (fs::exists(FrameFile(frames, count))) ++count;
+    return count;
+}
 
-    static int FrameCount() {
-        int count = 0;
-        while (fs::exists(FrameFile(frames, count))) ++count;
-        return count;
-    }
-
-    static std::unique_ptr<testutil::TempDir> dir;
-    static fs::path frames;
-    static std::string setupError, output;
-};
-
-std::unique_ptr<testutil::TempDir> Production::dir;
-fs::path Production::frames;
-std::string Production::setupError, Production::output;
-
-TEST_F(Production, PlaysToTheEndQuietlyAndTheFramesMove) {
+void CheckFrames(const fs::path& frames, const std::string& output) {
     // About 71 seconds: one frame a second, frame 0 at time 0.
-    const int count = FrameCount();
+    const int count = FrameCount(frames);
     EXPECT_GE(count, 70);
     EXPECT_LE(count, 73);
     EXPECT_EQ(output.find("rror"), std::string::npos) << output;
@@ -199,7 +162,7 @@ TEST_F(Production, PlaysToTheEndQuietlyAndTheFramesMove) {
     }
 }
 
-TEST_F(Production, EveryEffectKindDrawsInsideItsBar) {
+void CheckEffectKinds(const fs::path& frames) {
     const TTimeline timeline = ReadTimeline(ScriptFile);
     ASSERT_GT(timeline.RowSeconds, 0) << "no BPM in " << ScriptFile;
     for (const char* kind : {"template", "plaincolor", "plaintexture", "flash", "invertflash", "cylinders",
@@ -218,7 +181,7 @@ TEST_F(Production, EveryEffectKindDrawsInsideItsBar) {
     }
 }
 
-TEST_F(Production, MusicIsHeardThroughoutWithoutClipping) {
+void CheckMusic(const fs::path& frames) {
     SF_INFO info{};
     SNDFILE* file = sf_open((frames / "audio.wav").string().c_str(), SFM_READ, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
@@ -245,3 +208,32 @@ TEST_F(Production, MusicIsHeardThroughoutWithoutClipping) {
 }
 
 } // namespace
+
+// One test, so that the production is generated and captured once however
+// the tests are run.
+TEST(Production, GeneratedCapturedAndChecked) {
+    testutil::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(gen::GenerateProduction((dir.Path() / "data").string(), error)) << error;
+    std::error_code ec;
+    fs::copy_file(ScriptFile, dir.Path() / "karmont.cvl", ec);
+    ASSERT_FALSE(ec) << "cannot copy " << ScriptFile << ": " << ec.message();
+    // The capture folder is absolute: DATADIR moves the engine into data/.
+    const fs::path frames = dir.Path() / "capture";
+    const auto run = testutil::RunEngine(
+        "--capture " + testutil::Quote(frames.string()) + " --fps " + std::to_string(Fps) + " karmont.cvl",
+        dir.Path().string());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    {
+        SCOPED_TRACE("frames");
+        CheckFrames(frames, run.Output);
+    }
+    {
+        SCOPED_TRACE("effect kinds");
+        CheckEffectKinds(frames);
+    }
+    {
+        SCOPED_TRACE("music");
+        CheckMusic(frames);
+    }
+}
