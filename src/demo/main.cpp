@@ -155,6 +155,10 @@ int main(int argc, char** argv) {
     switch (mode) {
     case Mode::Capture:
         return Guarded([&] {
+            // The output names are the user's, relative to where the engine
+            // was started, not to the script's folder or its DATADIR.
+            capture.Dir = fs::absolute(capture.Dir).string();
+            if (!capture.Video.empty()) capture.Video = fs::absolute(capture.Video).string();
             capture.Script = EnterScriptFolder(script);
             return RunCapture(capture);
         });

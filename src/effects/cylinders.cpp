@@ -52,6 +52,9 @@ void TCylinderPlasma::Draw(const TInputValues& inputs) {
     SetViewAngle(float(40 * i1 + 80));
     const TVec3 eye = EyeAt(BarTime);
     glClear(GL_DEPTH_BUFFER_BIT);
+    // The field needs the depth test it clears for; an effect drawn before
+    // it (an inverse flash, a picture) may have left it off.
+    glEnable(GL_DEPTH_TEST);
 
     static const GLfloat fogColor[] = {1, 1, 1, 1};
     glEnable(GL_FOG);

@@ -29,8 +29,10 @@ const char* const Script =
 void WriteFolder(const testutil::TempDir& dir, const std::string& extra) {
     std::vector<uint8_t> notes(40, 0);
     notes[20] = 36;
-    dir.Write("beat.trk", testutil::TrackerBytes(1, 40, notes));
-    dir.Write("demo.cvl", std::string(Script) + extra);
+    // The data sits in a folder of its own: the relative output folder must
+    // still land beside the script.
+    dir.Write("data/beat.trk", testutil::TrackerBytes(1, 40, notes));
+    dir.Write("demo.cvl", "DATADIR data\n" + std::string(Script) + extra);
 }
 
 // A quiet 440 Hz tone, 44.1 kHz stereo.
@@ -87,8 +89,8 @@ TEST(Capture, FramesShowTheTimelineAtFixedSteps) {
 
 TEST(Capture, MusicClockFollowsRenderedAudioAndRunsAreIdentical) {
     testutil::TempDir dir;
-    WriteTone(dir.File("tone.wav"));
     WriteFolder(dir, "LOADMUSIC tone.wav\n");
+    WriteTone(dir.File("data/tone.wav"));
     for (const char* out : {"one", "two"}) {
         const auto result = testutil::RunEngine(std::string("--capture ") + out + " --fps 10 --frames 22 demo.cvl",
                                                 dir.Path().string());
@@ -110,8 +112,8 @@ TEST(Capture, MusicClockFollowsRenderedAudioAndRunsAreIdentical) {
 
 TEST(Capture, EndsWithTheMusicWhenItIsShorterThanTheTracker) {
     testutil::TempDir dir;
-    WriteTone(dir.File("tone.wav"), 1);
     WriteFolder(dir, "LOADMUSIC tone.wav\n");
+    WriteTone(dir.File("data/tone.wav"), 1);
     const auto result = testutil::RunEngine("--capture out --fps 10 demo.cvl", dir.Path().string());
     ASSERT_EQ(result.ExitCode, 0) << result.Output;
     // The frame at 1.0 s is the last: the music's end stops the demo.
