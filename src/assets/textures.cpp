@@ -16,11 +16,13 @@ std::string SizeText(int width, int height) {
     return std::to_string(width) + " x " + std::to_string(height);
 }
 
-// Shows a decoder failure, or raises it when the decoder says so.
-bool Failed(const TPictureError& error) {
+// Shows a decoder failure, or raises it when the decoder says so. A fixed
+// message that does not name the picture gets its file name after it.
+bool Failed(const TPictureError& error, const std::string& name) {
     if (error.Raised)
         RaiseApplicationError(error.Text);
-    ReportMessage(error.Caption, error.Text);
+    const bool named = error.Text.find(name) != std::string::npos;
+    ReportMessage(error.Caption, named ? error.Text : error.Text + " (" + name + ")");
     return false;
 }
 
@@ -123,7 +125,7 @@ bool TexLoadBMP(const std::string& name, int32_t& texture, bool fromResource) {
     TPicture picture;
     TPictureError error;
     if (!DecodeBMPFile(name, picture, error))
-        return Failed(error);
+        return Failed(error, name);
     return TexCreatePicture(name, "BMP Unit", picture, texture);
 }
 
@@ -133,7 +135,7 @@ bool TexLoadJPG(const std::string& name, int32_t& texture, bool fromResource) {
     TPicture picture;
     TPictureError error;
     if (!DecodeJPEGFile(name, picture, error))
-        return Failed(error);
+        return Failed(error, name);
     return TexCreatePicture(name, "BMP Unit", picture, texture);
 }
 
@@ -143,7 +145,7 @@ bool TexLoadTGA(const std::string& name, int32_t& texture, bool fromResource) {
     TPicture picture;
     TPictureError error;
     if (!DecodeTGAFile(name, picture, error))
-        return Failed(error);
+        return Failed(error, name);
     return TexCreatePicture(name, "TGA File Error", picture, texture);
 }
 
@@ -152,6 +154,6 @@ bool TexLoadJPGMasked(const std::string& colorName, const std::string& alphaName
     TPicture picture;
     TPictureError error;
     if (!DecodeJPEGMaskedFiles(colorName, alphaName, picture, error))
-        return Failed(error);
+        return Failed(error, colorName);
     return TexCreatePicture(colorName, "BMP Unit", picture, texture);
 }

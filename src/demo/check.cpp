@@ -57,7 +57,12 @@ bool CheckPictureFile(const std::string& name) {
     TPicture picture;
     TPictureError error;
     if (DecodePictureFile(name, picture, error)) return true;
-    ShowScriptError(error.Text.empty() ? "The picture " + name + " cannot be decoded" : error.Text);
+    if (error.Text.empty())
+        ShowScriptError("The picture " + name + " cannot be decoded");
+    else if (error.Text.find(name) == std::string::npos)
+        ShowScriptError(error.Text + " (" + name + ")");
+    else
+        ShowScriptError(error.Text);
     return false;
 }
 
