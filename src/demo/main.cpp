@@ -14,7 +14,7 @@
 
 #include "demo/capture.h"
 #include "demo/demo.h"
-#include "demo/inspect.h"
+#include "demo/asset_report.h"
 #include "demo/report.h"
 
 namespace {

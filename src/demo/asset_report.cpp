@@ -1,4 +1,4 @@
-#include "demo/inspect.h"
+#include "demo/asset_report.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,7 @@
 
 #include "assets/picture.h"
 #include "assets/writer3ds.h"
-#include "demo/inspect.h"
+#include "demo/asset_report.h"
 #include "demo/sha256.h"
 
 namespace {
