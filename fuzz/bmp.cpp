@@ -1,11 +1,5 @@
-// The BMP decoder: the input is a picture file, decoded to pixels in memory
-// (nothing is uploaded). A decoded picture must be as large as it says, and
-// a refused one must be empty and explained.
-#include <cstdint>
-#include <cstdlib>
-
-#include "assets/picture.h"
-#include "fuzz_support.h"
+// The BMP decoder, through the shared picture target body.
+#include "picture_target.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsupport::QuietReports();
@@ -13,14 +7,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    TPicture picture;
-    TPictureError error;
-    if (DecodeBMP(data, size, "fuzz.bmp", picture, error)) {
-        if (!PictureSizeAllowed(picture.Width, picture.Height)) std::abort();
-        if (picture.Pixels.size() != size_t(picture.Width) * size_t(picture.Height) * size_t(picture.Channels))
-            std::abort();
-    } else {
-        if (!picture.Pixels.empty() || error.Text.empty()) std::abort();
-    }
+    fuzzsupport::DecodePicture(DecodeBMP, "fuzz.bmp", data, size);
     return 0;
 }
