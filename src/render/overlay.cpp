@@ -108,6 +108,25 @@ void PrintText(const char* text, int x, int y, const TRGBAColor& color) {
     glEnable(GL_DEPTH_TEST);
 }
 
+namespace {
+
+// One textured quad in the current projection, texture coordinates from lo
+// to hi on both axes, counter-clockwise from the lower-left corner.
+void TexturedQuad(float x, float y, float width, float height, float lo, float hi) {
+    glBegin(GL_QUADS);
+    glTexCoord2f(lo, lo);
+    glVertex3f(x, y, 0.0f);
+    glTexCoord2f(hi, lo);
+    glVertex3f(x + width, y, 0.0f);
+    glTexCoord2f(hi, hi);
+    glVertex3f(x + width, y + height, 0.0f);
+    glTexCoord2f(lo, hi);
+    glVertex3f(x, y + height, 0.0f);
+    glEnd();
+}
+
+} // namespace
+
 void DrawPicture(uint32_t texture, float x, float y, float width, float height) {
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
@@ -120,16 +139,7 @@ void DrawPicture(uint32_t texture, float x, float y, float width, float height) 
     BeginOrtho();
     // Coordinates inset from the edges keep linear filtering from pulling in
     // the opposite edge of a repeating texture.
-    glBegin(GL_QUADS);
-    glTexCoord2f(0.0001f, 0.0001f);
-    glVertex3f(x, y, 0.0f);
-    glTexCoord2f(0.9999f, 0.0001f);
-    glVertex3f(x + width, y, 0.0f);
-    glTexCoord2f(0.9999f, 0.9999f);
-    glVertex3f(x + width, y + height, 0.0f);
-    glTexCoord2f(0.0001f, 0.9999f);
-    glVertex3f(x, y + height, 0.0f);
-    glEnd();
+    TexturedQuad(x, y, width, height, 0.0001f, 0.9999f);
     EndOrtho();
     glDisable(GL_BLEND);
     glEnable(GL_LIGHTING);
@@ -142,16 +152,7 @@ void DrawTexturedRect(float x, float y, float height, float width) {
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
     BeginOrtho();
-    glBegin(GL_QUADS);
-    glTexCoord2f(0.0f, 0.0f);
-    glVertex3f(x, y, 0.0f);
-    glTexCoord2f(1.0f, 0.0f);
-    glVertex3f(x + width, y, 0.0f);
-    glTexCoord2f(1.0f, 1.0f);
-    glVertex3f(x + width, y + height, 0.0f);
-    glTexCoord2f(0.0f, 1.0f);
-    glVertex3f(x, y + height, 0.0f);
-    glEnd();
+    TexturedQuad(x, y, width, height, 0.0f, 1.0f);
     EndOrtho();
 }
 
