@@ -116,8 +116,9 @@ int main(int argc, char** argv) {
                 return ArgumentError("--fps needs a whole number of frames per second (1 to 1000)");
             capture.Fps = int(number);
         } else if (arg == "--frames") {
-            if (!value(text) || !ParseCount(text, number) || number < 0 || number != std::floor(number))
-                return ArgumentError("--frames needs a whole number of frames");
+            if (!value(text) || !ParseCount(text, number) || number < 0 || number > 1e12L ||
+                number != std::floor(number))
+                return ArgumentError("--frames needs a whole number of frames (at most 10^12)");
             capture.Frames = int64_t(number);
         } else if (arg == "--until") {
             if (!value(text) || !ParseCount(text, number) || number < 0)
