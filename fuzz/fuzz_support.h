@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "demo/report.h"
+#include "base/report.h"
 
 namespace fuzzsupport {
 

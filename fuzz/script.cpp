@@ -10,7 +10,7 @@
 
 #include "demo/demo.h"
 #include "demo/effect.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "fuzz_support.h"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "demo/limits.h"
+#include "base/limits.h"
 
 const char* const Err3DSWrongDatabase =
     "The database passed as an argument is the wrong kind of\rdatabase for this function.";

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "demo/limits.h"
+#include "base/limits.h"
 
 bool PictureSizeAllowed(int64_t width, int64_t height) {
     if (width < 1 || height < 1)

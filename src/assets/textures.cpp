@@ -1,6 +1,6 @@
 #include "assets/textures.h"
 
-#include "demo/report.h"
+#include "base/report.h"
 
 uint8_t TexFilterMode = 2;
 

@@ -7,11 +7,13 @@
 #include <iterator>
 #include <unordered_map>
 
-#include "demo/check.h"
-#include "demo/limits.h"
-#include "demo/report.h"
+#include "assets/asset_check.h"
+#include "base/files.h"
+#include "base/limits.h"
+#include "base/report.h"
 #include "media/keyboard.h"
 #include "media/sound.h"
+#include "media/sound_decode.h"
 #include "render/gl.h"
 #include "render/material.h"
 #include "render/overlay.h"

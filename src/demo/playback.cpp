@@ -4,7 +4,7 @@
 #include <string>
 
 #include "demo/demo.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "media/keyboard.h"
 #include "media/sound.h"
 #include "render/gl.h"

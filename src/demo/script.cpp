@@ -5,8 +5,8 @@
 #include <langinfo.h>
 #include <locale.h>
 
-#include "demo/limits.h"
-#include "demo/report.h"
+#include "base/limits.h"
+#include "base/report.h"
 
 namespace {
 

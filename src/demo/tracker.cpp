@@ -6,8 +6,8 @@
 #include <iterator>
 
 #include "demo/effect.h"
-#include "demo/limits.h"
-#include "demo/report.h"
+#include "base/limits.h"
+#include "base/report.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "effects/celshadeobj.h"
 
 #include "assets/textures.h"
-#include "demo/check.h"
+#include "assets/asset_check.h"
 #include "effects/effect_files.h"
 #include "render/gl.h"
 #include "render/material.h"

@@ -2,8 +2,9 @@
 
 #include "assets/file3ds.h"
 #include "assets/loader3ds.h"
-#include "demo/check.h"
-#include "demo/report.h"
+#include "assets/asset_check.h"
+#include "base/files.h"
+#include "base/report.h"
 #include "render/material.h"
 
 namespace {

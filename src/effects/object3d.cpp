@@ -1,6 +1,6 @@
 #include "effects/object3d.h"
 
-#include "demo/check.h"
+#include "assets/asset_check.h"
 #include "effects/effect_files.h"
 #include "render/gl.h"
 #include "render/material.h"

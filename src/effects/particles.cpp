@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "demo/check.h"
-#include "demo/limits.h"
-#include "demo/report.h"
+#include "assets/asset_check.h"
+#include "base/limits.h"
+#include "base/report.h"
 #include "effects/effect_files.h"
 #include "render/gl.h"
 #include "render/material.h"

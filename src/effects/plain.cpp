@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "demo/report.h"
+#include "base/report.h"
 #include "render/gl.h"
 #include "render/material.h"
 #include "render/overlay.h"

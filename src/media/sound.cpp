@@ -7,7 +7,7 @@
 
 #include <dlfcn.h>
 
-#include "demo/report.h"
+#include "base/report.h"
 #include "media/sound_clock.h"
 #include "media/sound_decode.h"
 

@@ -1,6 +1,8 @@
 #include "media/sound_decode.h"
 
-#include "demo/limits.h"
+#include "base/files.h"
+#include "base/limits.h"
+#include "base/report.h"
 
 #include <sndfile.h>
 
@@ -90,4 +92,13 @@ bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::str
         sound.Note += "only the first two of " + std::to_string(fileChannels) + " channels are played";
     }
     return true;
+}
+
+bool CheckSoundFile(const std::string& fileName) {
+    if (!CheckAssetFile(fileName, "music")) return false;
+    TDecodedSound sound;
+    std::string error;
+    if (DecodeSoundFile(fileName, sound, error)) return true;
+    ShowScriptError("The music file " + fileName + " cannot be decoded: " + error);
+    return false;
 }

@@ -24,3 +24,7 @@ struct TDecodedSound {
 // Files with more than two channels keep the first two. On failure returns
 // false and sets `error` to the decoder's reason (without the file name).
 bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::string& error);
+
+// Pre-flight: the music file exists and decodes. A problem is reported as a
+// script error at the current script line.
+bool CheckSoundFile(const std::string& fileName);

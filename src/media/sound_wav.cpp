@@ -1,7 +1,7 @@
 // WriteWav16: the capture output as a plain RIFF/WAVE file, 16-bit PCM stereo.
 #include "media/sound.h"
 
-#include "demo/report.h"
+#include "base/report.h"
 
 #include <array>
 #include <cstdio>

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <memory>
 
-#include "demo/report.h"
+#include "base/report.h"
 #include "render/gl.h"
 #include "render/overlay.h"
 

@@ -4,7 +4,7 @@
 #include <bit>
 
 #include "assets/loader3ds.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "render/gl.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "demo/report.h"
+#include "base/report.h"
 #include "media/keyboard.h"
 #include "render/gl.h"
 

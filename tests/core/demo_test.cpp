@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "demo/demo.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "demo/report.h"
+#include "base/report.h"
 #include "demo/script.h"
 
 namespace {

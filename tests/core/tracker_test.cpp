@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "demo/effect.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "demo/tracker.h"
 #include "support/temp_dir.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "demo/effect.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "effects/plain.h"
 #include "render/gl.h"
 #include "render/window.h"

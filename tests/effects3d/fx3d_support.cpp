@@ -8,7 +8,7 @@
 #include "assets/png.h"
 #include "assets/writer3ds.h"
 #include "demo/effect.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "render/gl.h"
 #include "render/material.h"
 #include "render/window.h"

@@ -6,8 +6,8 @@
 
 #include "assets/picture.h"
 #include "assets/writer3ds.h"
-#include "demo/asset_report.h"
-#include "demo/sha256.h"
+#include "app/asset_report.h"
+#include "base/sha256.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "assets/textures.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "picture_files.h"
 #include "render/material.h"
 #include "support/gl_test.h"

@@ -5,7 +5,7 @@
 #include <set>
 #include <thread>
 
-#include "demo/report.h"
+#include "base/report.h"
 #include "media/sound.h"
 #include "sound_files.h"
 

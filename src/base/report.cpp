@@ -1,4 +1,4 @@
-#include "demo/report.h"
+#include "base/report.h"
 
 #include <SDL.h>
 

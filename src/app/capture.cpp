@@ -1,4 +1,4 @@
-#include "demo/capture.h"
+#include "app/capture.h"
 
 #include <unistd.h>
 
@@ -11,7 +11,7 @@
 
 #include "assets/png.h"
 #include "demo/demo.h"
-#include "demo/report.h"
+#include "base/report.h"
 #include "media/sound.h"
 #include "render/window.h"
 

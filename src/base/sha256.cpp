@@ -1,4 +1,4 @@
-#include "demo/sha256.h"
+#include "base/sha256.h"
 
 #include <array>
 #include <cstring>

@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "demo/capture.h"
+#include "app/capture.h"
+#include "app/check.h"
 #include "demo/demo.h"
-#include "demo/asset_report.h"
-#include "demo/report.h"
+#include "app/asset_report.h"
+#include "base/report.h"
 
 namespace {
 
@@ -165,11 +166,7 @@ int main(int argc, char** argv) {
         });
     case Mode::Check:
         return Guarded([&] {
-            SetOneLineReports(true);
-            TDemoOptions options;
-            options.CheckOnly = true;
-            TCDemo demo(EnterScriptFolder(script), options);
-            return demo.ExitCode();
+            return RunCheck(EnterScriptFolder(script));
         });
     default:
         SetInteractiveReports(IsInteractiveDesktop());

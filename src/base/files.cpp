@@ -1,13 +1,9 @@
-#include "demo/check.h"
+#include "base/files.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "assets/loader3ds.h"
-#include "assets/picture.h"
-#include "demo/report.h"
-#include "media/sound_decode.h"
-#include "render/mesh.h"
+#include "base/report.h"
 
 namespace {
 
@@ -49,41 +45,5 @@ bool CheckAssetFile(const std::string& name, const std::string& what) {
     else
         ShowScriptError("The " + what + " file " + name + " is missing (looked in " +
                         fs::current_path(ec).string() + ")");
-    return false;
-}
-
-bool CheckPictureFile(const std::string& name) {
-    if (!CheckAssetFile(name, "picture")) return false;
-    TPicture picture;
-    TPictureError error;
-    if (DecodePictureFile(name, picture, error)) return true;
-    if (error.Text.empty())
-        ShowScriptError("The picture " + name + " cannot be decoded");
-    else if (error.Text.find(name) == std::string::npos)
-        ShowScriptError(error.Text + " (" + name + ")");
-    else
-        ShowScriptError(error.Text);
-    return false;
-}
-
-bool CheckModelFile(const std::string& name) {
-    if (!CheckAssetFile(name, "model")) return false;
-    try {
-        T3DSLoader loader;
-        loader.OpenModel(name);
-        for (int32_t i = 0; i < loader.MeshCount; ++i) loader.MakeMesh(i);
-        return true;
-    } catch (const E3DSError& error) {
-        ShowScriptError(error.what());
-    }
-    return false;
-}
-
-bool CheckSoundFile(const std::string& name) {
-    if (!CheckAssetFile(name, "music")) return false;
-    TDecodedSound sound;
-    std::string error;
-    if (DecodeSoundFile(name, sound, error)) return true;
-    ShowScriptError("The music file " + name + " cannot be decoded: " + error);
     return false;
 }

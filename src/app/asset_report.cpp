@@ -1,4 +1,4 @@
-#include "demo/asset_report.h"
+#include "app/asset_report.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +10,7 @@
 #include "assets/file3ds.h"
 #include "assets/picture.h"
 #include "assets/png.h"
-#include "demo/sha256.h"
+#include "base/sha256.h"
 #include "render/mesh.h"
 
 namespace {
