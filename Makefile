@@ -11,7 +11,8 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git ca-certificates \
 	libsdl2-dev libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri \
 	libjpeg62-turbo-dev libopenal-dev libsndfile1-dev \
 	libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev \
-	xvfb xauth
+	xvfb xauth \
+	libopenmpt-dev libaubio-dev ffmpeg pulseaudio pulseaudio-utils sox
 
 .PHONY: all deps build test run bench clean fuzz
 
