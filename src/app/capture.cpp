@@ -72,6 +72,7 @@ int RunCapture(const TCaptureOptions& options) {
     TDemoOptions demoOptions;
     demoOptions.Capture = true;
     demoOptions.Clock = TClockSource{CaptureClock, options.Fps};
+    demoOptions.Start = options.Start;
     TCDemo demo(options.Script, demoOptions);
 
     int64_t written = 0;

@@ -4,13 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "demo/position.h"
 
 struct TCaptureOptions {
     std::string Dir;         // output folder, created when missing
-    int Fps = 60;            // frame k shows demo timer k / Fps seconds
+    int Fps = 60;            // frame k shows start + k / Fps x SPEED seconds
     int64_t Frames = -1;     // stop after this many frames (-1: no limit)
-    double Until = -1;       // stop once k / Fps reaches this (-1: no limit)
+    double Until = -1;       // stop once k / Fps passes this (-1: no limit)
+    std::optional<TDemoPosition> Start; // replaces STARTTIME when set
     std::string Video;       // mux frames and audio into this MP4 (empty: none)
     std::string Script;      // the script to run, already resolved
 };

@@ -9,11 +9,13 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/capture.h"
 #include "app/check.h"
+#include "app/dev.h"
 #include "demo/demo.h"
 #include "app/asset_report.h"
 #include "base/report.h"
@@ -23,19 +25,30 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const Usage =
-    "usage: corvala [SCRIPT]\n"
-    "       corvala --capture DIR [--fps N] [--frames N | --until SECONDS] [--video FILE] [SCRIPT]\n"
+    "usage: corvala [--start POSITION] [SCRIPT]\n"
+    "       corvala --dev [--start POSITION] [--loop FROM TO] [SCRIPT]\n"
+    "       corvala --capture DIR [--start POSITION] [--fps N] [--frames N | --until SECONDS] [--video FILE] [SCRIPT]\n"
     "       corvala --check [SCRIPT]\n"
     "       corvala --inspect [--dump DIR] FILE...\n"
     "       corvala --help | --version\n"
     "\n"
     "  SCRIPT            the demo script (default: karmont.cvl in the working directory);\n"
     "                    the engine runs in the script's folder\n"
+    "  --start POSITION  begin there instead of at the script's STARTTIME: seconds\n"
+    "                    (12.5) or pattern:bar[:beat[:row]] as MOUNT counts (2:1)\n"
+    "  --dev             dev mode: a window with the music, keys and a HUD to pause\n"
+    "                    (Space), seek (Left/Right, Shift, PageUp/PageDown, Home), loop\n"
+    "                    a bar range (L), change speed (+/-), save a frame (F12), hide\n"
+    "                    the HUD (Tab); with standard input not a terminal, one command\n"
+    "                    per line: seek POSITION, pause, play, step, speed F,\n"
+    "                    loop FROM TO, loop off, reload, shot FILE.png, quit\n"
+    "  --loop FROM TO    with --dev: play the range between two positions in a loop\n"
     "  --capture DIR     render offline and headless to DIR/frame_000000.png ... and\n"
-    "                    DIR/audio.wav, frame k at demo timer k / N seconds\n"
+    "                    DIR/audio.wav, frame k at demo time START + k / N seconds\n"
+    "                    (times SPEED)\n"
     "  --fps N           capture frames per second (default 60)\n"
     "  --frames N        capture at most N frames\n"
-    "  --until SECONDS   capture up to this demo timer value\n"
+    "  --until SECONDS   capture until SECONDS of the timer have passed since the start\n"
     "  --video FILE      also mux the capture into FILE (H.264 and AAC, needs ffmpeg)\n"
     "  --check           pre-flight: report every problem of the script as\n"
     "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing\n"
@@ -88,7 +101,9 @@ bool ParseCount(const std::string& text, long double& value) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    enum class Mode { Play, Capture, Check, Inspect } mode = Mode::Play;
+    enum class Mode { Play, Dev, Capture, Check, Inspect } mode = Mode::Play;
+    std::optional<TDemoPosition> start;
+    std::optional<std::pair<TDemoPosition, TDemoPosition>> loop;
     TCaptureOptions capture;
     std::string dumpDir;
     std::vector<std::string> positional;
@@ -127,6 +142,21 @@ int main(int argc, char** argv) {
             capture.Until = double(number);
         } else if (arg == "--video") {
             if (!value(capture.Video)) return ArgumentError("--video needs a file name");
+        } else if (arg == "--dev") {
+            mode = Mode::Dev;
+        } else if (arg == "--start") {
+            TDemoPosition position;
+            std::string error;
+            if (!value(text)) return ArgumentError("--start needs a position (12.5 or 2:1)");
+            if (!ParseDemoPosition(text, position, error)) return ArgumentError("--start: " + error);
+            start = position;
+        } else if (arg == "--loop") {
+            TDemoPosition from, to;
+            std::string error, second;
+            if (!value(text) || !value(second)) return ArgumentError("--loop needs two positions, FROM and TO");
+            if (!ParseDemoPosition(text, from, error) || !ParseDemoPosition(second, to, error))
+                return ArgumentError("--loop: " + error);
+            loop = std::make_pair(from, to);
         } else if (arg == "--check") {
             mode = Mode::Check;
         } else if (arg == "--inspect") {
@@ -146,6 +176,9 @@ int main(int argc, char** argv) {
     if (capture.Frames >= 0 && capture.Until >= 0)
         return ArgumentError("give either --frames or --until, not both");
     if (!dumpDir.empty() && mode != Mode::Inspect) return ArgumentError("--dump belongs to --inspect");
+    if (start && mode != Mode::Play && mode != Mode::Dev && mode != Mode::Capture)
+        return ArgumentError("--start belongs to a run, --dev or --capture");
+    if (loop && mode != Mode::Dev) return ArgumentError("--loop belongs to --dev");
 
     if (mode == Mode::Inspect) {
         if (positional.empty()) return ArgumentError("--inspect needs at least one file");
@@ -161,6 +194,7 @@ int main(int argc, char** argv) {
             // was started, not to the script's folder or its DATADIR.
             capture.Dir = fs::absolute(capture.Dir).string();
             if (!capture.Video.empty()) capture.Video = fs::absolute(capture.Video).string();
+            capture.Start = start;
             capture.Script = EnterScriptFolder(script);
             return RunCapture(capture);
         });
@@ -168,10 +202,23 @@ int main(int argc, char** argv) {
         return Guarded([&] {
             return RunCheck(EnterScriptFolder(script));
         });
+    case Mode::Dev:
+        SetInteractiveReports(false);
+        return Guarded([&] {
+            TDevOptions dev;
+            dev.LaunchFolder = fs::current_path().string();
+            dev.Start = start;
+            dev.Loop = loop;
+            dev.Script = EnterScriptFolder(script);
+            dev.ScriptFolder = fs::current_path().string();
+            return RunDev(dev);
+        });
     default:
         SetInteractiveReports(IsInteractiveDesktop());
         return Guarded([&] {
-            TCDemo demo(EnterScriptFolder(script));
+            TDemoOptions options;
+            options.Start = start;
+            TCDemo demo(EnterScriptFolder(script), options);
             demo.Run();
             return demo.ExitCode();
         });

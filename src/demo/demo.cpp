@@ -72,6 +72,7 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     if (failed) DemoQuit = true;
 
     if (windowOpen) BuildFont("Verdana", 14, true);
+    if (!DemoQuit && Options.Start) StartTime = PositionSeconds(*Options.Start, *Tracker);
     if (!DemoQuit) StartPlayback();
     Timer = std::make_unique<TETimer>(Options.Clock);
     Timer->Reset();
@@ -237,7 +238,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
                                          " :: Corvala Demoengine " + EngineVersionText;
              // A capture renders offscreen: never switch the display mode.
              d.Window = CreateRenderWindow(d.ResolutionX, d.ResolutionY, d.ColorDepth,
-                                           d.Fullscreen && !d.Options.Capture, caption);
+                                           d.Fullscreen && !d.Options.Capture && !d.Options.Windowed, caption);
              if (!d.Window.RC) RaiseApplicationError("The demo window could not be opened");
              d.windowOpen = true;
              glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

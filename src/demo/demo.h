@@ -5,11 +5,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "demo/effect.h"
+#include "demo/position.h"
 #include "demo/script.h"
 #include "demo/tracker.h"
 #include "media/timer.h"
@@ -49,6 +52,10 @@ struct TDemoOptions {
     // Offline capture: the window opens windowed whatever FULLSCREEN says,
     // and the music is rendered through the loopback device by the caller.
     bool Capture = false;
+    // The window opens windowed whatever FULLSCREEN says (dev mode).
+    bool Windowed = false;
+    // Replaces STARTTIME when set (--start).
+    std::optional<TDemoPosition> Start;
 };
 
 class TCDemo {
@@ -108,6 +115,10 @@ public:
     int32_t CurrentRow = 0;
     // Frames rendered so far.
     int64_t FrameNumber = 0;
+    // When set, each frame calls it once with the demo time and the real
+    // frame delta it read, before anything uses them; it may replace both
+    // (dev mode holds, seeks and loops the time this way).
+    std::function<void(float& demoTime, float& frameDelta)> TimeHook;
     const TDemoOptions Options;
 
 private:

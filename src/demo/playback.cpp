@@ -27,8 +27,9 @@ void TCDemo::RenderFrame() {
     // the music's position replaces its value.
     DemoTime = float(static_cast<long double>(Timer->Elapsed()) * Speed + StartTime);
     if (MusicLoaded) DemoTime = ChannelSeconds(MusicChannel);
-    if (EndTime > 0 && DemoTime > EndTime) DemoQuit = true;
     FrameDelta = Timer->FrameDelta;
+    if (TimeHook) TimeHook(DemoTime, FrameDelta);
+    if (EndTime > 0 && DemoTime > EndTime) DemoQuit = true;
     PollKeyboard();
 
     const int32_t row = Tracker->RowAt(DemoTime);

@@ -11,6 +11,8 @@ namespace {
 
 // Down keys as the events left them, indexed by scan code (0x80 = down).
 std::array<uint8_t, 256> liveState{};
+// Key-down events since the last poll, saturating at 255.
+std::array<uint8_t, 256> livePresses{};
 
 struct TScanPair {
     SDL_Scancode Sdl;
@@ -109,6 +111,7 @@ void KeyboardEvent(int sdlScancode, bool down) {
     const uint8_t code = ScanCodeFromSDL(sdlScancode);
     if (code == 0) return;
     liveState[code] = down ? 0x80 : 0x00;
+    if (down && livePresses[code] < 255) ++livePresses[code];
 }
 
 void ReleaseAllKeys() { liveState.fill(0); }
@@ -126,7 +129,12 @@ void CreateKeyboard(const TRenderWindow& window, bool exclusive) {
 }
 
 void PollKeyboard() {
-    if (Keyboard) Keyboard->KeyState = liveState;
+    if (!Keyboard) return;
+    Keyboard->KeyState = liveState;
+    Keyboard->Presses = livePresses;
+    livePresses.fill(0);
 }
 
 bool KeyDown(uint8_t code) { return Keyboard && Keyboard->KeyState[code] >= 0x80; }
+
+int KeyPresses(uint8_t code) { return Keyboard ? Keyboard->Presses[code] : 0; }

@@ -9,6 +9,12 @@
 #include "render/window.h"
 
 constexpr uint8_t ScanEscape = 1;
+// Further keys by their scan codes, for the modes that read them.
+constexpr uint8_t ScanMinus = 0x0C, ScanEquals = 0x0D, ScanTab = 0x0F, ScanR = 0x13;
+constexpr uint8_t ScanL = 0x26, ScanLeftShift = 0x2A, ScanRightShift = 0x36, ScanSpace = 0x39;
+constexpr uint8_t ScanKeypadMinus = 0x4A, ScanKeypadPlus = 0x4E, ScanF12 = 0x58;
+constexpr uint8_t ScanHome = 0xC7, ScanPageUp = 0xC9, ScanLeft = 0xCB, ScanRight = 0xCD;
+constexpr uint8_t ScanPageDown = 0xD1;
 
 class TBINKeyboardDevice {
 public:
@@ -16,6 +22,8 @@ public:
     int LastResult = 0;
     // The last state read; a byte with its high bit set means the key is down.
     std::array<uint8_t, 256> KeyState{};
+    // Key-down events per scan code between the last two polls.
+    std::array<uint8_t, 256> Presses{};
 };
 
 extern std::unique_ptr<TBINKeyboardDevice> Keyboard;
@@ -25,6 +33,10 @@ void CreateKeyboard(const TRenderWindow& window, bool exclusive);
 void PollKeyboard();
 // True when the last polled state has `code` down. False before any poll.
 bool KeyDown(uint8_t code);
+// Presses of `code` (key-down events, the window system's repeats of a held
+// key included) between the last two polls: a tap shorter than a frame
+// still counts once.
+int KeyPresses(uint8_t code);
 
 // Scan code for a window-system (SDL) scancode; 0 for keys without one.
 uint8_t ScanCodeFromSDL(int sdlScancode);

@@ -97,6 +97,7 @@ struct TChannel {
     uint64_t PlayOrder = 0;   // lower = started earlier
     double Floor = 0;         // last position returned (seconds)
     bool Ended = false;       // reached its end (or was seeked past it)
+    bool Paused = false;      // held by SetChannelPaused
     TStepClock OffsetLine;    // a device without the device-clock extension
 };
 
@@ -349,7 +350,9 @@ double Position(TSoundState& s, TChannel& channel) {
     const TSample& sample = s.Samples[size_t(channel.Sample)];
     if (!channel.Ended && SourceStopped(channel)) channel.Ended = true;
     double position = sample.Seconds;
-    if (!channel.Ended) {
+    if (!channel.Ended && channel.Paused) {
+        position = SourceOffset(s, channel);  // held: nothing to extrapolate
+    } else if (!channel.Ended) {
         if (s.Output == TOutput::Device && HasDeviceClock(s)) {
             // The offset as of the last mix and that mix's device time; the
             // straightened device clock says how long ago that was.
@@ -539,7 +542,11 @@ void SetChannelSeconds(uint32_t handle, float seconds) {
     const bool restart = channel->Ended || SourceStopped(*channel);
     // An offset set on a stopped source applies when it plays.
     alSourcei(name, AL_SAMPLE_OFFSET, ALint(std::floor(target * sample.SampleRate)));
-    if (restart) alSourcePlay(name);
+    if (restart) {
+        alSourcePlay(name);
+        // A paused channel stays paused, now at the new offset.
+        if (channel->Paused) alSourcePause(name);
+    }
     channel->Ended = false;
     channel->Floor = 0;
     channel->OffsetLine.Reset(SourceOffset(s, *channel), SteadySeconds(), Pitch(s, *channel));
@@ -568,6 +575,46 @@ void ScaleChannelFrequency(uint32_t handle, float factor) {
     const long double scaled = std::nearbyint((long double)channel->Frequency * (long double)factor);
     const long double highest = MaxPitch * sample.SampleRate;
     channel->Frequency = uint32_t(std::min(scaled, highest));
+    const double pitch = Pitch(s, *channel);
+    alSourcef(channel->Source.Get(), AL_PITCH, float(pitch));
+    channel->OffsetLine.SetRate(pitch, SteadySeconds());
+}
+
+void SetChannelPaused(uint32_t handle, bool paused) {
+    TSoundState& s = State();
+    Pump(s);
+    TChannel* channel = FindChannel(s, handle);
+    if (channel == nullptr || channel->Paused == paused) return;
+    channel->Paused = paused;
+    if (channel->Ended) return;  // nothing plays; a later seek restarts it
+    const ALuint name = channel->Source.Get();
+    if (paused) {
+        alSourcePause(name);
+        return;
+    }
+    alSourcePlay(name);
+    channel->Floor = 0;
+    channel->OffsetLine.Reset(SourceOffset(s, *channel), SteadySeconds(), Pitch(s, *channel));
+}
+
+bool ChannelPaused(uint32_t handle) {
+    TChannel* channel = FindChannel(State(), handle);
+    return channel != nullptr && channel->Paused;
+}
+
+void SetChannelSpeed(uint32_t handle, float factor) {
+    TSoundState& s = State();
+    Pump(s);
+    TChannel* channel = FindChannel(s, handle);
+    if (channel == nullptr) return;
+    if (!std::isfinite(factor) || factor <= 0) {
+        ReportWarning("speed " + std::to_string(factor) + " refused: it must be above 0");
+        return;
+    }
+    const TSample& sample = s.Samples[size_t(channel->Sample)];
+    const long double scaled = std::nearbyint((long double)sample.SampleRate * (long double)factor);
+    const long double highest = MaxPitch * sample.SampleRate;
+    channel->Frequency = uint32_t(std::max(1.0L, std::min(scaled, highest)));
     const double pitch = Pitch(s, *channel);
     alSourcef(channel->Source.Get(), AL_PITCH, float(pitch));
     channel->OffsetLine.SetRate(pitch, SteadySeconds());

@@ -46,6 +46,18 @@ float ChannelSeconds(uint32_t channel);
 // mixer's highest pitch). Factors below 0, infinite or NaN are refused.
 void ScaleChannelFrequency(uint32_t channel, float factor);
 
+// Pauses or resumes the channel. A paused channel holds its position
+// (ChannelSeconds returns it unchanged), and a seek while paused takes effect
+// when it resumes. A handle that names no channel is ignored.
+void SetChannelPaused(uint32_t channel, bool paused);
+bool ChannelPaused(uint32_t channel);
+// The channel plays `factor` times as fast as the sample's own rate, pitched
+// with it: frequency = sample rate x factor, halves to even, held at the
+// mixer's highest pitch. Unlike ScaleChannelFrequency it does not compound,
+// so speeds can be switched back and forth. Factors of 0 or less, infinite
+// or NaN are refused.
+void SetChannelSpeed(uint32_t channel, float factor);
+
 // The channel's current playback frequency in Hz (the sample's own rate until
 // scaled); 0 for a handle that names no channel.
 uint32_t ChannelFrequency(uint32_t channel);

@@ -1,0 +1,604 @@
+#include "app/dev.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "assets/png.h"
+#include "base/report.h"
+#include "media/keyboard.h"
+#include "media/sound.h"
+#include "render/gl.h"
+#include "render/overlay.h"
+#include "render/window.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double SteadySeconds() {
+    using Clock = std::chrono::steady_clock;
+    static const Clock::time_point origin = Clock::now();
+    return std::chrono::duration<double>(Clock::now() - origin).count();
+}
+
+// Control lines longer than this are refused, not collected.
+constexpr size_t MaxControlLine = 4096;
+// A step while paused advances the demo by one frame at this rate.
+constexpr float StepSeconds = 1.0f / 60;
+// Frames are paced to at most this many per second: the offscreen driver
+// does not wait for a display, and a paused demo needs no more.
+constexpr double OffscreenFrameSeconds = 1.0 / 60;
+constexpr double DisplayFrameSeconds = 1.0 / 240;
+// PageUp from within a bar's first beat goes to the bar before it.
+constexpr int32_t PageUpSlackRows = 4;
+// HUD layout, in overlay units.
+constexpr int HudMargin = 8, HudPadding = 6, HudLineHeight = 16, HudCharWidth = 9;
+constexpr size_t HudMaxBars = 12;
+
+bool OffscreenVideo() {
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    return driver && (std::string(driver) == "offscreen" || std::string(driver) == "dummy");
+}
+
+std::string FloatText(float value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+std::string SpeedText(float value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%g", double(value));
+    return text;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream stream(line);
+    std::vector<std::string> words;
+    std::string word;
+    while (stream >> word) words.push_back(word);
+    return words;
+}
+
+// The back buffer without its alpha channel, as the viewer saw it.
+bool WriteBackBuffer(const std::string& file, std::string& error) {
+    TPicture frame;
+    std::vector<uint8_t> rgba;
+    if (!ReadBackBuffer(rgba, frame.Width, frame.Height)) {
+        error = "no picture to save: the window is not open";
+        return false;
+    }
+    frame.Channels = 3;
+    frame.Pixels.resize(size_t(frame.Width) * size_t(frame.Height) * 3);
+    for (size_t i = 0, j = 0; j < frame.Pixels.size(); i += 4, j += 3) {
+        frame.Pixels[j] = rgba[i];
+        frame.Pixels[j + 1] = rgba[i + 1];
+        frame.Pixels[j + 2] = rgba[i + 2];
+    }
+    return WritePNG(file, frame, error);
+}
+
+} // namespace
+
+TDevSession::TDevSession(const TDevOptions& devOptions) : options(devOptions) {
+    TDemoOptions demoOptions;
+    demoOptions.Windowed = true;
+    demoOptions.Start = options.Start;
+    demo = std::make_unique<TCDemo>(options.Script, demoOptions);
+    started = !DemoQuit;
+    if (!started) return;
+    Attach(*demo);
+    if (options.Loop) {
+        const TDemoTracker& tracker = *Demo().Tracker;
+        SetLoop(PositionSeconds(options.Loop->first, tracker), PositionSeconds(options.Loop->second, tracker));
+    }
+    channelOpen = options.ControlChannel && !isatty(STDIN_FILENO);
+    SetBeforeSwapHook([this] { BeforeSwap(); });
+}
+
+TDevSession::~TDevSession() { SetBeforeSwapHook(nullptr); }
+
+TCDemo& TDevSession::Demo() { return *demo; }
+
+int TDevSession::ExitCode() { return demo ? demo->ExitCode() : 1; }
+
+bool TDevSession::Reload(std::string& error) {
+    error = "reload is not available yet";
+    return false;
+}
+
+// Takes over a demo object (the first, or one a reload made): time, pause,
+// speed and loop carry on where the previous one was.
+void TDevSession::Attach(TCDemo& target) {
+    const float now = attached ? (paused ? heldTime : lastTime) : target.StartTime;
+    attached = &target;
+    target.TimeHook = [this](float& demoTime, float& frameDelta) { AdjustTime(demoTime, frameDelta); };
+    if (target.MusicLoaded) {
+        if (target.Speed > 0) SetChannelSpeed(target.MusicChannel, target.Speed * speed);
+        SetChannelSeconds(target.MusicChannel, now);
+        SetChannelPaused(target.MusicChannel, paused);
+    }
+    if (paused) heldTime = now;
+    Anchor(now);
+    lastTime = now;
+    jumped = true;
+}
+
+float TDevSession::ClockSeconds() const {
+    const long double rate = static_cast<long double>(attached ? attached->Speed : 1) * speed;
+    return float(anchorTime + (SteadySeconds() - anchorReal) * rate);
+}
+
+void TDevSession::Anchor(float demoTime) {
+    anchorTime = demoTime;
+    anchorReal = SteadySeconds();
+}
+
+float TDevSession::Now() {
+    if (paused) return heldTime;
+    TCDemo& d = Demo();
+    if (d.MusicLoaded) return ChannelSeconds(d.MusicChannel);
+    return ClockSeconds();
+}
+
+void TDevSession::Seek(float seconds) {
+    if (!(seconds >= 0)) seconds = 0;
+    TCDemo& d = Demo();
+    if (paused) {
+        heldTime = seconds;
+    } else {
+        if (d.MusicLoaded) SetChannelSeconds(d.MusicChannel, seconds);
+        Anchor(seconds);
+    }
+    lastTime = seconds;
+    jumped = true;
+}
+
+void TDevSession::SetPaused(bool pause) {
+    if (pause == paused) return;
+    TCDemo& d = Demo();
+    if (pause) {
+        heldTime = Now();
+        paused = true;
+        if (d.MusicLoaded) SetChannelPaused(d.MusicChannel, true);
+    } else {
+        paused = false;
+        // The music resumes exactly where the picture holds.
+        if (d.MusicLoaded) {
+            SetChannelSeconds(d.MusicChannel, heldTime);
+            SetChannelPaused(d.MusicChannel, false);
+        }
+        Anchor(heldTime);
+    }
+    jumped = true;
+}
+
+void TDevSession::SetSpeed(float factor) {
+    TCDemo& d = Demo();
+    if (!paused && !d.MusicLoaded) Anchor(ClockSeconds());
+    speed = factor;
+    if (d.MusicLoaded && d.Speed > 0) SetChannelSpeed(d.MusicChannel, d.Speed * speed);
+}
+
+bool TDevSession::SetLoop(float from, float to) {
+    if (!(to > from)) return false;
+    loopSet = true;
+    loopMarked = false;
+    loopFrom = from;
+    loopTo = to;
+    return true;
+}
+
+// The frame's time hook: holds the time while paused, wraps the loop, and
+// keeps jumps out of FrameTime.
+void TDevSession::AdjustTime(float& demoTime, float& frameDelta) {
+    TCDemo& d = Demo();
+    if (paused) {
+        if (stepFrames > 0) {
+            --stepFrames;
+            heldTime = float(heldTime + static_cast<long double>(StepSeconds) * d.Speed * speed);
+            frameDelta = float(static_cast<long double>(StepSeconds) * speed);
+        } else {
+            frameDelta = 0;
+        }
+        demoTime = heldTime;
+    } else {
+        if (!d.MusicLoaded) demoTime = ClockSeconds();
+        if (loopSet && demoTime >= loopTo) {
+            // Keep the overshoot, so the beat runs on evenly across the jump.
+            const long double length = static_cast<long double>(loopTo) - loopFrom;
+            const long double over = std::fmod(static_cast<long double>(demoTime) - loopTo, length);
+            demoTime = float(loopFrom + over);
+            if (d.MusicLoaded) SetChannelSeconds(d.MusicChannel, demoTime);
+            Anchor(demoTime);
+            jumped = true;
+        }
+        frameDelta = float(static_cast<long double>(frameDelta) * speed);
+    }
+    if (jumped) frameDelta = 0;
+    jumped = false;
+    lastTime = demoTime;
+}
+
+std::string TDevSession::TimeText(float seconds) {
+    const TCDemo& d = Demo();
+    const int32_t row = d.Tracker ? d.Tracker->RowAt(seconds) : 0;
+    return FloatText(seconds) + " " + RowPositionText(row);
+}
+
+void TDevSession::Answer(const std::string& text) {
+    std::fputs((text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void TDevSession::ReadCommands() {
+    if (!channelOpen) return;
+    pollfd descriptor{STDIN_FILENO, POLLIN, 0};
+    if (poll(&descriptor, 1, 0) <= 0) return;
+    char buffer[65536];
+    const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (got <= 0) {
+        // The editor closed its end: the demo plays on, driven by the keys.
+        channelOpen = false;
+        if (!input.empty() && !discarding) lines.push_back(input);
+        input.clear();
+        return;
+    }
+    for (ssize_t i = 0; i < got; ++i) {
+        const char c = buffer[i];
+        if (c == '\n') {
+            if (discarding) lines.push_back(std::string(1, '\0'));
+            else lines.push_back(input);
+            input.clear();
+            discarding = false;
+        } else if (!discarding) {
+            input += c;
+            if (input.size() > MaxControlLine) {
+                input.clear();
+                discarding = true;
+            }
+        }
+    }
+}
+
+bool TDevSession::Execute(const std::string& line) {
+    if (line.size() == 1 && line[0] == '\0') {
+        Answer("error: command longer than " + std::to_string(MaxControlLine) + " characters");
+        return true;
+    }
+    const std::vector<std::string> words = Words(line);
+    if (words.empty()) return true;
+    const std::string& name = words[0];
+    TCDemo& d = Demo();
+    auto position = [&](const std::string& text, float& seconds) {
+        TDemoPosition parsed;
+        std::string error;
+        if (!ParseDemoPosition(text, parsed, error)) {
+            Answer("error: " + error);
+            return false;
+        }
+        seconds = PositionSeconds(parsed, *d.Tracker);
+        return true;
+    };
+    auto arguments = [&](size_t count, const char* usage) {
+        if (words.size() == count + 1) return true;
+        Answer(std::string("error: usage: ") + usage);
+        return false;
+    };
+    float seconds = 0;
+    if (name == "seek") {
+        if (!arguments(1, "seek POSITION") || !position(words[1], seconds)) return true;
+        Seek(seconds);
+        Answer("ok " + TimeText(seconds));
+    } else if (name == "pause") {
+        if (!arguments(0, "pause")) return true;
+        SetPaused(true);
+        Answer("ok " + TimeText(heldTime));
+    } else if (name == "play") {
+        if (!arguments(0, "play")) return true;
+        SetPaused(false);
+        Answer("ok " + TimeText(Now()));
+    } else if (name == "step") {
+        if (!arguments(0, "step")) return true;
+        SetPaused(true);
+        ++stepFrames;
+        return false;  // answered after the frame
+    } else if (name == "speed") {
+        if (!arguments(1, "speed F")) return true;
+        char* end = nullptr;
+        const double factor = std::strtod(words[1].c_str(), &end);
+        if (!end || *end != '\0' || !(factor >= 0.05 && factor <= 4)) {
+            Answer("error: speed needs a factor from 0.05 to 4, not '" + words[1] + "'");
+            return true;
+        }
+        SetSpeed(float(factor));
+        Answer("ok " + TimeText(Now()));
+    } else if (name == "loop") {
+        if (words.size() == 2 && words[1] == "off") {
+            ClearLoop();
+            loopMarked = false;
+            Answer("ok " + TimeText(Now()));
+            return true;
+        }
+        if (!arguments(2, "loop FROM TO | loop off")) return true;
+        float to = 0;
+        if (!position(words[1], seconds) || !position(words[2], to)) return true;
+        if (!SetLoop(seconds, to)) {
+            Answer("error: the loop's end " + words[2] + " must lie after its start " + words[1]);
+            return true;
+        }
+        Answer("ok " + TimeText(Now()));
+    } else if (name == "reload") {
+        if (!arguments(0, "reload")) return true;
+        std::string error;
+        if (!Reload(error)) {
+            Answer("error: " + error);
+            return true;
+        }
+        Answer("ok " + TimeText(Now()));
+    } else if (name == "shot") {
+        if (!arguments(1, "shot FILE.png")) return true;
+        fs::path file(words[1]);
+        if (file.is_relative()) file = fs::path(options.LaunchFolder) / file;
+        shot = TPendingShot{file.string(), true};
+        return false;  // answered when the next frame is written
+    } else if (name == "quit") {
+        if (!arguments(0, "quit")) return true;
+        Answer("ok " + TimeText(Now()));
+        finished = true;
+    } else {
+        Answer("error: unknown command '" + name +
+               "'; commands: seek POSITION, pause, play, step, speed F, loop FROM TO, loop off, reload, "
+               "shot FILE.png, quit");
+    }
+    return true;
+}
+
+std::string TDevSession::ShotFileName() {
+    const int32_t row = Demo().CurrentRow;
+    std::string stem = fs::path(options.Script).stem().string() + "_" + std::to_string(row / 64) + "-" +
+                       std::to_string((row / 16) % 4) + "-" + std::to_string((row / 4) % 4) + "-" +
+                       std::to_string(row % 4);
+    // A second picture at the same position does not replace the first.
+    fs::path file = fs::path(options.ScriptFolder) / (stem + ".png");
+    std::error_code ec;
+    for (int n = 2; fs::exists(file, ec) && n < 10000; ++n)
+        file = fs::path(options.ScriptFolder) / (stem + "_" + std::to_string(n) + ".png");
+    return file.string();
+}
+
+void TDevSession::BeforeSwap() {
+    if (shot) {
+        std::string error;
+        const bool written = WriteBackBuffer(shot->File, error);
+        if (shot->Answer) {
+            Answer(written ? "ok " + TimeText(Demo().DemoTime) : "error: " + error);
+        } else if (written) {
+            std::fprintf(stderr, "corvala: frame saved as %s\n", shot->File.c_str());
+        } else {
+            ReportWarning(error);
+        }
+        shot.reset();
+    }
+    if (hudVisible) DrawHud();
+}
+
+void TDevSession::ShiftRows(int rows) {
+    const TDemoTracker& tracker = *Demo().Tracker;
+    const long double delta = 60.0L / tracker.BPM * rows / 4;
+    Seek(float(std::max(0.0L, Now() + delta)));
+}
+
+void TDevSession::PageBar(int direction) {
+    TCDemo& d = Demo();
+    const int32_t row = d.Tracker->RowAt(Now());
+    std::optional<int32_t> target;
+    for (const TScriptBar& bar : d.Bars) {
+        const int32_t start = bar.StartRow;
+        if (direction > 0 && start > row && (!target || start < *target)) target = start;
+        if (direction < 0 && int64_t(start) < int64_t(row) - PageUpSlackRows && start >= 0 &&
+            (!target || start > *target))
+            target = start;
+    }
+    if (!target && direction < 0) target = 0;
+    if (target) Seek(RowStartSeconds(*d.Tracker, *target));
+}
+
+void TDevSession::MarkLoop() {
+    const TDemoTracker& tracker = *Demo().Tracker;
+    const int32_t row = std::max(0, tracker.RowAt(Now()));
+    const int32_t barStart = row - row % 16;
+    if (loopSet) {
+        ClearLoop();
+    } else if (!loopMarked) {
+        loopMarked = true;
+        loopMarkRow = barStart;
+    } else {
+        const int32_t from = std::min(loopMarkRow, barStart);
+        const int32_t to = std::max(loopMarkRow, barStart) + 16;
+        SetLoop(RowStartSeconds(tracker, from), RowStartSeconds(tracker, to));
+    }
+}
+
+void TDevSession::HandleKeys() {
+    const bool shift = KeyDown(ScanLeftShift) || KeyDown(ScanRightShift);
+    const int barRows = shift ? 64 : 16;
+    if (KeyPresses(ScanSpace) % 2 == 1) SetPaused(!paused);
+    if (int n = KeyPresses(ScanLeft)) ShiftRows(-barRows * n);
+    if (int n = KeyPresses(ScanRight)) ShiftRows(barRows * n);
+    for (int n = KeyPresses(ScanPageUp); n > 0; --n) PageBar(-1);
+    for (int n = KeyPresses(ScanPageDown); n > 0; --n) PageBar(1);
+    if (KeyPresses(ScanHome) > 0) Seek(Demo().StartTime);
+    for (int n = KeyPresses(ScanL); n > 0; --n) MarkLoop();
+    const int faster = KeyPresses(ScanEquals) + KeyPresses(ScanKeypadPlus);
+    const int slower = KeyPresses(ScanMinus) + KeyPresses(ScanKeypadMinus);
+    if (faster != slower) {
+        const int count = int(std::size(DevSpeeds));
+        int index = 0;
+        for (int i = 0; i < count; ++i)
+            if (std::fabs(DevSpeeds[i] - speed) < std::fabs(DevSpeeds[index] - speed)) index = i;
+        index = std::clamp(index + faster - slower, 0, count - 1);
+        SetSpeed(DevSpeeds[index]);
+    }
+    if (KeyPresses(ScanR) > 0) {
+        std::string error;
+        if (!Reload(error)) ReportWarning(error);
+    }
+    if (KeyPresses(ScanTab) % 2 == 1) hudVisible = !hudVisible;
+    if (KeyPresses(ScanF12) > 0 && !shot) shot = TPendingShot{ShotFileName(), false};
+}
+
+void TDevSession::Frame() {
+    TCDemo& d = Demo();
+    if (&d != attached) Attach(d);
+    ReadCommands();
+    while (!lines.empty() && !answerAfterFrame && !finished) {
+        const std::string line = lines.front();
+        lines.erase(lines.begin());
+        answerAfterFrame = !Execute(line);
+    }
+    if (finished) return;
+
+    const double start = SteadySeconds();
+    if (lastFrameStart > 0) frameMilliseconds = (start - lastFrameStart) * 1000;
+    lastFrameStart = start;
+    const bool stepping = stepFrames > 0;
+    d.RenderFrame();
+    if (answerAfterFrame) {
+        // A shot answered before the swap; a step answers with the time shown.
+        if (stepping && !shot) Answer("ok " + TimeText(d.DemoTime));
+        answerAfterFrame = false;
+    }
+    if (DemoQuit) {
+        // An error ends dev mode as it ends the demo; the end of the
+        // production only holds the last picture.
+        if (d.ExitCode() != 0) {
+            finished = true;
+            return;
+        }
+        DemoQuit = false;
+        if (!paused) {
+            SetPaused(true);
+            heldTime = d.DemoTime;
+        }
+    }
+    HandleKeys();
+    if (KeyDown(ScanEscape) || WindowCloseRequested()) finished = true;
+
+    const double frameSeconds = OffscreenVideo() ? OffscreenFrameSeconds : DisplayFrameSeconds;
+    const double rest = start + frameSeconds - SteadySeconds();
+    if (rest > 0) std::this_thread::sleep_for(std::chrono::duration<double>(rest));
+}
+
+void TDevSession::Run() {
+    while (!finished) Frame();
+}
+
+void TDevSession::DrawHud() {
+    TCDemo& d = Demo();
+    struct TLine {
+        std::string Text;
+        TRGBAColor Color{1, 1, 1, 1};
+        const TScriptBar* Bar = nullptr;
+    };
+    std::vector<TLine> hud;
+    char frameText[32];
+    std::snprintf(frameText, sizeof frameText, "%.1f ms", frameMilliseconds);
+    char timeText[32];
+    std::snprintf(timeText, sizeof timeText, "%.3f s", double(d.DemoTime));
+    hud.push_back({std::string(timeText) + "   " + RowStampText(d.CurrentRow) + "   " + frameText});
+    std::string state = paused ? "PAUSED" : "playing";
+    state += "   speed " + SpeedText(speed) + "x";
+    if (loopSet)
+        state += "   loop " + RowPositionText(d.Tracker->RowAt(loopFrom)) + " - " +
+                 RowPositionText(d.Tracker->RowAt(loopTo));
+    else if (loopMarked)
+        state += "   loop from " + RowPositionText(loopMarkRow) + " (L: end)";
+    hud.push_back({state, TRGBAColor{1, 0.85f, 0.3f, 1}});
+    size_t active = 0;
+    for (const TScriptBar& bar : d.Bars) {
+        if (!(bar.StartRow <= d.CurrentRow && int64_t(d.CurrentRow) < int64_t(bar.StartRow) + bar.LengthRows))
+            continue;
+        if (++active > HudMaxBars) continue;
+        const std::string label = bar.Label.empty() ? "(no label)" : bar.Label.substr(0, 28);
+        hud.push_back({label + "  line " + std::to_string(bar.ScriptLine), TRGBAColor{0.7f, 0.9f, 1, 1}, &bar});
+    }
+    if (active > HudMaxBars)
+        hud.push_back({"+" + std::to_string(active - HudMaxBars) + " more bars", TRGBAColor{0.7f, 0.9f, 1, 1}});
+    if (!reloadError.empty()) hud.push_back({reloadError, TRGBAColor{1, 0.25f, 0.25f, 1}});
+
+    const int windowWidth = CurrentWindow.Width, windowHeight = CurrentWindow.Height;
+    constexpr int meterColumn = 34; // characters before the meters
+    size_t widest = 0;
+    for (const TLine& line : hud) widest = std::max(widest, line.Text.size());
+    const int meters = 10 * 7;
+    int boxWidth = int(std::max<size_t>(widest, meterColumn)) * HudCharWidth + meters + 2 * HudPadding;
+    boxWidth = std::min(boxWidth, windowWidth - 2 * HudMargin);
+    const int boxHeight = int(hud.size()) * HudLineHeight + 2 * HudPadding;
+    const int left = HudMargin, top = HudMargin;
+
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    // The picture is finished (and saved, when asked): the HUD draws over
+    // everything, whatever depth the scene left.
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_FOG);
+    glDisable(GL_CULL_FACE);
+    PushView();
+    DrawBlendRect(TRGBAColor{0, 0, 0, 0.78f}, float(left), float(windowHeight - top - boxHeight), float(boxWidth),
+                  float(boxHeight));
+    for (size_t i = 0; i < hud.size(); ++i) {
+        const int baseline = top + HudPadding + HudLineHeight * int(i + 1) - 4;
+        std::string text = hud[i].Text;
+        const size_t fits = size_t(std::max(1, (boxWidth - 2 * HudPadding) / HudCharWidth));
+        if (text.size() > fits) text = text.substr(0, fits);
+        PrintText(text.c_str(), left + HudPadding, baseline, hud[i].Color);
+        if (!hud[i].Bar) continue;
+        // One small meter per enabled input: its value from 0 to 1 (full
+        // and brighter above 1).
+        int x = left + HudPadding + meterColumn * HudCharWidth;
+        const float bottom = float(windowHeight - baseline - 1);
+        for (size_t k = 0; k < hud[i].Bar->Inputs.size(); ++k) {
+            const TBarInput& in = hud[i].Bar->Inputs[k];
+            if (!in.Enabled) continue;
+            const float value = d.Tracker->InputValue(in.Channel, in.Note, in.FadeTime, in.LeadTime, d.DemoTime);
+            if (x + 5 > left + boxWidth) break;
+            DrawBlendRect(TRGBAColor{0.3f, 0.3f, 0.3f, 1}, float(x), bottom, 5, 11);
+            const float fill = std::clamp(value, 0.0f, 1.0f) * 11;
+            if (fill > 0)
+                DrawBlendRect(value > 1 ? TRGBAColor{1, 1, 0.4f, 1} : TRGBAColor{0.3f, 1, 0.4f, 1}, float(x),
+                              bottom, 5, fill);
+            x += 7;
+        }
+    }
+    PopView();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
+}
+
+int RunDev(const TDevOptions& options) {
+    TDevSession session(options);
+    if (!session.Started()) return session.ExitCode() != 0 ? session.ExitCode() : 1;
+    session.Run();
+    return session.ExitCode();
+}

@@ -1,0 +1,123 @@
+// Dev mode: plays a production in a window with the music, and lets its
+// maker pause, seek, loop a range, change the speed, save frames and reload
+// the script, from the keyboard or from commands on standard input.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "demo/demo.h"
+
+struct TDevOptions {
+    std::string Script;       // the script, in the current folder (its own)
+    std::string ScriptFolder; // absolute: F12 writes its pictures there
+    std::string LaunchFolder; // absolute: relative `shot` names resolve there
+    std::optional<TDemoPosition> Start;
+    std::optional<std::pair<TDemoPosition, TDemoPosition>> Loop;
+    // Read commands from standard input (when it is not a terminal).
+    bool ControlChannel = true;
+};
+
+// The speeds + and - step through.
+inline constexpr float DevSpeeds[] = {0.25f, 0.5f, 1.0f, 1.5f, 2.0f};
+
+// One dev-mode session: the demo it plays and the state of the transport
+// (paused, speed, loop). Time is demo time in seconds throughout.
+class TDevSession {
+public:
+    explicit TDevSession(const TDevOptions& options);
+    ~TDevSession();
+    TDevSession(const TDevSession&) = delete;
+    TDevSession& operator=(const TDevSession&) = delete;
+
+    // The demo being played. Every use goes through here, because a reload
+    // replaces the object.
+    TCDemo& Demo();
+    // False when the script could not start; ExitCode says why.
+    bool Started() const { return started; }
+    int ExitCode();
+
+    // Plays until Escape, a closed window or `quit`.
+    void Run();
+    // One frame: commands, keys, the picture, the HUD.
+    void Frame();
+    bool Finished() const { return finished; }
+
+    // The transport. Seek and the loop jump give the next frame FrameTime 0.
+    float Now();
+    void Seek(float seconds);
+    void SetPaused(bool pause);
+    bool Paused() const { return paused; }
+    void SetSpeed(float factor);
+    float Speed() const { return speed; }
+    // False when `to` does not lie after `from`.
+    bool SetLoop(float from, float to);
+    void ClearLoop() { loopSet = false; }
+    bool Reload(std::string& error);
+
+    // "TIME POSITION" of a demo time, as the control channel answers.
+    std::string TimeText(float seconds);
+
+private:
+    struct TPendingShot {
+        std::string File;
+        bool Answer = false; // a control command waits for it
+    };
+
+    void Attach(TCDemo& demo);
+    void AdjustTime(float& demoTime, float& frameDelta);
+    void HandleKeys();
+    void ReadCommands();
+    // Runs one control line; false when the answer waits for the next frame.
+    bool Execute(const std::string& line);
+    void Answer(const std::string& text);
+    void BeforeSwap();
+    void DrawHud();
+    bool WriteShot(const std::string& file, std::string& error);
+    void MarkLoop();
+    void PageBar(int direction);
+    void ShiftRows(int rows);
+    float ClockSeconds() const;
+    void Anchor(float demoTime);
+    std::string ShotFileName();
+
+    TDevOptions options;
+    std::unique_ptr<TCDemo> demo;
+    TCDemo* attached = nullptr;
+    bool started = false;
+    bool finished = false;
+
+    bool paused = false;
+    float heldTime = 0;     // the time while paused
+    float lastTime = 0;     // the time of the last frame (or the last seek)
+    float speed = 1;        // times the script's SPEED
+    bool jumped = true;     // the next frame gets FrameTime 0
+    int stepFrames = 0;     // frames to advance while paused
+    float anchorTime = 0;   // without music: demo time at anchorReal
+    double anchorReal = 0;  // steady seconds
+    bool loopSet = false;
+    float loopFrom = 0, loopTo = 0;
+    bool loopMarked = false; // L pressed once: loopFrom holds the mark
+    int32_t loopMarkRow = 0;
+    bool hudVisible = true;
+    std::string reloadError; // shown in red until a reload succeeds
+
+    double lastFrameStart = 0;
+    double frameMilliseconds = 0;
+
+    // Control channel.
+    bool channelOpen = false;
+    std::string input;       // bytes read, not yet a whole line
+    bool discarding = false; // inside a line too long to keep
+    std::vector<std::string> lines;
+    std::optional<TPendingShot> shot;
+    bool answerAfterFrame = false;
+    int64_t shotNumber = 0;
+};
+
+// Runs dev mode; returns the process exit code.
+int RunDev(const TDevOptions& options);

@@ -1,0 +1,213 @@
+// Dev mode driven headless through its control channel, as an editor would.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "assets/png.h"
+#include "support/run_engine.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// 80 x 60 window, 150 BPM (a row lasts 0.1 s). A red square drifts right at
+// 20 units per second; a blue flash fades for 500 ms after the note at
+// row 20 (2.0 s). Both depend on the time alone.
+const char* const Script =
+    "RESOLUTIONX 80\nRESOLUTIONY 60\nFULLSCREEN true\nINIT\nTRACKER beat.trk\nBPM 150\nCLEARCOLOR 0 0 0 255\n"
+    "LOAD plaincolor 0\nE 255\nF 0\nG 0\nW 10\nH 10\nVX 20\n"
+    "LOAD flash 1\nE 0\nF 0\nG 255\n"
+    "BAR square\nMOUNT 0\nLENGTH 0 4\nEFFECT 0\n"
+    "BAR flash\nMOUNT 0\nLENGTH 0 4\nEFFECT 1\nINPUT 0 0 36 500 0\n";
+
+void WriteFolder(const testutil::TempDir& dir) {
+    std::vector<uint8_t> notes(64, 0);
+    notes[20] = 36;
+    dir.Write("data/beat.trk", testutil::TrackerBytes(1, 64, notes));
+    dir.Write("demo.cvl", "DATADIR data\n" + std::string(Script));
+}
+
+struct DevRun {
+    int ExitCode = -1;
+    std::vector<std::string> Answers; // stdout lines "ok ..." and "error: ..."
+    std::string Output;
+};
+
+// Runs `corvala --dev ARGS` with stdin fed by the shell commands `feed`.
+DevRun RunDev(const std::string& feed, const std::string& args, const fs::path& folder) {
+    const std::string command = "cd " + testutil::Quote(folder.string()) + " && (" + feed +
+                                ") | SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CI=true timeout 120 " +
+                                testutil::Quote(CORVALA_BINARY) + " --dev " + args + " 2>&1";
+    DevRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    std::array<char, 4096> buffer;
+    size_t got;
+    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.Output.append(buffer.data(), got);
+    const int status = pclose(pipe);
+    run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream lines(run.Output);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind("ok ", 0) == 0 || line.rfind("error: ", 0) == 0) run.Answers.push_back(line);
+    return run;
+}
+
+std::string Send(const std::string& lines) { return "printf '" + lines + "'"; }
+
+// The demo time of an "ok TIME POSITION" answer.
+double AnswerTime(const std::string& answer) {
+    EXPECT_EQ(answer.rfind("ok ", 0), 0u) << answer;
+    return std::atof(answer.c_str() + 3);
+}
+
+TPicture ReadFrame(const fs::path& file) {
+    TPicture picture;
+    std::string error;
+    EXPECT_TRUE(ReadPNG(file.string(), picture, error)) << error;
+    return picture;
+}
+
+// Largest difference of any colour component; 256 when the sizes differ.
+int FrameDifference(const fs::path& a, const fs::path& b) {
+    const TPicture pa = ReadFrame(a), pb = ReadFrame(b);
+    if (pa.Width != pb.Width || pa.Height != pb.Height || pa.Channels != pb.Channels || pa.Pixels.empty())
+        return 256;
+    int most = 0;
+    for (size_t i = 0; i < pa.Pixels.size(); ++i) most = std::max(most, std::abs(pa.Pixels[i] - pb.Pixels[i]));
+    return most;
+}
+
+void WriteTone(const std::string& path, int seconds) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> samples(size_t(44100 * seconds * 2));
+    for (size_t i = 0; i < samples.size(); i += 2)
+        samples[i] = samples[i + 1] = short(6000 * std::sin(2 * M_PI * 440 * double(i / 2) / 44100));
+    sf_write_short(file, samples.data(), sf_count_t(samples.size()));
+    sf_close(file);
+}
+
+} // namespace
+
+TEST(DevMode, ShotAfterSeekIsTheCaptureFrameAtThatTime) {
+    testutil::TempDir dir;
+    WriteFolder(dir);
+    // 2.2 s: the square at x 44, the flash at 60 % blue.
+    const auto capture = testutil::RunEngine("--capture cap --fps 5 --frames 12 demo.cvl", dir.Path().string());
+    ASSERT_EQ(capture.ExitCode, 0) << capture.Output;
+    const fs::path expected = dir.Path() / "cap" / "frame_000011.png";
+
+    const DevRun run = RunDev(Send("pause\\nseek 2.2\\nshot a.png\\nseek 0:1:1:2\\nshot b.png\\nseek 0.5\\n"
+                                   "shot c.png\\nquit\\n"),
+                              "demo.cvl", dir.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 8u) << run.Output;
+    EXPECT_EQ(run.Answers[1], "ok 2.2 0:1:1:2");
+    EXPECT_EQ(run.Answers[2], "ok 2.2 0:1:1:2");
+    EXPECT_NEAR(AnswerTime(run.Answers[3]), 2.2, 1e-5);
+    EXPECT_EQ(FrameDifference(dir.Path() / "a.png", expected), 0);
+    EXPECT_EQ(FrameDifference(dir.Path() / "b.png", expected), 0);
+    // A different time gives a different picture (the comparison can fail).
+    EXPECT_GT(FrameDifference(dir.Path() / "c.png", expected), 100);
+
+    // --start does the same for a capture: its first frame shows 2.2 s.
+    const auto started =
+        testutil::RunEngine("--capture cap2 --start 0:1:1:2 --fps 5 --frames 1 demo.cvl", dir.Path().string());
+    ASSERT_EQ(started.ExitCode, 0) << started.Output;
+    EXPECT_EQ(FrameDifference(dir.Path() / "cap2" / "frame_000000.png", expected), 0);
+    EXPECT_FALSE(fs::exists(dir.Path() / "cap2" / "frame_000001.png"));
+}
+
+TEST(DevMode, PauseHoldsTheTimeAndPlayRunsOn) {
+    testutil::TempDir dir;
+    WriteFolder(dir);
+    const DevRun run = RunDev(Send("seek 1\\npause\\n") + "; sleep 0.5; " + Send("pause\\nstep\\nplay\\n") +
+                                  "; sleep 0.5; " + Send("pause\\nquit\\n"),
+                              "demo.cvl", dir.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 7u) << run.Output;
+    const double held = AnswerTime(run.Answers[1]);
+    EXPECT_GE(held, 1.0);
+    EXPECT_LT(held, 1.5);
+    EXPECT_EQ(AnswerTime(run.Answers[2]), held);
+    // A step moves one frame (1/60 s) and stays paused.
+    EXPECT_NEAR(AnswerTime(run.Answers[3]), held + 1.0 / 60, 1e-4);
+    const double resumed = AnswerTime(run.Answers[4]);
+    EXPECT_NEAR(resumed, held + 1.0 / 60, 1e-4);
+    const double later = AnswerTime(run.Answers[5]);
+    EXPECT_GT(later, resumed + 0.3);
+    EXPECT_LT(later, resumed + 3.0);
+}
+
+TEST(DevMode, ALoopWrapsAndTheMusicWrapsWithIt) {
+    testutil::TempDir dir;
+    // 240 BPM: a bar lasts 1 s; the music lasts 4 s.
+    dir.Write("data/beat.trk", testutil::TrackerBytes(1, 64, std::vector<uint8_t>(64, 0)));
+    WriteTone(dir.File("data/music.wav"), 4);
+    dir.Write("demo.cvl", "DATADIR data\nRESOLUTIONX 64\nRESOLUTIONY 48\nINIT\nLOADMUSIC music.wav\n"
+                          "TRACKER beat.trk\nBPM 240\nLOAD plaincolor 0\nBAR all\nMOUNT 0\nLENGTH 1\nEFFECT 0\n");
+    std::string feed = Send("seek 1.6\\nloop 0:1 0:2\\n");
+    for (int i = 0; i < 16; ++i) feed += "; sleep 0.1; " + Send("play\\n");
+    feed += "; " + Send("quit\\n");
+    const DevRun run = RunDev(feed, "demo.cvl", dir.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 19u) << run.Output;
+    // While playing, the answers read the music's own position.
+    int wraps = 0;
+    double previous = AnswerTime(run.Answers[1]);
+    for (size_t i = 2; i + 1 < run.Answers.size(); ++i) {
+        const double time = AnswerTime(run.Answers[i]);
+        EXPECT_GE(time, 0.99) << run.Answers[i];
+        EXPECT_LT(time, 2.1) << run.Answers[i];
+        if (time < previous) ++wraps;
+        previous = time;
+    }
+    EXPECT_GE(wraps, 1) << run.Output;
+}
+
+TEST(DevMode, BadCommandsAnswerWithAnErrorAndPlayOn) {
+    testutil::TempDir dir;
+    WriteFolder(dir);
+    const std::string longLine(5000, 'x');
+    const DevRun run = RunDev(Send("seek nowhere\\nspeed 0\\nloop 2 1\\nloop 1\\nfly\\n" + longLine +
+                                   "\\nshot /nonexistent/folder/x.png\\nspeed 0.5\\nloop 0:1 0:2\\nloop off\\nquit\\n"),
+                              "demo.cvl", dir.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 11u) << run.Output;
+    for (size_t i = 0; i < 7; ++i) EXPECT_EQ(run.Answers[i].rfind("error: ", 0), 0u) << run.Answers[i];
+    EXPECT_NE(run.Answers[0].find("nowhere"), std::string::npos);
+    EXPECT_NE(run.Answers[4].find("fly"), std::string::npos);
+    EXPECT_NE(run.Answers[6].find("/nonexistent/folder/x.png"), std::string::npos) << run.Answers[6];
+    for (size_t i = 7; i < 11; ++i) EXPECT_EQ(run.Answers[i].rfind("ok ", 0), 0u) << run.Answers[i];
+}
+
+TEST(DevMode, CommandLinePositionsAreChecked) {
+    testutil::TempDir dir;
+    WriteFolder(dir);
+    auto result = testutil::RunEngine("--start 1:x demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 2);
+    EXPECT_NE(result.Output.find("--start: '1:x' is not a position"), std::string::npos) << result.Output;
+    result = testutil::RunEngine("--loop 0:1 0:2 demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 2);
+    EXPECT_NE(result.Output.find("--loop belongs to --dev"), std::string::npos) << result.Output;
+    result = testutil::RunEngine("--dev --loop 0:1 demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 2) << result.Output;
+    // A normal run starting past the tracker's end ends at once, cleanly.
+    result = testutil::RunEngine("--start 9:0 demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+}
