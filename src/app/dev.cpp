@@ -43,7 +43,8 @@ constexpr double DisplayFrameSeconds = 1.0 / 240;
 // PageUp from within a bar's first beat goes to the bar before it.
 constexpr int32_t PageUpSlackRows = 4;
 // HUD layout, in overlay units.
-constexpr int HudMargin = 8, HudPadding = 6, HudLineHeight = 16, HudCharWidth = 9;
+// The character width is an average of the overlay font, a little generous.
+constexpr int HudMargin = 8, HudPadding = 6, HudLineHeight = 16, HudCharWidth = 7;
 constexpr size_t HudMaxBars = 12;
 
 bool OffscreenVideo() {
@@ -540,11 +541,14 @@ void TDevSession::DrawHud() {
     if (!reloadError.empty()) hud.push_back({reloadError, TRGBAColor{1, 0.25f, 0.25f, 1}});
 
     const int windowWidth = CurrentWindow.Width, windowHeight = CurrentWindow.Height;
-    constexpr int meterColumn = 34; // characters before the meters
-    size_t widest = 0;
-    for (const TLine& line : hud) widest = std::max(widest, line.Text.size());
-    const int meters = 10 * 7;
-    int boxWidth = int(std::max<size_t>(widest, meterColumn)) * HudCharWidth + meters + 2 * HudPadding;
+    // The meters stand in one column after the longest bar line.
+    size_t widest = 0, meterColumn = 0;
+    for (const TLine& line : hud) {
+        widest = std::max(widest, line.Text.size());
+        if (line.Bar) meterColumn = std::max(meterColumn, line.Text.size() + 1);
+    }
+    const int meters = meterColumn > 0 ? 10 * 7 : 0;
+    int boxWidth = int(std::max(widest, meterColumn)) * HudCharWidth + meters + 2 * HudPadding;
     boxWidth = std::min(boxWidth, windowWidth - 2 * HudMargin);
     const int boxHeight = int(hud.size()) * HudLineHeight + 2 * HudPadding;
     const int left = HudMargin, top = HudMargin;
@@ -573,7 +577,7 @@ void TDevSession::DrawHud() {
         if (!hud[i].Bar) continue;
         // One small meter per enabled input: its value from 0 to 1 (full
         // and brighter above 1).
-        int x = left + HudPadding + meterColumn * HudCharWidth;
+        int x = left + HudPadding + int(meterColumn) * HudCharWidth;
         const float bottom = float(windowHeight - baseline - 1);
         for (size_t k = 0; k < hud[i].Bar->Inputs.size(); ++k) {
             const TBarInput& in = hud[i].Bar->Inputs[k];
