@@ -3,11 +3,12 @@
 #include <sndfile.h>
 #include <sys/wait.h>
 
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,19 +44,17 @@ struct DevRun {
     std::string Output;
 };
 
-// Runs `corvala --dev ARGS` with stdin fed by the shell commands `feed`.
+// Runs `corvala --dev ARGS` with stdin fed by the shell commands `feed`; its
+// output goes to dev_output.txt, which the feed may watch (WaitAnswers).
 DevRun RunDev(const std::string& feed, const std::string& args, const fs::path& folder) {
     const std::string command = "cd " + testutil::Quote(folder.string()) + " && (" + feed +
                                 ") | SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CI=true timeout 120 " +
-                                testutil::Quote(CORVALA_BINARY) + " --dev " + args + " 2>&1";
+                                testutil::Quote(CORVALA_BINARY) + " --dev " + args + " > dev_output.txt 2>&1";
     DevRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer;
-    size_t got;
-    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.Output.append(buffer.data(), got);
-    const int status = pclose(pipe);
+    const int status = std::system(command.c_str());
     run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream file(folder / "dev_output.txt");
+    run.Output.assign(std::istreambuf_iterator<char>(file), {});
     std::istringstream lines(run.Output);
     std::string line;
     while (std::getline(lines, line))
@@ -64,6 +63,13 @@ DevRun RunDev(const std::string& feed, const std::string& args, const fs::path& 
 }
 
 std::string Send(const std::string& lines) { return "printf '" + lines + "'"; }
+
+// Shell commands that wait (at most a minute) until `count` answers came,
+// so that the time between commands is real time the engine ran through.
+std::string WaitAnswers(int count) {
+    return "for i in $(seq 1200); do [ \"$(grep -c -E '^(ok|error)' dev_output.txt 2>/dev/null)\" -ge " +
+           std::to_string(count) + " ] && break; sleep 0.05; done";
+}
 
 // The demo time of an "ok TIME POSITION" answer.
 double AnswerTime(const std::string& answer) {
@@ -136,8 +142,9 @@ TEST(DevMode, ShotAfterSeekIsTheCaptureFrameAtThatTime) {
 TEST(DevMode, PauseHoldsTheTimeAndPlayRunsOn) {
     testutil::TempDir dir;
     WriteFolder(dir);
-    const DevRun run = RunDev(Send("seek 1\\npause\\n") + "; sleep 0.5; " + Send("pause\\nstep\\nplay\\n") +
-                                  "; sleep 0.5; " + Send("pause\\nquit\\n"),
+    const DevRun run = RunDev(Send("seek 1\\npause\\n") + "; " + WaitAnswers(2) + "; sleep 0.5; " +
+                                  Send("pause\\nstep\\nplay\\n") + "; " + WaitAnswers(5) + "; sleep 0.5; " +
+                                  Send("pause\\nquit\\n"),
                               "demo.cvl", dir.Path());
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
     ASSERT_EQ(run.Answers.size(), 7u) << run.Output;
@@ -161,8 +168,8 @@ TEST(DevMode, ALoopWrapsAndTheMusicWrapsWithIt) {
     WriteTone(dir.File("data/music.wav"), 4);
     dir.Write("demo.cvl", "DATADIR data\nRESOLUTIONX 64\nRESOLUTIONY 48\nINIT\nLOADMUSIC music.wav\n"
                           "TRACKER beat.trk\nBPM 240\nLOAD plaincolor 0\nBAR all\nMOUNT 0\nLENGTH 1\nEFFECT 0\n");
-    std::string feed = Send("seek 1.6\\nloop 0:1 0:2\\n");
-    for (int i = 0; i < 16; ++i) feed += "; sleep 0.1; " + Send("play\\n");
+    std::string feed = Send("seek 1.6\\nloop 0:1 0:2\\n") + "; " + WaitAnswers(2);
+    for (int i = 0; i < 16; ++i) feed += "; sleep 0.1; " + Send("play\\n") + "; " + WaitAnswers(3 + i);
     feed += "; " + Send("quit\\n");
     const DevRun run = RunDev(feed, "demo.cvl", dir.Path());
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
