@@ -39,9 +39,8 @@ bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPictu
     const std::string headerShort = "Error reading bitmap header - " + name;
     if (size < FileHeaderSize + 4)
         return Fail(error, picture, headerShort);
-    if (data[0] != 'B' || data[1] != 'M')
-        return Fail(error, picture, "Couldn't load \"" + name + "\". Not a BMP file.");
-
+    // The "BM" signature is not looked at: the header checks below refuse
+    // what cannot be decoded.
     const uint32_t pixelOffset = U32(data + 10);
     const uint32_t infoSize = U32(data + FileHeaderSize);
     if (infoSize != 12 && (infoSize < 40 || infoSize > 1024))
