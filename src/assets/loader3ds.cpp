@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/report.h"
 #include "render/mesh.h"
 
 std::unique_ptr<T3DSLoader> Shared3DSLoader;
@@ -25,15 +26,6 @@ std::unique_ptr<TMeshDataNM> T3DSLoader::MakeMesh(int32_t index) {
     if (!source) return mesh;
 
     const uint32_t vertices = uint32_t(std::min<size_t>(source->VertexCount, source->Vertices.size()));
-    for (size_t j = 0; j < source->Faces.size() && j < source->FaceCount; ++j) {
-        const TFace3DS& f = source->Faces[j];
-        const uint16_t worst = std::max({f.V1, f.V2, f.V3});
-        if (worst >= vertices)
-            throw E3DSError(File->FileName(), -1,
-                            "mesh \"" + source->Name + "\": face " + std::to_string(j) + " uses vertex " +
-                                std::to_string(worst) + " but the mesh has " + std::to_string(vertices) +
-                                " vertices");
-    }
 
     mesh->Vertices.resize(vertices);
     mesh->TexCoords.resize(vertices);
@@ -45,12 +37,21 @@ std::unique_ptr<TMeshDataNM> T3DSLoader::MakeMesh(int32_t index) {
         mesh->Vertices[i] = TVec3{p.X, p.Y, p.Z};
         if (i < mapped) mesh->TexCoords[i] = TTexCoord{source->TexVerts[i].U, source->TexVerts[i].V};
     }
+    // A face that uses a vertex the mesh does not have is left out; the rest
+    // of the mesh draws as written.
     const size_t faces = std::min<size_t>(source->FaceCount, source->Faces.size());
-    mesh->Faces.resize(faces);
-    mesh->FaceCount = int32_t(faces);
+    mesh->Faces.reserve(faces);
     for (size_t j = 0; j < faces; ++j) {
         const TFace3DS& f = source->Faces[j];
-        mesh->Faces[j] = TFace{f.V1, f.V2, f.V3};
+        if (std::max({f.V1, f.V2, f.V3}) < vertices) mesh->Faces.push_back(TFace{f.V1, f.V2, f.V3});
+    }
+    mesh->FaceCount = int32_t(mesh->Faces.size());
+    if (mesh->Faces.size() < faces) {
+        const size_t left = faces - mesh->Faces.size();
+        ReportWarning("The model file " + File->FileName() + ", mesh \"" + source->Name + "\": " +
+                      std::to_string(left) + (left == 1 ? " face uses" : " faces use") +
+                      " vertices past its " + std::to_string(vertices) +
+                      " vertices and " + (left == 1 ? "is" : "are") + " left out");
     }
     mesh->Name = source->Name;
     return mesh;

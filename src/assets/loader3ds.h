@@ -17,8 +17,8 @@ public:
     // opened before is released first.
     void OpenModel(const std::string& fileName);
     // A new mesh for index 0 .. MeshCount - 1, owned by the caller. Mapping
-    // coordinates the file lacks are (0, 0). A face that uses a vertex past
-    // the mesh's vertex count refuses the mesh with E3DSError.
+    // coordinates the file lacks are (0, 0). Faces that use a vertex past
+    // the mesh's vertex count are left out, with one warning for the mesh.
     std::unique_ptr<TMeshDataNM> MakeMesh(int32_t index);
     // Releases the open file; the meshes made from it stay valid.
     void CloseModel();

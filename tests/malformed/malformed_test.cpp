@@ -82,6 +82,7 @@ std::string Report(const std::string& format, const fs::path& file, bool& failed
         return error.Caption + ": " + error.Text;
     }
     if (format == "3ds") {
+        TReports reports; // warnings about faces left out
         std::string text;
         try {
             T3DSLoader loader;
@@ -91,6 +92,7 @@ std::string Report(const std::string& format, const fs::path& file, bool& failed
                 std::unique_ptr<TMeshDataNM> mesh = loader.MakeMesh(i);
                 mesh->Weld();
             }
+            text += reports.All;
             failed = !text.empty();
         } catch (const E3DSError& error) {
             text += error.what();

@@ -11,6 +11,7 @@
 #include "assets/file3ds.h"
 #include "assets/loader3ds.h"
 #include "assets/writer3ds.h"
+#include "base/report.h"
 #include "render/mesh.h"
 
 namespace {
@@ -129,23 +130,32 @@ TEST(Broken3DS, CountsPastTheirChunkAreRefused) {
     EXPECT_EQ(LoadAll(bytes), TOutcome::Refused);
 }
 
-TEST(Broken3DS, FacesPastTheVerticesRefuseTheModel) {
+TEST(Broken3DS, FacesPastTheVerticesAreLeftOutWithOneWarning) {
     TMesh3DS m = Quad("bad");
     m.Faces[1].V3 = 4;
+    m.Faces.push_back(m.Faces[1]);
+    m.Faces.push_back(m.Faces[0]);
+    m.SmoothGroups = {1, 1, 1, 1};
     const auto dir = std::filesystem::temp_directory_path() / "corvala_models_broken";
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "bad.3ds").string();
     const std::vector<uint8_t> bytes = Write3DSModel({Quad("good"), m});
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    try {
+    std::vector<std::string> reports;
+    SetReportSink([&](const std::string&, const std::string& text) { reports.push_back(text); });
+    {
         TBGLBrush brush(path);
-        FAIL() << "face past the vertices accepted";
-    } catch (const E3DSError& e) {
-        const std::string what = e.what();
-        EXPECT_NE(what.find(path), std::string::npos) << what;
-        EXPECT_NE(what.find("\"bad\": face 1 uses vertex 4"), std::string::npos) << what;
+        ASSERT_EQ(brush.MeshCount, 2);
+        EXPECT_EQ(brush.Meshes[0]->FaceCount, 2);
+        ASSERT_EQ(brush.Meshes[1]->FaceCount, 2); // faces 0 and 3 of four
+        EXPECT_EQ(brush.Meshes[1]->Faces[1].I2, 2u);
     }
-    EXPECT_EQ(Shared3DSLoader, nullptr); // released although loading failed
+    SetReportSink(nullptr);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find(path), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("mesh \"bad\": 2 faces use vertices past its 4 vertices and are left out"),
+              std::string::npos)
+        << reports[0];
     try {
         TBGLBrush brush((dir / "missing.3ds").string());
         FAIL() << "missing file accepted";
