@@ -1,12 +1,61 @@
 #include "app/check.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
 #include "base/report.h"
 #include "demo/demo.h"
 
+namespace {
+
+std::string Count(int n, const char* word) {
+    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// How long the run would play: to the end time, the music's end or the row
+// after the tracker's last, whichever comes first.
+double PlaySeconds(const TCDemo& demo) {
+    double seconds = demo.Tracker->RowTime(demo.Tracker->RowCount() + 1);
+    if (demo.MusicSeconds > 0) seconds = std::min(seconds, demo.MusicSeconds);
+    if (demo.EndTime > 0) seconds = std::min(seconds, double(demo.EndTime));
+    return seconds;
+}
+
+} // namespace
+
 int RunCheck(const std::string& script) {
     SetOneLineReports(true);
-    TDemoOptions options;
-    options.CheckOnly = true;
-    TCDemo demo(script, options);
-    return demo.ExitCode();
+    const int errorsBefore = ScriptErrorCount();
+    const int warningsBefore = ScriptWarningCount();
+    std::unique_ptr<TCDemo> demo;
+    int applicationErrors = 0;
+    try {
+        TDemoOptions options;
+        options.CheckOnly = true;
+        demo = std::make_unique<TCDemo>(script, options);
+    } catch (const EApplicationError& error) {
+        // A script that cannot be read at all still gets its summary.
+        ReportMessage("Application Error", error.what());
+        applicationErrors = 1;
+    }
+    const int errors = ScriptErrorCount() - errorsBefore + applicationErrors;
+    const int warnings = ScriptWarningCount() - warningsBefore;
+    std::string summary = script + ": ";
+    if (errors > 0 || !demo) {
+        summary += Count(errors, "error") + ", " + Count(warnings, "warning");
+    } else {
+        const auto effects = std::count_if(demo->Effects.begin(), demo->Effects.end(),
+                                           [](const auto& effect) { return effect != nullptr; });
+        char timing[64];
+        std::snprintf(timing, sizeof timing, "%.1f s at %g BPM", PlaySeconds(*demo),
+                      double(demo->Tracker->BPM));
+        summary += "ok: " + Count(int(effects), "effect") + ", " + Count(int(demo->Bars.size()), "bar") +
+                   ", " + timing;
+        if (warnings > 0) summary += " (" + Count(warnings, "warning") + ")";
+    }
+    std::fflush(stderr);
+    std::printf("%s\n", summary.c_str());
+    std::fflush(stdout);
+    return errors > 0 ? 1 : 0;
 }

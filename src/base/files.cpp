@@ -43,7 +43,12 @@ bool CheckAssetFile(const std::string& name, const std::string& what) {
         ShowScriptError("The " + what + " file " + name + " is missing, but " + other +
                         " exists: names are case-sensitive on Linux");
     else
-        ShowScriptError("The " + what + " file " + name + " is missing (looked in " +
-                        fs::current_path(ec).string() + ")");
+        ShowScriptError("The " + what + " file " + name + " is missing (looked in " + LookupFolder() +
+                        ")");
     return false;
+}
+
+std::string LookupFolder() {
+    std::error_code ec;
+    return fs::current_path(ec).string();
 }

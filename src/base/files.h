@@ -9,3 +9,7 @@
 // case does, the message says so (scripts written on case-insensitive
 // systems fail on Linux). `what` names the file's role ("music", "picture").
 bool CheckAssetFile(const std::string& name, const std::string& what);
+
+// The folder relative file names are looked up in: the current directory
+// (the script's folder, or its DATADIR).
+std::string LookupFolder();

@@ -9,6 +9,7 @@ namespace {
 std::string scriptFile;
 int scriptLine = 0;
 int scriptErrors = 0;
+int scriptWarnings = 0;
 bool interactive = false;
 bool oneLine = false;
 TReportSink sink;
@@ -65,6 +66,7 @@ void ShowScriptError(const std::string& description) {
 }
 
 void ReportWarning(const std::string& message) {
+    ++scriptWarnings;
     const std::string where = ScriptLocationText();
     if (sink) {
         sink("warning", where.empty() ? message : where + ": warning: " + message);
@@ -75,7 +77,11 @@ void ReportWarning(const std::string& message) {
 }
 
 int ScriptErrorCount() { return scriptErrors; }
-void ResetScriptErrorCount() { scriptErrors = 0; }
+int ScriptWarningCount() { return scriptWarnings; }
+void ResetScriptErrorCount() {
+    scriptErrors = 0;
+    scriptWarnings = 0;
+}
 
 void SetOneLineReports(bool on) { oneLine = on; }
 

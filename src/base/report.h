@@ -23,11 +23,13 @@ void ReportMessage(const std::string& caption, const std::string& text);
 void ShowScriptError(const std::string& description);
 
 // Reports a problem found while checking a script (pre-flight): one line
-// "FILE:LINE: warning: MESSAGE" on stderr. Counts nothing as an error.
+// "FILE:LINE: warning: MESSAGE" on stderr. Counts as a warning, not an error.
 void ReportWarning(const std::string& message);
 
 // Number of script errors reported since the start (or the last reset).
 int ScriptErrorCount();
+// Number of warnings reported since the start (or the last reset).
+int ScriptWarningCount();
 void ResetScriptErrorCount();
 
 // One line per report ("FILE:LINE: error: MESSAGE"), for the pre-flight check.

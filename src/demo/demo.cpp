@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -11,6 +13,8 @@
 #include "base/files.h"
 #include "base/limits.h"
 #include "base/report.h"
+#include "effects/effect_files.h"
+#include "effects/effect_types.h"
 #include "media/keyboard.h"
 #include "media/sound.h"
 #include "media/sound_decode.h"
@@ -39,6 +43,47 @@ TRGBAColor ReadColor(const TCDemoCommand& command) {
                       ToFloat(TokenInt(command, 3) / 255.0L), ToFloat(TokenInt(command, 4) / 255.0L)};
 }
 
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    return text;
+}
+
+// Edits (insert, delete, replace, swap of two neighbours) that turn `a` into
+// `b`.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1, 0));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// The known keyword closest to `word` (letter case aside), or "" when none
+// is close: about one edit in three letters, so that a short word does not
+// match every one-letter command.
+std::string NearestKeyword(const std::string& word, std::vector<std::string> known) {
+    if (word.size() > 40) return {};
+    std::sort(known.begin(), known.end());
+    const size_t limit = std::min<size_t>(3, (word.size() - 1) / 2);
+    std::string best;
+    size_t bestDistance = limit + 1;
+    for (const std::string& keyword : known) {
+        const size_t distance = EditDistance(Upper(word), keyword);
+        if (distance < bestDistance) {
+            best = keyword;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
@@ -53,12 +98,7 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
         // Report everything a run would trip over, then play nothing.
         CheckPlayable();
         CheckTimeline();
-        for (size_t slot = 0; slot < Effects.size(); ++slot) {
-            if (!Effects[slot]) continue;
-            SetScriptLocation(ScriptFile, EffectLines[slot]);
-            Effects[slot]->Check();
-        }
-        ClearScriptLocation();
+        CheckEffects();
         DemoQuit = true;
         Timer = std::make_unique<TETimer>(Options.Clock);
         return;
@@ -92,9 +132,9 @@ void TCDemo::Tolerate(const std::string& description) {
 }
 
 int TCDemo::ExitCode() const {
-    // Every script error counts, except those the demo was meant to play on
-    // after (a music file that does not load, a second INIT).
-    const int errors = ScriptErrorCount() - errorsAtStart - toleratedErrors;
+    // Every script error counts, also those the demo played on after (a file
+    // that failed to load, a second INIT): the run was not what was written.
+    const int errors = ScriptErrorCount() - errorsAtStart;
     if (Options.CheckOnly) return errors > 0 ? 1 : 0;
     return failed || errors > 0 ? 1 : 0;
 }
@@ -118,6 +158,7 @@ void TCDemo::ReadScript(const std::string& fileName) {
     TParser parser;
     for (size_t i = 0; i < lines.size(); ++i) {
         SetScriptLocation(fileName, int(i + 1));
+        currentLine = int32_t(i + 1);
         parser.Parse(ApplyMacros(lines[i], MacroKeys, MacroValues));
         if (!Options.CheckOnly) {
             ExecuteCommand(parser.Command);
@@ -140,7 +181,9 @@ TCEffect* TCDemo::TargetEffect(const TCDemoCommand& command) {
         Fail("Parameter command " + command[0] + " needs a LOAD line before it");
         return nullptr;
     }
-    return Effects.back().get();
+    TCEffect* target = Effects.back().get();
+    if (Options.CheckOnly && target) CheckParameterTarget(command, *target);
+    return target;
 }
 
 TScriptBar* TCDemo::TargetBar(const TCDemoCommand& command) {
@@ -202,7 +245,11 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
         {"PARTY", textSetting(&TCDemo::PartyName)},
         {"YEAR", textSetting(&TCDemo::YearText)},
         {"VERSION", textSetting(&TCDemo::VersionText)},
-        {"LOADINGSCREEN", textSetting(&TCDemo::LoadingScreenFile)},
+        {"LOADINGSCREEN",
+         [](TCDemo& d, C c) {
+             d.LoadingScreenFile = ArgText(c, 1);
+             d.LoadingScreenLine = d.currentLine;
+         }},
         {"RESOLUTIONX", [](TCDemo& d, C c) { d.ResolutionX = ArgInt(c, 1); }},
         {"RESOLUTIONY", [](TCDemo& d, C c) { d.ResolutionY = ArgInt(c, 1); }},
         {"COLORDEPTH", [](TCDemo& d, C c) { d.ColorDepth = ArgInt(c, 1); }},
@@ -225,7 +272,11 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
         {"INIT",
          [](TCDemo& d, C) {
              if (d.Options.CheckOnly) {
-                 if (!d.LoadingScreenFile.empty()) CheckPictureFile(d.LoadingScreenFile);
+                 // Reported at the LOADINGSCREEN line, the one to fix.
+                 TPicture picture;
+                 SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
+                 if (!d.LoadingScreenFile.empty()) DecodeEffectPicture(d.LoadingScreenFile, picture);
+                 SetScriptLocation(d.ScriptFile, d.currentLine);
                  return;
              }
              if (d.windowOpen) {
@@ -244,7 +295,14 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
              PresentFrame(d.Window);
              CreateKeyboard(d.Window, true);
-             d.LoadingTexture = LoadTexture(d.LoadingScreenFile);
+             // A picture that fails is reported at the LOADINGSCREEN line;
+             // DRAWLOADING then shows the clear colour and the demo goes on.
+             d.LoadingTexture = NoTexture;
+             if (!d.LoadingScreenFile.empty()) {
+                 SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
+                 d.LoadingTexture = LoadEffectTexture(d.LoadingScreenFile);
+                 SetScriptLocation(d.ScriptFile, d.currentLine);
+             }
          }},
         {"DRAWLOADING",
          [](TCDemo& d, C c) {
@@ -275,7 +333,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
          [](TCDemo& d, C c) {
              const std::string name = TokenText(c, 1);
              if (d.Options.CheckOnly) {
-                 d.MusicLoaded = CheckSoundFile(name);
+                 d.MusicLoaded = CheckSoundFile(name, d.MusicSeconds);
                  return;
              }
              // A capture renders the mix itself through the loopback device.
@@ -296,14 +354,25 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
          [](TCDemo& d, C c) {
              const std::string type = TokenText(c, 1);
              d.loadFailed = true;
+             d.lastLoadLine = d.currentLine;
+             d.lastLoadSlot = -1;
+             d.targetWarned = false;
              const int slot = TokenInt(c, 2);
              if (slot < 0 || slot > limits::MaxEffectSlot)
                  return d.Fail("Effect slot " + std::to_string(slot) + " is outside 0 to " +
                                std::to_string(limits::MaxEffectSlot));
              std::unique_ptr<TCEffect> effect = CreateEffect(type);
              if (!effect) return d.Fail("No such effect in demo: " + type);
+             if (d.Options.CheckOnly && size_t(slot) < d.Effects.size() && d.Effects[size_t(slot)])
+                 ReportWarning("Slot " + std::to_string(slot) + " already holds the " +
+                               d.EffectTypeNames[size_t(slot)] + " loaded at line " +
+                               std::to_string(d.EffectLines[size_t(slot)]) +
+                               "; this LOAD replaces it");
              d.InstallEffect(std::move(effect), slot);
+             d.EffectTypeNames.resize(d.Effects.size());
+             d.EffectTypeNames[size_t(slot)] = type;
              d.loadFailed = false;
+             d.lastLoadSlot = slot;
          }},
         {"X", floatField(&TCEffect::X)},
         {"Y", floatField(&TCEffect::Y)},
@@ -346,7 +415,10 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
         {"EFFECT",
          [](TCDemo& d, C c) {
              const int32_t slot = TokenInt(c, 1);
-             if (TScriptBar* b = d.TargetBar(c)) b->EffectSlot = slot;
+             if (TScriptBar* b = d.TargetBar(c)) {
+                 b->EffectSlot = slot;
+                 b->EffectLine = d.currentLine;
+             }
          }},
         {"INPUT",
          [](TCDemo& d, C c) {
@@ -359,7 +431,10 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              input.Enabled = true;
              if (index < 0 || index > 9)
                  return d.Fail("INPUT index " + std::to_string(index) + " is outside 0 to 9");
-             if (TScriptBar* b = d.TargetBar(c)) b->Inputs[size_t(index)] = input;
+             if (TScriptBar* b = d.TargetBar(c)) {
+                 b->Inputs[size_t(index)] = input;
+                 b->InputLines[size_t(index)] = d.currentLine;
+             }
          }},
         {">>COLOR",
          [](TCDemo& d, C c) {
@@ -379,7 +454,15 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
     };
 
     const auto found = commands.find(command[0]);
-    if (found == commands.end()) return;
+    if (found == commands.end()) {
+        // The script language ignores such lines; the check says so.
+        if (Options.CheckOnly && !command[0].empty()) {
+            std::vector<std::string> known;
+            for (const auto& entry : commands) known.push_back(entry.first);
+            WarnUnknownCommand(command[0], known);
+        }
+        return;
+    }
     found->second(*this, command);
     if (command[0] == "BAR") {
         // Remember where the bar was written, for messages during playback.
@@ -432,9 +515,15 @@ void TCDemo::CheckTimeline() {
         SetScriptLocation(ScriptFile, bar.ScriptLine);
         const std::string name = bar.Label.empty() ? "The bar" : "The bar '" + bar.Label + "'";
         const int32_t slot = bar.EffectSlot;
-        if (slot < 0 || size_t(slot) >= Effects.size() || !Effects[size_t(slot)])
+        if (bar.EffectLine == 0)
+            ReportWarning(name + " has no EFFECT line; it plays slot 0");
+        if (slot < 0 || size_t(slot) >= Effects.size() || !Effects[size_t(slot)]) {
+            // The line to fix is the EFFECT line (a misspelt one counts as none).
+            SetScriptLocation(ScriptFile, bar.EffectLine > 0 ? bar.EffectLine : bar.ScriptLine);
             ShowScriptError(name + " plays effect slot " + std::to_string(slot) +
                             ", which holds no effect");
+            SetScriptLocation(ScriptFile, bar.ScriptLine);
+        }
         if (bar.LengthRows <= 0)
             ReportWarning(name + " has a LENGTH of " + std::to_string(bar.LengthRows) +
                           " rows and never plays");
@@ -447,6 +536,7 @@ void TCDemo::CheckTimeline() {
         for (size_t i = 0; i < bar.Inputs.size(); ++i) {
             const TBarInput& input = bar.Inputs[i];
             if (!input.Enabled) continue;
+            SetScriptLocation(ScriptFile, bar.InputLines[i] > 0 ? bar.InputLines[i] : bar.ScriptLine);
             if (Tracker && (input.Channel < 0 || input.Channel >= channels))
                 ShowScriptError(name + ": INPUT " + std::to_string(i) + " listens to channel " +
                                 std::to_string(input.Channel) + ", but the tracker has " +
@@ -457,6 +547,57 @@ void TCDemo::CheckTimeline() {
         }
     }
     ClearScriptLocation();
+}
+
+void TCDemo::CheckEffects() {
+    for (size_t slot = 0; slot < Effects.size(); ++slot) {
+        if (!Effects[slot]) continue;
+        // Problems of an effect are the LOAD line's to fix.
+        SetScriptLocation(ScriptFile, EffectLines[slot]);
+        const std::string typeName = slot < EffectTypeNames.size() ? EffectTypeNames[slot] : "";
+        Effects[slot]->Check();
+        if (const TEffectType* type = FindEffectType(typeName)) CheckEffectFiles(*type, *Effects[slot]);
+        const bool played = std::any_of(Bars.begin(), Bars.end(), [&](const TScriptBar& bar) {
+            return bar.EffectSlot == int32_t(slot);
+        });
+        if (!played)
+            ReportWarning("No bar plays the " + typeName + " in slot " + std::to_string(slot));
+    }
+    ClearScriptLocation();
+}
+
+void TCDemo::CheckParameterTarget(const TCDemoCommand& command, const TCEffect& target) {
+    // Parameter lines go to the effect in the highest slot loaded so far; the
+    // writer means the effect of the LOAD line above them. Said once per LOAD.
+    if (targetWarned || lastLoadLine == 0 || target.SlotIndex == lastLoadSlot) return;
+    targetWarned = true;
+    const size_t slot = size_t(target.SlotIndex);
+    const std::string changed = "parameter " + command[0] + " changes the " +
+                                (slot < EffectTypeNames.size() ? EffectTypeNames[slot] : "effect") +
+                                " in slot " + std::to_string(slot) + " (LOAD at line " +
+                                std::to_string(slot < EffectLines.size() ? EffectLines[slot] : 0) + ")";
+    if (lastLoadSlot < 0)
+        ReportWarning(changed + ", because line " + std::to_string(lastLoadLine) +
+                      " above it loads nothing; so do the parameter lines after it");
+    else
+        ReportWarning(changed + ", not the " + EffectTypeNames[size_t(lastLoadSlot)] +
+                      " that line " + std::to_string(lastLoadLine) + " loads into slot " +
+                      std::to_string(lastLoadSlot) +
+                      ": parameter lines go to the effect in the highest slot loaded so far");
+}
+
+void TCDemo::WarnUnknownCommand(const std::string& keyword, const std::vector<std::string>& known) {
+    const std::string nearest = NearestKeyword(keyword, known);
+    ReportWarning("unknown command '" + keyword + "'" +
+                  (nearest.empty() ? "" : " (did you mean " + nearest + "?)") +
+                  "; the line is ignored");
+    // A misspelt LOAD loads nothing: the parameter lines after it change the
+    // effect loaded before it.
+    if (nearest == "LOAD") {
+        lastLoadLine = currentLine;
+        lastLoadSlot = -1;
+        targetWarned = false;
+    }
 }
 
 void TCDemo::StartPlayback() {

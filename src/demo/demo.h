@@ -40,6 +40,8 @@ struct TScriptBar {
     float SingleValue = 0;
     float Offset = 0;
     int32_t ScriptLine = 0; // line of the BAR command, for messages
+    int32_t EffectLine = 0; // line of the EFFECT command; 0 when it has none
+    std::array<int32_t, 10> InputLines{}; // line of each INPUT command
 };
 
 // How a demo object runs. The defaults are a normal run.
@@ -111,6 +113,12 @@ public:
     // The script's file name and the line of each effect's LOAD (by slot).
     std::string ScriptFile;
     std::vector<int32_t> EffectLines;
+    // The type name each slot's effect was loaded as ("" when not by LOAD).
+    std::vector<std::string> EffectTypeNames;
+    // The line of LOADINGSCREEN, which names the picture INIT loads.
+    int32_t LoadingScreenLine = 0;
+    // Pre-flight: the music's length in seconds (0 when none or broken).
+    double MusicSeconds = 0;
     // The row of the last frame.
     int32_t CurrentRow = 0;
     // Frames rendered so far.
@@ -137,6 +145,15 @@ private:
     int toleratedErrors = 0; // reported errors the demo plays on after
     void Tolerate(const std::string& description);
     std::vector<bool> reportedSlots;
+
+    // Pre-flight only.
+    int32_t currentLine = 0;  // the script line being executed
+    int32_t lastLoadLine = 0; // the nearest LOAD line above (or a misspelling of it)
+    int32_t lastLoadSlot = -1; // its slot; -1 when it created nothing
+    bool targetWarned = false; // parameters after that line were warned about
+    void CheckEffects();
+    void CheckParameterTarget(const TCDemoCommand& command, const TCEffect& target);
+    void WarnUnknownCommand(const std::string& keyword, const std::vector<std::string>& known);
 };
 
 // Effect type names for LOAD and their classes; null for an unknown name.

@@ -1,7 +1,6 @@
 #include "effects/celshadeobj.h"
 
 #include "assets/textures.h"
-#include "assets/asset_check.h"
 #include "effects/effect_files.h"
 #include "render/gl.h"
 #include "render/material.h"
@@ -12,14 +11,11 @@ namespace {
 
 using Ext = long double;
 
-constexpr const char* ShadeFile = "shader.jpg";
-constexpr const char* FlareFile = "flare.jpg";
-constexpr const char* ModelFile = "velmorandex.3ds";
 
 } // namespace
 
 TCelshadeObject::TCelshadeObject() {
-    // Pre-flight runs without GL: Check looks at the files instead.
+    // Pre-flight runs without GL: the check looks at the files instead.
     if (DemoCheckOnly) return;
     TexFilterMode = 0;
     ShadeTexture = LoadEffectTexture(ShadeFile);
@@ -31,7 +27,11 @@ TCelshadeObject::TCelshadeObject() {
         Brush->Weld();
     }
     Lights.resize(1);
-    Loaded = Brush && ShadeTexture != NoTexture && FlareTexture != NoTexture;
+    // A picture that fails (reported) leaves its pass untextured; without
+    // the model there is nothing to draw and the demo stops.
+    ShadeTexture = int32_t(BindableTexture(ShadeTexture));
+    FlareTexture = int32_t(BindableTexture(FlareTexture));
+    Loaded = Brush != nullptr;
     if (!Loaded) DemoQuit = true;
 }
 
@@ -39,12 +39,6 @@ TCelshadeObject::TCelshadeObject() {
 // sets it again here, before playback would start.
 void TCelshadeObject::Load() {
     if (!DemoCheckOnly && !Loaded) DemoQuit = true;
-}
-
-void TCelshadeObject::Check() {
-    CheckPictureFile(ShadeFile);
-    CheckPictureFile(FlareFile);
-    CheckModelMesh(ModelFile, 0);
 }
 
 TVec3 TCelshadeObject::LightAt(float t) {

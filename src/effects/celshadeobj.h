@@ -24,7 +24,11 @@ public:
     TCelshadeObject();
     void Load() override;
     void Draw(const TInputValues& inputs) override;
-    void Check() override;
+
+    // The fixed files: shading ramp, highlight flare, model (mesh 0).
+    static constexpr const char* ShadeFile = "shader.jpg";
+    static constexpr const char* FlareFile = "flare.jpg";
+    static constexpr const char* ModelFile = "velmorandex.3ds";
 
     std::unique_ptr<TBGL2CelshadeBrush> Brush;
     int32_t ShadeTexture = 0;

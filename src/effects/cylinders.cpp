@@ -13,13 +13,12 @@ namespace {
 
 using Ext = long double;
 
-constexpr const char* ModelFile = "cyl2.3ds";
 constexpr int GridSize = 21; // copies along x and along z (indices 0 to 20)
 
 } // namespace
 
 TCylinderPlasma::TCylinderPlasma() {
-    // Pre-flight runs without GL: Check looks at the file instead.
+    // Pre-flight runs without GL: the check looks at the file instead.
     if (DemoCheckOnly) return;
     std::unique_ptr<TBGLBrush> model = LoadEffectModel(ModelFile, 0);
     if (model)
@@ -33,8 +32,6 @@ TCylinderPlasma::TCylinderPlasma() {
 void TCylinderPlasma::Load() {
     if (!DemoCheckOnly && !Brush) DemoQuit = true;
 }
-
-void TCylinderPlasma::Check() { CheckModelMesh(ModelFile, 0); }
 
 TVec3 TCylinderPlasma::EyeAt(float t) {
     const Ext tx = t;

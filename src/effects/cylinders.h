@@ -23,7 +23,9 @@ public:
     TCylinderPlasma();
     void Load() override;
     void Draw(const TInputValues& inputs) override;
-    void Check() override;
+
+    // The fixed model, mesh 0.
+    static constexpr const char* ModelFile = "cyl2.3ds";
 
     // Eye position at bar time t (seconds).
     static TVec3 EyeAt(float t);

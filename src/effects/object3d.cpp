@@ -1,6 +1,5 @@
 #include "effects/object3d.h"
 
-#include "assets/asset_check.h"
 #include "effects/effect_files.h"
 #include "render/gl.h"
 #include "render/material.h"
@@ -33,12 +32,6 @@ void T3DObject::Load() {
     }
     Position = MakeVec3(X, Y, Z);
     Spin = MakeVec3(VX, VY, VZ);
-}
-
-void T3DObject::Check() {
-    CheckModelMesh(A, 0);
-    if (!B.empty()) CheckPictureFile(B);
-    if (!C.empty()) CheckPictureFile(C);
 }
 
 void T3DObject::Draw(const TInputValues& inputs) {

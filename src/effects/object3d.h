@@ -24,7 +24,6 @@ class T3DObject : public TCEffect {
 public:
     void Load() override;
     void Draw(const TInputValues& inputs) override;
-    void Check() override;
 
     // Null when the model could not be loaded (reported; nothing is drawn).
     std::unique_ptr<TBGLBrush> Brush;

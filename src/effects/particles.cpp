@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "assets/asset_check.h"
 #include "base/limits.h"
 #include "base/report.h"
 #include "effects/effect_files.h"
@@ -56,12 +55,11 @@ void TParticles::Load() {
 void TParticles::Check() {
     CountValid();
     // Without a picture the sprites are plain white squares; a script may
-    // mean that, so it is only worth a warning.
+    // mean that, so it is only worth a warning. The picture itself is
+    // checked with the files of every effect type.
     if (A.empty())
         ReportWarning("Effect Particles has no picture in parameter A; its sprites are drawn as "
                       "white squares");
-    else
-        CheckPictureFile(A);
 }
 
 void TParticles::Draw(const TInputValues& inputs) {

@@ -31,8 +31,7 @@ class TParticles : public TCEffect {
     // Leaves lighting off, texturing on with Texture bound, blending on with
     // (GL_ONE, GL_ONE), depth test on, current colour opaque white.
     void Draw(const TInputValues& inputs) override;
-    // Pre-flight: the picture A decodes (a missing A is a warning) and E is
-    // within range.
+    // Pre-flight: E is within range; no picture in A is a warning.
     void Check() override;
 
     uint32_t Texture = 0;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/report.h"
+#include "effects/effect_files.h"
 #include "render/gl.h"
 #include "render/material.h"
 #include "render/overlay.h"
@@ -47,7 +48,9 @@ void TPlainTexture::Load() {
         DemoQuit = true;
         return;
     }
-    Texture = uint32_t(B.empty() ? LoadTexture(A) : LoadMaskedTexture(A, B));
+    // A picture that fails is reported with this LOAD line; the effect then
+    // draws untextured and the demo plays on.
+    Texture = BindableTexture(B.empty() ? LoadEffectTexture(A) : LoadEffectMaskedTexture(A, B));
 }
 
 void TPlainTexture::Draw(const TInputValues& inputs) {

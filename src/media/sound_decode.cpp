@@ -95,10 +95,19 @@ bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::str
 }
 
 bool CheckSoundFile(const std::string& fileName) {
+    double seconds = 0;
+    return CheckSoundFile(fileName, seconds);
+}
+
+bool CheckSoundFile(const std::string& fileName, double& seconds) {
+    seconds = 0;
     if (!CheckAssetFile(fileName, "music")) return false;
     TDecodedSound sound;
     std::string error;
-    if (DecodeSoundFile(fileName, sound, error)) return true;
+    if (DecodeSoundFile(fileName, sound, error)) {
+        seconds = sound.Seconds();
+        return true;
+    }
     ShowScriptError("The music file " + fileName + " cannot be decoded: " + error);
     return false;
 }

@@ -28,3 +28,5 @@ bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::str
 // Pre-flight: the music file exists and decodes. A problem is reported as a
 // script error at the current script line.
 bool CheckSoundFile(const std::string& fileName);
+// The same, giving the music's length in seconds (0 when it failed).
+bool CheckSoundFile(const std::string& fileName, double& seconds);

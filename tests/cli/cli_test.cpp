@@ -46,11 +46,11 @@ TEST(CommandLine, MissingDefaultScriptIsAnApplicationError) {
         << result.Output;
 }
 
-TEST(PreflightCheck, CleanScriptSaysNothing) {
+TEST(PreflightCheck, CleanScriptSaysOnlyItsSummary) {
     CheckFolder folder;
     const auto result = folder.Check(Head + "BAR one\nMOUNT 0\nLENGTH 0 1\nEFFECT 0\nINPUT 0 1 36 250 0\n");
     EXPECT_EQ(result.ExitCode, 0);
-    EXPECT_EQ(result.Output, "");
+    EXPECT_EQ(result.Output, "demo.cvl: ok: 1 effect, 1 bar, 7.8 s at 125 BPM\n");
 }
 
 TEST(PreflightCheck, EachProblemGetsItsLine) {
@@ -60,16 +60,16 @@ TEST(PreflightCheck, EachProblemGetsItsLine) {
         int exitCode;
     };
     const std::vector<Case> cases = {
-        {"BAR\nMOUNT 0\nLENGTH 1\nEFFECT 7\n", "demo.cvl:4: error: The bar plays effect slot 7", 1},
+        {"BAR\nMOUNT 0\nLENGTH 1\nEFFECT 7\n", "demo.cvl:7: error: The bar plays effect slot 7", 1},
         {"BAR b\nMOUNT 0\nLENGTH 1\nEFFECT 0\nINPUT 2 5 36 250 0\n",
-         "demo.cvl:4: error: The bar 'b': INPUT 2 listens to channel 5, but the tracker has 2 channels", 1},
+         "demo.cvl:8: error: The bar 'b': INPUT 2 listens to channel 5, but the tracker has 2 channels", 1},
         {"BAR\nMOUNT 3\nLENGTH 1\nEFFECT 0\n", "demo.cvl:4: warning: The bar starts at row 192", 0},
         {"LOAD fancy 1\n", "demo.cvl:4: error: No such effect in demo: fancy", 1},
         {"RESOLUTIONX 64x\n", "demo.cvl:4: error: '64x' is not a valid integer value", 1},
         {"LOADMUSIC Song.OGG\n", "demo.cvl:4: error: The music file Song.OGG is missing, but song.ogg exists", 1},
         {"LOADMUSIC none.ogg\n", "demo.cvl:4: error: The music file none.ogg is missing", 1},
         {"LOADMUSIC song.ogg\n", "demo.cvl:4: error: The music file song.ogg cannot be decoded", 1},
-        {"LOADINGSCREEN pic.jpg\nINIT\n", "demo.cvl:5: error:", 1},
+        {"LOADINGSCREEN pic.jpg\nINIT\n", "demo.cvl:4: error:", 1},
         {"DATADIR data // comment\n", "demo.cvl:4: error: DATADIR 'data ' cannot be entered", 1},
     };
     for (const Case& c : cases) {

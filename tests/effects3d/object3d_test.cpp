@@ -3,6 +3,7 @@
 #include "demo/demo.h"
 #include "effects/celshadeobj.h"
 #include "effects/cylinders.h"
+#include "effects/effect_types.h"
 #include "effects/object3d.h"
 #include "fx3d_support.h"
 #include "render/gl.h"
@@ -141,7 +142,7 @@ TEST_F(ObjectTest, PreflightChecksFilesWithoutLoading) {
     object.C = "missing.jpg";
     object.Load();
     EXPECT_EQ(object.Brush, nullptr);
-    object.Check();
+    CheckEffectFiles(*FindEffectType("object"), object);
     EXPECT_EQ(ReportList.size(), 2u) << Reports();
 
     // The fixed-file effects touch nothing in their constructors.
@@ -150,9 +151,9 @@ TEST_F(ObjectTest, PreflightChecksFilesWithoutLoading) {
     TCylinderPlasma cylinders;
     EXPECT_TRUE(ReportList.empty()) << Reports();
     EXPECT_TRUE(TextureRegistry().empty());
-    cel.Check();
+    CheckEffectFiles(*FindEffectType("celshadeobj"), cel);
     EXPECT_EQ(ReportList.size(), 3u) << Reports();
-    cylinders.Check();
+    CheckEffectFiles(*FindEffectType("cylinders"), cylinders);
     EXPECT_EQ(ReportList.size(), 4u) << Reports();
     EXPECT_NE(ReportList.back().find("cyl2.3ds"), std::string::npos);
 }

@@ -10,6 +10,7 @@
 #include "demo/effect.h"
 #include "base/limits.h"
 #include "base/report.h"
+#include "effects/effect_types.h"
 #include "effects/particles.h"
 #include "render/gl.h"
 #include "render/material.h"
@@ -213,6 +214,7 @@ TEST(Particles, CheckVerifiesThePictureAndTheCount) {
         TParticles effect;
         effect.A = c.A;
         effect.E = c.E;
+        CheckEffectFiles(*FindEffectType("particles"), effect);
         effect.Check();
         EXPECT_EQ(ScriptErrorCount(), c.errors) << c.A << " " << c.E;
         EXPECT_EQ(reports.Seen.size(), c.reports) << c.A << " " << c.E;
