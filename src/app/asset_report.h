@@ -3,11 +3,19 @@
 // wrong. Opens no window.
 //
 //   model<TAB>PATH<TAB>MESHES
-//   mesh<TAB>INDEX<TAB>NAME<TAB>VERTICES<TAB>FACES<TAB>TEXCOORDS
-//   image<TAB>PATH<TAB>WIDTH<TAB>HEIGHT<TAB>RGB|RGBA<TAB>SHA256
+//   mesh<TAB>INDEX<TAB>NAME<TAB>VERTICES<TAB>FACES<TAB>TEXCOORDS<TAB>MAPPED
+//       <TAB>MIN_X<TAB>MIN_Y<TAB>MIN_Z<TAB>MAX_X<TAB>MAX_Y<TAB>MAX_Z
+//   image<TAB>PATH<TAB>WIDTH<TAB>HEIGHT<TAB>RGB|RGBA<TAB>SHA256<TAB>ORIGIN<TAB>ALPHA
 //
-// Mesh counts are those of the mesh data after loading; the image hash is
-// of the decoded pixel buffer as it would be uploaded (bottom row first).
+// Before the first line of each kind comes a header line naming its
+// columns, starting with "#". Mesh counts are those of the mesh data after
+// loading; MAPPED says whether the file gives mapping coordinates (yes,
+// partial: fewer than the vertices, no); the bounding box is that of the
+// vertices as the effects see them, after the brush's turn to y-up. The
+// image hash is of the decoded pixel buffer as it would be uploaded (bottom
+// row first); ORIGIN is the corner the file stores first (bottom-left,
+// top-left, ...); ALPHA is yes (some pixel is not opaque), opaque (an alpha
+// channel, all 255) or no.
 // Control characters and backslashes in names are written as \xNN and \\.
 #pragma once
 

@@ -51,7 +51,8 @@ const char* const Usage =
     "  --until SECONDS   capture until SECONDS of the timer have passed since the start\n"
     "  --video FILE      also mux the capture into FILE (H.264 and AAC, needs ffmpeg)\n"
     "  --check           pre-flight: report every problem of the script as\n"
-    "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing\n"
+    "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing;\n"
+    "                    ends with a summary line on stdout\n"
     "  --inspect FILE... print what the engine's loaders read from 3DS models and pictures\n"
     "  --dump DIR        with --inspect: also write each picture as DIR/NAME.png\n";
 

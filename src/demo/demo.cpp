@@ -365,7 +365,9 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              if (!effect) return d.Fail("No such effect in demo: " + type);
              if (d.Options.CheckOnly && size_t(slot) < d.Effects.size() && d.Effects[size_t(slot)])
                  ReportWarning("Slot " + std::to_string(slot) + " already holds the " +
-                               d.EffectTypeNames[size_t(slot)] + " loaded at line " +
+                               (size_t(slot) < d.EffectTypeNames.size() ? d.EffectTypeNames[size_t(slot)]
+                                                                         : std::string("effect")) +
+                               " loaded at line " +
                                std::to_string(d.EffectLines[size_t(slot)]) +
                                "; this LOAD replaces it");
              d.InstallEffect(std::move(effect), slot);

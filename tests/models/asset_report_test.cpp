@@ -45,16 +45,21 @@ TEST(Inspect, ModelLinesAndFailures) {
     const std::string good = (dir / "good.3DS").string();
     std::ostringstream out;
     EXPECT_EQ(RunInspect({good}, "", out), 0);
-    EXPECT_EQ(out.str(), "model\t" + good + "\t2\n" +
-                             "mesh\t0\tBox\\x0901\t3\t1\t3\n"
-                             "mesh\t1\tmapped\t3\t1\t3\n");
+    // The header names the columns; the box is after the turn to y-up (the
+    // file's y axis points into the screen, -z).
+    const std::string header =
+        "#model\tPATH\tMESHES\n"
+        "#mesh\tINDEX\tNAME\tVERTICES\tFACES\tTEXCOORDS\tMAPPED\tMIN_X\tMIN_Y\tMIN_Z\tMAX_X\tMAX_Y\tMAX_Z\n";
+    EXPECT_EQ(out.str(), header + "model\t" + good + "\t2\n" +
+                             "mesh\t0\tBox\\x0901\t3\t1\t3\tno\t0\t0\t-1\t1\t0\t0\n"
+                             "mesh\t1\tmapped\t3\t1\t3\tpartial\t0\t0\t-1\t1\t0\t0\n");
     std::ostringstream mixed;
     EXPECT_EQ(RunInspect({(dir / "missing.3ds").string(), good, (dir / "notes.txt").string()}, "", mixed), 1);
     EXPECT_EQ(mixed.str(), out.str());
     // A file cut short still shows what was read, and fails.
     std::ostringstream damaged;
     EXPECT_EQ(RunInspect({(dir / "bad.3ds").string()}, "", damaged), 1);
-    EXPECT_EQ(damaged.str(), "model\t" + (dir / "bad.3ds").string() + "\t0\n");
+    EXPECT_EQ(damaged.str(), header + "model\t" + (dir / "bad.3ds").string() + "\t0\n");
     std::filesystem::remove_all(dir);
 }
 
@@ -69,9 +74,41 @@ TEST(Inspect, PictureLinesAndDump) {
     std::filesystem::remove_all(dir);
     std::ostringstream out;
     EXPECT_EQ(RunInspect({tga.string()}, dir.string(), out), 0);
-    EXPECT_EQ(out.str(), "image\t" + tga.string() + "\t" + std::to_string(picture.Width) + "\t" +
+    EXPECT_EQ(out.str(), "#image\tPATH\tWIDTH\tHEIGHT\tCHANNELS\tSHA256\tORIGIN\tALPHA\n"
+                         "image\t" + tga.string() + "\t" + std::to_string(picture.Width) + "\t" +
                              std::to_string(picture.Height) + "\tRGB\t" +
-                             Sha256Hex(picture.Pixels.data(), picture.Pixels.size()) + "\n");
+                             Sha256Hex(picture.Pixels.data(), picture.Pixels.size()) + "\ttop-left\tno\n");
     EXPECT_TRUE(std::filesystem::exists(dir / "gdkpixbuf-gtk-logo-24bpp-top-left.tga.png"));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Inspect, PictureOriginAndAlpha) {
+    const auto dir = std::filesystem::temp_directory_path() / "corvala_models_origin";
+    std::filesystem::create_directories(dir);
+    // 1 x 2 TGAs, 32 bits: stored top row first (descriptor 0x28) with one
+    // see-through pixel, and bottom row first, opaque.
+    auto tga = [](uint8_t descriptor, uint8_t alpha) {
+        std::vector<uint8_t> b(18, 0);
+        b[2] = 2;
+        b[12] = 1;
+        b[14] = 2;
+        b[16] = 32;
+        b[17] = descriptor;
+        for (const uint8_t a : {uint8_t(255), alpha}) b.insert(b.end(), {10, 20, 30, a});
+        return b;
+    };
+    WriteFile(dir / "top.tga", tga(0x28, 0));
+    WriteFile(dir / "bottom.tga", tga(0x08, 255));
+    std::ostringstream out;
+    EXPECT_EQ(RunInspect({(dir / "top.tga").string(), (dir / "bottom.tga").string()}, "", out), 0);
+    std::istringstream lines(out.str());
+    std::string header, top, bottom;
+    std::getline(lines, header);
+    std::getline(lines, top);
+    std::getline(lines, bottom);
+    EXPECT_EQ(header.rfind("#image\t", 0), 0u) << out.str();
+    EXPECT_EQ(top.substr(top.size() - std::string("\ttop-left\tyes").size()), "\ttop-left\tyes") << top;
+    EXPECT_EQ(bottom.substr(bottom.size() - std::string("\tbottom-left\topaque").size()), "\tbottom-left\topaque")
+        << bottom;
     std::filesystem::remove_all(dir);
 }
