@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "base/report.h"
 #include "demo/demo.h"
@@ -22,6 +24,59 @@ double PlaySeconds(const TCDemo& demo) {
     return seconds;
 }
 
+// Reports are collected and printed in line order when the check is done,
+// so that the list reads from the top of the script down however the
+// checks ran (timeline and effect files are checked after the script).
+class TLineOrderedReports {
+public:
+    TLineOrderedReports() {
+        SetReportSink([this](const std::string& caption, const std::string& text) { Add(caption, text); });
+    }
+    ~TLineOrderedReports() {
+        SetReportSink(nullptr);
+        std::stable_sort(reports.begin(), reports.end(),
+                         [](const TReport& a, const TReport& b) { return a.Line < b.Line; });
+        for (const TReport& report : reports) std::fprintf(stderr, "%s\n", report.Text.c_str());
+        std::fflush(stderr);
+    }
+
+private:
+    struct TReport {
+        int Line;
+        std::string Text;
+    };
+    std::vector<TReport> reports;
+
+    // The line number of "FILE:LINE" at the start of `where`; 0 without one.
+    static int LineOf(const std::string& where) {
+        const size_t colon = where.rfind(':');
+        return colon == std::string::npos ? 0 : std::atoi(where.c_str() + colon + 1);
+    }
+
+    void Add(const std::string& caption, const std::string& text) {
+        static const std::string scriptError = "Description: ";
+        if (caption == "warning") {
+            // "FILE:LINE: warning: MESSAGE", or the bare message.
+            const size_t mark = text.find(": warning: ");
+            if (mark == std::string::npos)
+                reports.push_back({0, "warning: " + text});
+            else
+                reports.push_back({LineOf(text.substr(0, mark)), text});
+            return;
+        }
+        const size_t description = text.find(scriptError);
+        if (description != std::string::npos && text.rfind("Corvala Demosystem\n", 0) == 0) {
+            const std::string message = text.substr(description + scriptError.size());
+            if (caption == "Corvala Demosystem")
+                reports.push_back({0, "error: " + message});
+            else
+                reports.push_back({LineOf(caption), caption + ": error: " + message});
+            return;
+        }
+        reports.push_back({0, caption + ": " + text});
+    }
+};
+
 } // namespace
 
 int RunCheck(const std::string& script) {
@@ -30,14 +85,17 @@ int RunCheck(const std::string& script) {
     const int warningsBefore = ScriptWarningCount();
     std::unique_ptr<TCDemo> demo;
     int applicationErrors = 0;
-    try {
-        TDemoOptions options;
-        options.CheckOnly = true;
-        demo = std::make_unique<TCDemo>(script, options);
-    } catch (const EApplicationError& error) {
-        // A script that cannot be read at all still gets its summary.
-        ReportMessage("Application Error", error.what());
-        applicationErrors = 1;
+    {
+        TLineOrderedReports ordered;
+        try {
+            TDemoOptions options;
+            options.CheckOnly = true;
+            demo = std::make_unique<TCDemo>(script, options);
+        } catch (const EApplicationError& error) {
+            // A script that cannot be read at all still gets its summary.
+            ReportMessage("Application Error", error.what());
+            applicationErrors = 1;
+        }
     }
     const int errors = ScriptErrorCount() - errorsBefore + applicationErrors;
     const int warnings = ScriptWarningCount() - warningsBefore;

@@ -114,6 +114,16 @@ TEST(PreflightMistakes, EachIsReportedAtTheLineToFix) {
         for (const std::string& line : c.expected)
             EXPECT_NE(result.Output.find(line), std::string::npos) << c.body << "\n---\n" << result.Output;
     }
+    // Reports come in line order, although the timeline and the effects'
+    // files are checked after the whole script was read.
+    {
+        Folder folder;
+        const auto result = folder.Check("LOAD plaincolor 1\nBAR b\nMOUNT 0\nLENGTH 1\nEFECT 1\n");
+        const size_t line3 = result.Output.find("demo.cvl:3:");
+        const size_t line4 = result.Output.find("demo.cvl:4:");
+        const size_t line7 = result.Output.find("demo.cvl:7:");
+        EXPECT_TRUE(line3 < line4 && line4 < line7 && line7 != std::string::npos) << result.Output;
+    }
     // The parameter warning is given once for the lines after one LOAD.
     Folder folder;
     const auto result = folder.Check("LOAD plaincolor 2\nLOAD flash 1\nE 10\nF 10\n" + Bar(1) + Bar(2));
