@@ -78,7 +78,7 @@ public:
     void RenderFrame();
 
     // 0 when the demo played (or stopped) normally; 1 when a script error
-    // stopped it.
+    // was reported, whether it stopped the demo or the demo played on.
     int ExitCode() const;
 
     std::string DemoName = "<demo>";
@@ -142,7 +142,9 @@ private:
     bool windowOpen = false; // INIT created a context
     bool loadFailed = false; // the last LOAD line created nothing
     int errorsAtStart = 0;   // script errors reported before this demo
-    int toleratedErrors = 0; // reported errors the demo plays on after
+    int toleratedErrors = 0; // reported errors the demo played on after
+    // Reports an error the demo plays on after; it still counts for the
+    // exit code.
     void Tolerate(const std::string& description);
     std::vector<bool> reportedSlots;
 
