@@ -590,7 +590,9 @@ void TCDemo::CheckParameterTarget(const TCDemoCommand& command, const TCEffect& 
 
 void TCDemo::WarnUnknownCommand(const std::string& keyword, const std::vector<std::string>& known) {
     const std::string nearest = NearestKeyword(keyword, known);
-    ReportWarning("unknown command '" + keyword + "'" +
+    // A stray binary or pasted text can make a keyword of any length.
+    const std::string shown = keyword.size() > 60 ? keyword.substr(0, 57) + "..." : keyword;
+    ReportWarning("unknown command '" + shown + "'" +
                   (nearest.empty() ? "" : " (did you mean " + nearest + "?)") +
                   "; the line is ignored");
     // A misspelt LOAD loads nothing: the parameter lines after it change the
