@@ -66,8 +66,8 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 }
 
 // The known keyword closest to `word` (letter case aside), or "" when none
-// is close: about one edit in three letters, so that a short word does not
-// match every one-letter command.
+// is close: at most one edit in two letters (and never more than three), so
+// that a short word does not match every one-letter command.
 std::string NearestKeyword(const std::string& word, std::vector<std::string> known) {
     if (word.size() > 40) return {};
     std::sort(known.begin(), known.end());
