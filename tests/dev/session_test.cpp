@@ -1,0 +1,87 @@
+// The dev session in-process: what the effects see of time around jumps.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/dev.h"
+#include "demo/effect.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const bool offscreen = setenv("SDL_VIDEODRIVER", "offscreen", 0) == 0;
+
+// A 10-second timeline without music: the session's own clock drives it.
+void WriteDemo(const testutil::TempDir& dir) {
+    dir.Write("beat.trk", testutil::TrackerBytes(1, 100, std::vector<uint8_t>(100, 0)));
+    dir.Write("demo.cvl", "RESOLUTIONX 32\nRESOLUTIONY 24\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                          "LOAD plaincolor 0\nBAR all\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n");
+}
+
+} // namespace
+
+TEST(DevSession, JumpsAndPausesNeverReachFrameTime) {
+    (void)offscreen;
+    testutil::TempDir dir;
+    WriteDemo(dir);
+    testutil::ScopedCwd cwd(dir.Path());
+    TDevOptions options;
+    options.Script = "demo.cvl";
+    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
+    options.ControlChannel = false;
+    TDevSession session(options);
+    ASSERT_TRUE(session.Started());
+
+    session.Frame();
+    EXPECT_EQ(FrameTime, 0.0f);  // the first frame
+    session.Frame();
+    session.Frame();
+    EXPECT_GT(FrameTime, 0.0f);
+    EXPECT_LT(FrameTime, 1.0f);
+
+    // A jump of seconds, either way, is never a frame time.
+    for (float target : {6.0f, 1.0f}) {
+        session.Seek(target);
+        session.Frame();
+        EXPECT_EQ(FrameTime, 0.0f) << target;
+        EXPECT_NEAR(session.Demo().DemoTime, target, 0.1f) << target;
+    }
+    session.Frame();
+    EXPECT_GT(FrameTime, 0.0f);
+
+    // Paused: the time holds and nothing advances, frame after frame.
+    session.SetPaused(true);
+    const float held = session.Demo().DemoTime;
+    for (int i = 0; i < 3; ++i) {
+        session.Frame();
+        EXPECT_EQ(FrameTime, 0.0f);
+        EXPECT_EQ(session.Demo().DemoTime, session.Now());
+    }
+    EXPECT_NEAR(session.Demo().DemoTime, held, 0.1f);
+
+    // A loop wraps to its start and the wrapping frame has FrameTime 0.
+    session.SetPaused(false);
+    ASSERT_TRUE(session.SetLoop(2.0f, 2.05f));
+    EXPECT_FALSE(session.SetLoop(3.0f, 3.0f));
+    session.Seek(2.04f);
+    bool wrapped = false;
+    for (int i = 0; i < 20 && !wrapped; ++i) {
+        session.Frame();
+        const float time = session.Demo().DemoTime;
+        EXPECT_GE(time, 2.0f);
+        EXPECT_LT(time, 2.05f);
+        if (time < 2.04f) {
+            wrapped = true;
+            EXPECT_EQ(FrameTime, 0.0f);
+        }
+    }
+    EXPECT_TRUE(wrapped);
+
+    // The end of the production pauses dev mode instead of ending it.
+    session.ClearLoop();
+    session.Seek(9.95f);
+    for (int i = 0; i < 30 && !session.Paused(); ++i) session.Frame();
+    EXPECT_TRUE(session.Paused());
+    EXPECT_FALSE(session.Finished());
+    EXPECT_FALSE(DemoQuit);
+}
