@@ -102,7 +102,8 @@ TDevSession::TDevSession(const TDevOptions& devOptions) : options(devOptions) {
     Attach(*demo);
     if (options.Loop) {
         const TDemoTracker& tracker = *Demo().Tracker;
-        SetLoop(PositionSeconds(options.Loop->first, tracker), PositionSeconds(options.Loop->second, tracker));
+        if (!SetLoop(PositionSeconds(options.Loop->first, tracker), PositionSeconds(options.Loop->second, tracker)))
+            ReportWarning("--loop: the end lies before the start at this tempo; playing without a loop");
     }
     channelOpen = options.ControlChannel && !isatty(STDIN_FILENO);
     SetBeforeSwapHook([this] { BeforeSwap(); });

@@ -157,6 +157,9 @@ int main(int argc, char** argv) {
             if (!value(text) || !value(second)) return ArgumentError("--loop needs two positions, FROM and TO");
             if (!ParseDemoPosition(text, from, error) || !ParseDemoPosition(second, to, error))
                 return ArgumentError("--loop: " + error);
+            // Positions of one kind compare here; mixed ones once the tempo is known.
+            if (from.IsRow == to.IsRow && (from.IsRow ? to.Row <= from.Row : to.Seconds <= from.Seconds))
+                return ArgumentError("--loop: the end " + second + " must lie after the start " + text);
             loop = std::make_pair(from, to);
         } else if (arg == "--check") {
             mode = Mode::Check;

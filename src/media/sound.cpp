@@ -98,6 +98,12 @@ struct TChannel {
     double Floor = 0;         // last position returned (seconds)
     bool Ended = false;       // reached its end (or was seeked past it)
     bool Paused = false;      // held by SetChannelPaused
+    // A real device reports a source's offset with the device time of the
+    // mix that produced it. After a seek or a resume, readings older than
+    // StartClock (device seconds) still describe the source before it, so
+    // the position is StartOffset until the mixer has caught up.
+    double StartClock = -1;
+    double StartOffset = 0;
     TStepClock OffsetLine;    // a device without the device-clock extension
 };
 
@@ -359,8 +365,12 @@ double Position(TSoundState& s, TChannel& channel) {
             ALdouble offsetAndClock[2] = {0, 0};
             s.GetSourcedv(channel.Source.Get(), AL_SEC_OFFSET_CLOCK_SOFT, offsetAndClock);
             const double deviceNow = UpdateDeviceLine(s);
-            const double sinceMix = std::clamp(deviceNow - offsetAndClock[1], 0.0, s.MaxLead);
-            position = offsetAndClock[0] + sinceMix * Pitch(s, channel);
+            if (offsetAndClock[1] < channel.StartClock) {
+                position = channel.StartOffset;
+            } else {
+                const double sinceMix = std::clamp(deviceNow - offsetAndClock[1], 0.0, s.MaxLead);
+                position = offsetAndClock[0] + sinceMix * Pitch(s, channel);
+            }
         } else if (s.Output == TOutput::Device) {
             position = channel.OffsetLine.Update(SourceOffset(s, channel), SteadySeconds());
         } else {
@@ -370,6 +380,19 @@ double Position(TSoundState& s, TChannel& channel) {
     position = std::max(std::min(position, sample.Seconds), channel.Floor);
     channel.Floor = position;
     return position;
+}
+
+// Readings of the mixes before now belong to the source before a seek or a
+// resume to `offset` seconds.
+void MarkStart(TSoundState& s, TChannel& channel, double offset) {
+    if (s.Output != TOutput::Device || !HasDeviceClock(s)) return;
+    // Some backends stop the device clock while nothing plays; the line,
+    // carried on by the steady clock, then ran up to MaxLead past it and
+    // would only settle back slowly. Restart it from the clock as it is.
+    const double clock = DeviceClockSeconds(s);
+    if (UpdateDeviceLine(s) - clock > s.Period) s.DeviceLine.Reset(clock, SteadySeconds());
+    channel.StartClock = UpdateDeviceLine(s);
+    channel.StartOffset = offset;
 }
 
 void Fail(TSoundState& s, const std::string& message) {
@@ -550,6 +573,7 @@ void SetChannelSeconds(uint32_t handle, float seconds) {
     channel->Ended = false;
     channel->Floor = 0;
     channel->OffsetLine.Reset(SourceOffset(s, *channel), SteadySeconds(), Pitch(s, *channel));
+    MarkStart(s, *channel, target);
 }
 
 float ChannelSeconds(uint32_t handle) {
@@ -594,7 +618,9 @@ void SetChannelPaused(uint32_t handle, bool paused) {
     }
     alSourcePlay(name);
     channel->Floor = 0;
-    channel->OffsetLine.Reset(SourceOffset(s, *channel), SteadySeconds(), Pitch(s, *channel));
+    const double offset = SourceOffset(s, *channel);
+    channel->OffsetLine.Reset(offset, SteadySeconds(), Pitch(s, *channel));
+    MarkStart(s, *channel, offset);
 }
 
 bool ChannelPaused(uint32_t handle) {

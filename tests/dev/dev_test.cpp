@@ -214,6 +214,9 @@ TEST(DevMode, CommandLinePositionsAreChecked) {
     EXPECT_NE(result.Output.find("--loop belongs to --dev"), std::string::npos) << result.Output;
     result = testutil::RunEngine("--dev --loop 0:1 demo.cvl", dir.Path().string());
     EXPECT_EQ(result.ExitCode, 2) << result.Output;
+    result = testutil::RunEngine("--dev --loop 0:2 0:1 demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 2) << result.Output;
+    EXPECT_NE(result.Output.find("must lie after the start"), std::string::npos) << result.Output;
     // A normal run starting past the tracker's end ends at once, cleanly.
     result = testutil::RunEngine("--start 9:0 demo.cvl", dir.Path().string());
     EXPECT_EQ(result.ExitCode, 0) << result.Output;

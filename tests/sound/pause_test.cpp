@@ -2,7 +2,9 @@
 // capture output, whose positions follow the rendered frames exactly.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "base/report.h"
 #include "media/sound.h"
@@ -80,4 +82,35 @@ TEST_F(PauseTest, SpeedsDoNotCompound) {
     SetChannelSpeed(channel, 0.0f);  // refused: it would stop the clock
     EXPECT_EQ(ChannelFrequency(channel), 44100u);
     EXPECT_FALSE(reports.empty());
+}
+
+// On a real-time output the position right after a
+// resume or a seek is the time asked for, not that time plus how long the
+// source sat paused, and it never runs ahead of the music afterwards. The
+// fault shows on backends that stop the device clock while nothing plays
+// (PulseAudio: run with ALSOFT_DRIVERS=pulse); the null backend must pass too.
+TEST(PauseRealTime, ResumeAndSeekStartWhereAsked) {
+    setenv("ALSOFT_DRIVERS", "null", 0);
+    ShutdownSound();
+    TScratchDir dir("pause_rt");
+    const std::string path = dir.File("music.wav");
+    ASSERT_TRUE(WriteSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 4 * 44100));
+    InitSound(nullptr);
+    const uint32_t channel = PlaySample(LoadSample(path), 100, 0);
+    ASSERT_NE(channel, 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SetChannelPaused(channel, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    for (float target : {1.0f, 2.5f}) {
+        SetChannelSeconds(channel, target);
+        SetChannelPaused(channel, false);
+        const auto resumed = std::chrono::steady_clock::now();
+        EXPECT_NEAR(ChannelSeconds(channel), target, 0.03) << target;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - resumed).count();
+        EXPECT_LE(ChannelSeconds(channel), target + real + 0.03) << target;
+        SetChannelPaused(channel, true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ShutdownSound();
 }
