@@ -438,10 +438,11 @@ void TDevSession::HandleKeys() {
     const bool shift = KeyDown(ScanLeftShift) || KeyDown(ScanRightShift);
     const int barRows = shift ? 64 : 16;
     if (KeyPresses(ScanSpace) % 2 == 1) SetPaused(!paused);
-    if (int n = KeyPresses(ScanLeft)) ShiftRows(-barRows * n);
-    if (int n = KeyPresses(ScanRight)) ShiftRows(barRows * n);
-    for (int n = KeyPresses(ScanPageUp); n > 0; --n) PageBar(-1);
-    for (int n = KeyPresses(ScanPageDown); n > 0; --n) PageBar(1);
+    // Held, the stepping keys repeat; the others act once per press.
+    if (int n = KeyPresses(ScanLeft, true)) ShiftRows(-barRows * n);
+    if (int n = KeyPresses(ScanRight, true)) ShiftRows(barRows * n);
+    for (int n = KeyPresses(ScanPageUp, true); n > 0; --n) PageBar(-1);
+    for (int n = KeyPresses(ScanPageDown, true); n > 0; --n) PageBar(1);
     if (KeyPresses(ScanHome) > 0) Seek(Demo().StartTime);
     for (int n = KeyPresses(ScanL); n > 0; --n) MarkLoop();
     const int faster = KeyPresses(ScanEquals) + KeyPresses(ScanKeypadPlus);

@@ -11,8 +11,9 @@ namespace {
 
 // Down keys as the events left them, indexed by scan code (0x80 = down).
 std::array<uint8_t, 256> liveState{};
-// Key-down events since the last poll, saturating at 255.
+// Presses since the last poll (fresh ones; and with repeats), saturating.
 std::array<uint8_t, 256> livePresses{};
+std::array<uint8_t, 256> liveStrokes{};
 
 struct TScanPair {
     SDL_Scancode Sdl;
@@ -110,8 +111,10 @@ uint8_t ScanCodeFromSDL(int sdlScancode) {
 void KeyboardEvent(int sdlScancode, bool down) {
     const uint8_t code = ScanCodeFromSDL(sdlScancode);
     if (code == 0) return;
+    const bool repeat = liveState[code] >= 0x80;
     liveState[code] = down ? 0x80 : 0x00;
-    if (down && livePresses[code] < 255) ++livePresses[code];
+    if (down && !repeat && livePresses[code] < 255) ++livePresses[code];
+    if (down && liveStrokes[code] < 255) ++liveStrokes[code];
 }
 
 void ReleaseAllKeys() { liveState.fill(0); }
@@ -132,9 +135,14 @@ void PollKeyboard() {
     if (!Keyboard) return;
     Keyboard->KeyState = liveState;
     Keyboard->Presses = livePresses;
+    Keyboard->Strokes = liveStrokes;
     livePresses.fill(0);
+    liveStrokes.fill(0);
 }
 
 bool KeyDown(uint8_t code) { return Keyboard && Keyboard->KeyState[code] >= 0x80; }
 
-int KeyPresses(uint8_t code) { return Keyboard ? Keyboard->Presses[code] : 0; }
+int KeyPresses(uint8_t code, bool repeats) {
+    if (!Keyboard) return 0;
+    return repeats ? Keyboard->Strokes[code] : Keyboard->Presses[code];
+}

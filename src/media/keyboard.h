@@ -22,8 +22,10 @@ public:
     int LastResult = 0;
     // The last state read; a byte with its high bit set means the key is down.
     std::array<uint8_t, 256> KeyState{};
-    // Key-down events per scan code between the last two polls.
+    // Presses per scan code between the last two polls, without and with
+    // the repeats of held keys.
     std::array<uint8_t, 256> Presses{};
+    std::array<uint8_t, 256> Strokes{};
 };
 
 extern std::unique_ptr<TBINKeyboardDevice> Keyboard;
@@ -33,10 +35,10 @@ void CreateKeyboard(const TRenderWindow& window, bool exclusive);
 void PollKeyboard();
 // True when the last polled state has `code` down. False before any poll.
 bool KeyDown(uint8_t code);
-// Presses of `code` (key-down events, the window system's repeats of a held
-// key included) between the last two polls: a tap shorter than a frame
-// still counts once.
-int KeyPresses(uint8_t code);
+// Presses of `code` between the last two polls: a tap shorter than a frame
+// still counts once. With `repeats`, the window system's repeats of a held
+// key count as presses too (for keys that step, not for keys that toggle).
+int KeyPresses(uint8_t code, bool repeats = false);
 
 // Scan code for a window-system (SDL) scancode; 0 for keys without one.
 uint8_t ScanCodeFromSDL(int sdlScancode);
