@@ -2,14 +2,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
-#include "assets/png.h"
+#include "app/frame_writer.h"
+#include "app/video.h"
 #include "demo/demo.h"
 #include "base/report.h"
 #include "media/sound.h"
@@ -28,31 +31,17 @@ constexpr int AudioRate = 44100;
 // Total audio frames that belong before video frame k.
 int64_t AudioFramesBefore(int64_t k, int fps) { return k * AudioRate / fps; }
 
-std::string FrameName(const std::string& dir, int64_t k) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame_%06lld.png", static_cast<long long>(k));
-    return (fs::path(dir) / name).string();
+// Writer threads for the PNG frames: what the cores leave beside the render
+// thread, at least two so that one can wait on the disk while another
+// compresses.
+int PNGThreadCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return int(std::clamp(cores > 1 ? cores - 1 : 1u, 2u, 4u));
 }
 
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    if (!path) return false;
-    std::string list = path;
-    size_t start = 0;
-    while (start <= list.size()) {
-        const size_t end = std::min(list.find(':', start), list.size());
-        const fs::path candidate = fs::path(list.substr(start, end - start)) / program;
-        std::error_code ec;
-        if (fs::is_regular_file(candidate, ec)) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+void RemoveQuietly(const std::string& file) {
+    std::error_code ec;
+    fs::remove(file, ec);
 }
 
 } // namespace
@@ -62,10 +51,27 @@ int RunCapture(const TCaptureOptions& options) {
     // frame counter (the music clock follows the rendered audio).
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
     std::error_code ec;
-    fs::create_directories(options.Dir, ec);
-    if (!fs::is_directory(options.Dir)) {
-        ReportMessage("Capture", "Cannot create the output folder " + options.Dir);
-        return 1;
+    if (!options.Dir.empty()) {
+        fs::create_directories(options.Dir, ec);
+        if (!fs::is_directory(options.Dir)) {
+            ReportMessage("Capture", "Cannot create the output folder " + options.Dir);
+            return 1;
+        }
+    }
+    if (!options.Video.empty()) {
+        // Checked before rendering: finding out after minutes of frames
+        // would waste them.
+        if (!ProgramOnPath("ffmpeg")) {
+            ReportMessage("Capture", "ffmpeg is not installed (not found on the PATH), so the video " +
+                                         options.Video + " cannot be made");
+            return 1;
+        }
+        const fs::path folder = fs::path(options.Video).parent_path();
+        if (!folder.empty()) fs::create_directories(folder, ec);
+        if (fs::is_directory(options.Video) || (!folder.empty() && !fs::is_directory(folder))) {
+            ReportMessage("Capture", "Cannot write the video " + options.Video);
+            return 1;
+        }
     }
 
     captureFrame = 0;
@@ -75,29 +81,31 @@ int RunCapture(const TCaptureOptions& options) {
     demoOptions.Start = options.Start;
     TCDemo demo(options.Script, demoOptions);
 
-    int64_t written = 0;
-    bool writeFailed = false;
-    SetBeforeSwapHook([&] {
-        TPicture frame;
-        frame.Channels = 4;
-        if (!ReadBackBuffer(frame.Pixels, frame.Width, frame.Height)) return;
-        // Drop the alpha channel: the frames are what the viewer saw.
-        frame.Channels = 3;
-        std::vector<uint8_t> rgb(size_t(frame.Width) * size_t(frame.Height) * 3);
-        for (size_t i = 0, j = 0; j < rgb.size(); i += 4, j += 3) {
-            rgb[j] = frame.Pixels[i];
-            rgb[j + 1] = frame.Pixels[i + 1];
-            rgb[j + 2] = frame.Pixels[i + 2];
-        }
-        frame.Pixels = std::move(rgb);
-        std::string error;
-        if (!WritePNG(FrameName(options.Dir, captureFrame), frame, error)) {
-            if (!writeFailed) ReportMessage("Capture", error);
-            writeFailed = true;
-            return;
-        }
-        ++written;
-    });
+    // With music the picture goes to a temporary file first and the sound is
+    // muxed in at the end; without, ffmpeg writes the video itself.
+    const bool muxLater = !options.Video.empty() && demo.MusicLoaded;
+    const std::string videoStream = muxLater ? options.Video + ".part.mp4" : options.Video;
+    const std::string wav = !options.Dir.empty() ? (fs::path(options.Dir) / "audio.wav").string()
+                                                 : options.Video + ".part.wav";
+    TFrameWriterSettings settings;
+    if (!options.RenderOnly) {
+        settings.PNGDir = options.Dir;
+        settings.VideoFile = videoStream;
+    }
+    settings.Fps = options.Fps;
+    settings.PNGThreads = PNGThreadCount();
+    TFrameWriter writer(settings);
+    struct TUnhook {
+        ~TUnhook() { SetBeforeSwapHook(nullptr); }
+    } unhook; // the hook must not outlive the writer, also when a frame throws
+    if (!options.RenderOnly) {
+        SetBeforeSwapHook([&] {
+            TCapturedFrame frame;
+            frame.Index = captureFrame;
+            frame.Rgba = writer.TakeBuffer();
+            if (ReadBackBuffer(frame.Rgba, frame.Width, frame.Height)) writer.Push(std::move(frame));
+        });
+    }
 
     std::vector<int16_t> audio;
     int64_t audioFrames = 0;
@@ -108,7 +116,7 @@ int RunCapture(const TCaptureOptions& options) {
     const bool terminal = isatty(STDERR_FILENO);
     const auto progressEvery = std::chrono::milliseconds(terminal ? 250 : 5000);
     int64_t k = 0;
-    for (; !DemoQuit && !writeFailed; ++k) {
+    for (; !DemoQuit && !writer.Failed(); ++k) {
         if (options.Frames >= 0 && k >= options.Frames) break;
         if (options.Until >= 0 && static_cast<long double>(k) / options.Fps > options.Until) break;
         captureFrame = k;
@@ -130,37 +138,47 @@ int RunCapture(const TCaptureOptions& options) {
         }
     }
     SetBeforeSwapHook(nullptr);
+    // The frames still queued are written before the time is taken.
+    const bool written = writer.Finish();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::fprintf(stderr, "%scapture: %lld frames, demo time %.2f s, %.1f frames/s\n", terminal ? "\r" : "",
                  static_cast<long long>(k), double(demo.DemoTime), seconds > 0 ? k / seconds : 0.0);
+    auto removeParts = [&] {
+        if (muxLater) RemoveQuietly(videoStream);
+        if (options.Dir.empty() && !options.Video.empty()) RemoveQuietly(wav);
+    };
+    if (!written) {
+        ReportMessage("Capture", writer.Error());
+        removeParts();
+        return 1;
+    }
+    if (options.RenderOnly) {
+        std::fprintf(stderr, "capture: %lld frames rendered, nothing written\n", static_cast<long long>(k));
+        return demo.ExitCode();
+    }
 
-    const std::string wav = (fs::path(options.Dir) / "audio.wav").string();
-    if (demo.MusicLoaded) {
+    if (demo.MusicLoaded && (!options.Dir.empty() || muxLater)) {
         // Everything the viewer heard up to the end of the last frame.
         const int64_t target = AudioFramesBefore(k, options.Fps);
         RenderCaptureAudio(int(target - audioFrames), audio);
-        if (!WriteWav16(wav, AudioRate, audio)) return 1;
+        if (!WriteWav16(wav, AudioRate, audio)) {
+            removeParts();
+            return 1;
+        }
     }
-    std::fprintf(stderr, "capture: %lld frames written to %s%s\n", static_cast<long long>(written),
-                 options.Dir.c_str(), demo.MusicLoaded ? " with audio.wav" : "");
-
+    if (!options.Dir.empty())
+        std::fprintf(stderr, "capture: %lld frames written to %s%s\n", static_cast<long long>(writer.PNGWritten()),
+                     options.Dir.c_str(), demo.MusicLoaded ? " with audio.wav" : "");
     if (!options.Video.empty()) {
-        if (!OnPath("ffmpeg")) {
-            ReportMessage("Capture", "ffmpeg is not installed (not found on the PATH), so no video "
-                                     "was made; the frames are in " + options.Dir);
+        std::string error;
+        if (muxLater && !MuxVideoAndAudio(videoStream, wav, options.Video, error)) {
+            ReportMessage("Capture", error);
+            removeParts();
             return 1;
         }
-        std::string command = "ffmpeg -loglevel error -y -framerate " + std::to_string(options.Fps) +
-                              " -i " + Quote((fs::path(options.Dir) / "frame_%06d.png").string());
-        if (demo.MusicLoaded) command += " -i " + Quote(wav) + " -c:a aac -b:a 192k";
-        command += " -c:v libx264 -pix_fmt yuv420p -crf 18 " + Quote(options.Video);
-        if (std::system(command.c_str()) != 0) {
-            ReportMessage("Capture", "ffmpeg failed to make " + options.Video);
-            return 1;
-        }
+        removeParts();
         std::fprintf(stderr, "capture: video written to %s\n", options.Video.c_str());
     }
-    if (writeFailed) return 1;
     return demo.ExitCode();
 }

@@ -1,6 +1,6 @@
 // Offline rendering of a production: headless, at a fixed frame step, to
-// numbered PNG frames and the music to a WAV file (and a video when ffmpeg is
-// on the PATH).
+// numbered PNG frames with the music as a WAV file, to an MP4 video (through
+// ffmpeg), or to both.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +10,13 @@
 #include "demo/position.h"
 
 struct TCaptureOptions {
-    std::string Dir;         // output folder, created when missing
+    std::string Dir;         // frame folder, created when missing (empty: no frames)
     int Fps = 60;            // frame k shows start + k / Fps x SPEED seconds
     int64_t Frames = -1;     // stop after this many frames (-1: no limit)
     double Until = -1;       // stop once k / Fps passes this (-1: no limit)
     std::optional<TDemoPosition> Start; // replaces STARTTIME when set
-    std::string Video;       // mux frames and audio into this MP4 (empty: none)
+    std::string Video;       // encode frames and audio into this MP4 (empty: none)
+    bool RenderOnly = false; // benchmarks: render every frame, read back and write nothing
     std::string Script;      // the script to run, already resolved
 };
 

@@ -28,6 +28,7 @@ const char* const Usage =
     "usage: corvala [--start POSITION] [SCRIPT]\n"
     "       corvala --dev [--start POSITION] [--loop FROM TO] [SCRIPT]\n"
     "       corvala --capture DIR [--start POSITION] [--fps N] [--frames N | --until SECONDS] [--video FILE] [SCRIPT]\n"
+    "       corvala --video FILE [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
     "       corvala --check [SCRIPT]\n"
     "       corvala --inspect [--dump DIR] FILE...\n"
     "       corvala --help | --version\n"
@@ -49,7 +50,8 @@ const char* const Usage =
     "  --fps N           capture frames per second (default 60)\n"
     "  --frames N        capture at most N frames, counted from START\n"
     "  --until SECONDS   capture until SECONDS of the timer have passed since the start\n"
-    "  --video FILE      also mux the capture into FILE (H.264 and AAC, needs ffmpeg)\n"
+    "  --video FILE      render offline and headless into the video FILE (H.264 and\n"
+    "                    AAC in MP4, needs ffmpeg); frames only with --capture as well\n"
     "  --check           pre-flight: report every problem of the script as\n"
     "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing;\n"
     "                    ends with a summary line on stdout\n"
@@ -126,7 +128,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--capture") {
             mode = Mode::Capture;
-            if (!value(capture.Dir)) return ArgumentError("--capture needs an output folder");
+            if (!value(capture.Dir) || capture.Dir.empty())
+                return ArgumentError("--capture needs an output folder");
         } else if (arg == "--fps") {
             if (!value(text) || !ParseCount(text, number) || number < 1 || number > 1000 ||
                 number != std::floor(number))
@@ -161,6 +164,9 @@ int main(int argc, char** argv) {
             if (from.IsRow == to.IsRow && (from.IsRow ? to.Row <= from.Row : to.Seconds <= from.Seconds))
                 return ArgumentError("--loop: the end " + second + " must lie after the start " + text);
             loop = std::make_pair(from, to);
+        } else if (arg == "--bench-render-only") {
+            // For benchmarks: a capture that renders and writes nothing.
+            capture.RenderOnly = true;
         } else if (arg == "--check") {
             mode = Mode::Check;
         } else if (arg == "--inspect") {
@@ -173,8 +179,10 @@ int main(int argc, char** argv) {
             positional.push_back(arg);
         }
     }
+    // --video or --bench-render-only alone also make a capture, without frames.
+    if (mode == Mode::Play && (!capture.Video.empty() || capture.RenderOnly)) mode = Mode::Capture;
     const bool captureOptions = capture.Fps != 60 || capture.Frames >= 0 || capture.Until >= 0 ||
-                                !capture.Video.empty();
+                                !capture.Video.empty() || capture.RenderOnly;
     if (captureOptions && mode != Mode::Capture)
         return ArgumentError("--fps, --frames, --until and --video belong to --capture");
     if (capture.Frames >= 0 && capture.Until >= 0)
@@ -196,7 +204,7 @@ int main(int argc, char** argv) {
         return Guarded([&] {
             // The output names are the user's, relative to where the engine
             // was started, not to the script's folder or its DATADIR.
-            capture.Dir = fs::absolute(capture.Dir).string();
+            if (!capture.Dir.empty()) capture.Dir = fs::absolute(capture.Dir).string();
             if (!capture.Video.empty()) capture.Video = fs::absolute(capture.Video).string();
             capture.Start = start;
             capture.Script = EnterScriptFolder(script);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include <png.h>
+#include <zlib.h>
 
 namespace {
 
@@ -23,6 +24,70 @@ struct TImage {
 
 std::string Message(const png_image& image) {
     return image.message[0] ? image.message : "PNG error";
+}
+
+void PutBig32(std::vector<uint8_t>& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(value >> shift));
+}
+
+// Appends one chunk: length, type, data, CRC over type and data.
+void PutChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+    PutBig32(out, uint32_t(size));
+    const size_t typeAt = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data, data + size);
+    const uLong crc = crc32_z(0, out.data() + typeAt, 4 + size);
+    PutBig32(out, uint32_t(crc));
+}
+
+// The Fast encoding: every row filtered with Sub (each byte minus the same
+// channel of the pixel to its left), the whole image deflated at level 1 in
+// one call. Rows go into the file top row first.
+bool EncodeFast(const TPicture& picture, std::vector<uint8_t>& bytes, std::string& error) {
+    const size_t bpp = size_t(picture.Channels);
+    const size_t rowBytes = size_t(picture.Width) * bpp;
+    const size_t height = size_t(picture.Height);
+    std::vector<uint8_t> filtered((rowBytes + 1) * height);
+    for (size_t row = 0; row < height; ++row) {
+        const uint8_t* in = picture.Pixels.data() + (height - 1 - row) * rowBytes;
+        uint8_t* out = filtered.data() + row * (rowBytes + 1);
+        *out++ = 1; // filter type Sub
+        for (size_t i = 0; i < bpp; ++i) out[i] = in[i];
+        for (size_t i = bpp; i < rowBytes; ++i) out[i] = uint8_t(in[i] - in[i - bpp]);
+    }
+
+    z_stream zs{};
+    if (deflateInit2(&zs, 1, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        error = "PNG writer: zlib could not start";
+        return false;
+    }
+    std::vector<uint8_t> idat(deflateBound(&zs, uLong(filtered.size())));
+    zs.next_in = filtered.data();
+    zs.avail_in = uInt(filtered.size());
+    zs.next_out = idat.data();
+    zs.avail_out = uInt(idat.size());
+    const int result = deflate(&zs, Z_FINISH);
+    idat.resize(zs.total_out);
+    deflateEnd(&zs);
+    if (result != Z_STREAM_END) {
+        error = "PNG writer: zlib could not compress the picture";
+        return false;
+    }
+
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    bytes.assign(signature, signature + 8);
+    std::vector<uint8_t> header;
+    PutBig32(header, uint32_t(picture.Width));
+    PutBig32(header, uint32_t(picture.Height));
+    // 8 bits per sample; colour type 2 (RGB) or 6 (RGBA); deflate; adaptive
+    // filtering; no interlace.
+    header.insert(header.end(), {8, uint8_t(bpp == 4 ? 6 : 2), 0, 0, 0});
+    bytes.reserve(8 + 25 + idat.size() + 12 + 12);
+    PutChunk(bytes, "IHDR", header.data(), header.size());
+    PutChunk(bytes, "IDAT", idat.data(), idat.size());
+    PutChunk(bytes, "IEND", nullptr, 0);
+    error.clear();
+    return true;
 }
 
 } // namespace
@@ -72,7 +137,8 @@ bool ReadPNG(const std::string& name, TPicture& picture, std::string& error) {
     return true;
 }
 
-bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string& error) {
+bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string& error,
+               TPNGCompression compression) {
     bytes.clear();
     if ((picture.Channels != 3 && picture.Channels != 4) || picture.Width < 1 ||
         picture.Height < 1 ||
@@ -80,6 +146,15 @@ bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string
             size_t(picture.Width) * size_t(picture.Height) * size_t(picture.Channels)) {
         error = "PNG writer needs a non-empty RGB or RGBA picture";
         return false;
+    }
+    if (compression == TPNGCompression::Fast) {
+        // One IDAT chunk holds the whole image: its length field has 31 bits.
+        if (!PictureSizeAllowed(picture.Width, picture.Height)) {
+            error = "PNG writer: picture size " + std::to_string(picture.Width) + " x " +
+                    std::to_string(picture.Height) + " is not supported";
+            return false;
+        }
+        return EncodeFast(picture, bytes, error);
     }
     TImage png;
     png.Image.width = png_uint_32(picture.Width);
@@ -104,9 +179,10 @@ bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string
     return true;
 }
 
-bool WritePNG(const std::string& name, const TPicture& picture, std::string& error) {
+bool WritePNG(const std::string& name, const TPicture& picture, std::string& error,
+              TPNGCompression compression) {
     std::vector<uint8_t> bytes;
-    if (!EncodePNG(picture, bytes, error))
+    if (!EncodePNG(picture, bytes, error, compression))
         return false;
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }

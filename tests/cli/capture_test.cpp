@@ -2,13 +2,20 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "app/frame_writer.h"
 #include "assets/png.h"
+#include "base/sha256.h"
 #include "support/run_engine.h"
 #include "support/temp_dir.h"
 
@@ -67,6 +74,46 @@ std::string Bytes(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The square and flash over a 64 x 64 colour ramp stretched on the window.
+void WriteRampFolder(const testutil::TempDir& dir) {
+    std::vector<uint8_t> notes(40, 0);
+    notes[20] = 36;
+    dir.Write("data/beat.trk", testutil::TrackerBytes(1, 40, notes));
+    std::string tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0, 64, 0, 24, 0};
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) tga += {char(x * y), char(y * 4), char(x * 4)}; // B, G, R
+    dir.Write("data/ramp.tga", tga);
+    dir.Write("demo.cvl", std::string("DATADIR data\n") +
+                              "RESOLUTIONX 80\nRESOLUTIONY 60\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                              "CLEARCOLOR 0 0 0 255\n"
+                              "LOAD plaincolor 0\nE 255\nF 0\nG 0\nW 10\nH 10\nVX 100\n"
+                              "LOAD flash 1\nE 0\nF 0\nG 255\n"
+                              "LOAD plaintexture 2\nA ramp.tga\n"
+                              "BAR ramp\nMOUNT 0\nLENGTH 0 2\nEFFECT 2\n"
+                              "BAR square\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"
+                              "BAR flash\nMOUNT 0\nLENGTH 0 2\nEFFECT 1\nINPUT 0 0 36 50 0\n");
+}
+
+std::string PixelHash(const fs::path& frame) {
+    TPicture picture;
+    std::string error;
+    if (!ReadPNG(frame.string(), picture, error)) return error;
+    return Sha256Hex(picture.Pixels.data(), picture.Pixels.size());
+}
+
+// Output of a shell command (empty when it cannot run).
+std::string CommandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        pclose(pipe);
+    }
+    return output;
+}
+
+bool HaveFFmpeg() { return std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0; }
+
 } // namespace
 
 TEST(Capture, FramesShowTheTimelineAtFixedSteps) {
@@ -119,4 +166,128 @@ TEST(Capture, EndsWithTheMusicWhenItIsShorterThanTheTracker) {
     // The frame at 1.0 s is the last: the music's end stops the demo.
     EXPECT_TRUE(fs::exists(dir.Path() / "out" / "frame_000010.png"));
     EXPECT_FALSE(fs::exists(dir.Path() / "out" / "frame_000011.png"));
+}
+
+// The decoded frames are those the engine wrote before the writer threads
+// and the fast PNG setting: SHA-256 of the RGB pixels (bottom row first).
+TEST(Capture, FramesKeepThePixelsOfEarlierCaptures) {
+    testutil::TempDir dir;
+    WriteRampFolder(dir);
+    const auto result = testutil::RunEngine("--capture out --fps 10 --frames 25 demo.cvl", dir.Path().string());
+    ASSERT_EQ(result.ExitCode, 0) << result.Output;
+    const fs::path out = dir.Path() / "out";
+    EXPECT_EQ(PixelHash(out / "frame_000000.png"), "f1ccc6b2763d7f5b572adf9aa944fb7a9f814ae65c37f9a17309bec76e2fa72a");
+    EXPECT_EQ(PixelHash(out / "frame_000003.png"), "fb429cfda4601af939061e6c66a14ccc7278d929c25c14f209c1698134986008");
+    EXPECT_EQ(PixelHash(out / "frame_000020.png"), "ec9e3c56d68eaf8f1df5e314ef6562fe965b6097d0b6addc8638857cb5107920");
+    int frames = 0;
+    for (const auto& entry : fs::directory_iterator(out)) frames += entry.path().extension() == ".png";
+    EXPECT_EQ(frames, 25);
+}
+
+TEST(Capture, VideoStartsAtFrameZeroWithSoundAndLeavesNothingElse) {
+    if (!HaveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    testutil::TempDir dir;
+    WriteFolder(dir, "LOADMUSIC tone.wav\n");
+    WriteTone(dir.File("data/tone.wav"));
+    const auto result = testutil::RunEngine("--video film/demo.mp4 --fps 10 --frames 22 demo.cvl", dir.Path().string());
+    ASSERT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_NE(result.Output.find("video written to " + (dir.Path() / "film" / "demo.mp4").string()), std::string::npos)
+        << result.Output;
+    // Only the video: no frames, no sound file, no temporary parts.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path() / "film")) left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"demo.mp4"});
+
+    const std::string video = testutil::Quote((dir.Path() / "film" / "demo.mp4").string());
+    const std::string streams = CommandOutput("ffprobe -v error -show_entries stream=codec_name,width,height,nb_frames "
+                                              "-of csv=p=0 " + video);
+    EXPECT_NE(streams.find("h264,80,60,22"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("aac"), std::string::npos) << streams;
+    const double duration = std::atof(CommandOutput("ffprobe -v error -select_streams v:0 -show_entries "
+                                                    "stream=duration -of csv=p=0 " + video).c_str());
+    EXPECT_NEAR(duration, 2.2, 0.05);
+    const std::string first = CommandOutput("ffprobe -v error -select_streams v:0 -show_frames -read_intervals %+#1 "
+                                            "-show_entries frame=best_effort_timestamp_time -of csv=p=0 " + video);
+    EXPECT_EQ(std::atof(first.c_str()), 0.0) << first;
+
+    // Frame 0 upright: the red square sits at the bottom left (x 0..10 of
+    // 80, y 0..10 of 60 from the bottom), frame 20 carries the blue flash.
+    const std::string still = (dir.Path() / "still.png").string();
+    for (int frame : {0, 20}) {
+        const std::string extract = "ffmpeg -v error -y -i " + video + " -vf 'select=eq(n\\," + std::to_string(frame) +
+                                    ")' -frames:v 1 " + testutil::Quote(still);
+        ASSERT_EQ(std::system(extract.c_str()), 0);
+        TPicture picture;
+        std::string error;
+        ASSERT_TRUE(ReadPNG(still, picture, error)) << error;
+        auto at = [&](int x, int y, int c) { return int(picture.Pixels[picture.Offset(x, y) + size_t(c)]); };
+        if (frame == 0) {
+            EXPECT_GT(at(5, 5, 0), 180);
+            EXPECT_LT(at(5, 54, 0), 60);
+        } else {
+            EXPECT_GT(at(70, 50, 2), 180);
+        }
+    }
+}
+
+TEST(Capture, VideoAndFramesFailEarlyWithAMessage) {
+    testutil::TempDir dir;
+    WriteFolder(dir, "");
+    dir.Write("taken", "a file, not a folder");
+    // The video's folder cannot be made.
+    auto result = testutil::RunEngine("--video taken/demo.mp4 --fps 10 --frames 3 demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Output.find("Cannot write the video " + (dir.Path() / "taken" / "demo.mp4").string()),
+              std::string::npos) << result.Output;
+
+    // Without ffmpeg on the PATH nothing is rendered.
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", dir.Path().c_str(), 1);
+    result = testutil::RunEngine("--capture out --video demo.mp4 --fps 10 --frames 3 demo.cvl", dir.Path().string());
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Output.find("ffmpeg is not installed"), std::string::npos) << result.Output;
+    EXPECT_FALSE(fs::exists(dir.Path() / "out" / "frame_000000.png"));
+}
+
+TEST(FrameWriter, WriteFailureNamesTheFileAndStopsThePushes) {
+    testutil::TempDir dir;
+    TFrameWriterSettings settings;
+    settings.PNGDir = (dir.Path() / "missing").string();
+    TFrameWriter writer(settings);
+    TCapturedFrame frame{0, 2, 2, std::vector<uint8_t>(16, 200)};
+    bool accepted = true;
+    // The queues hold a few frames; a failed writer refuses the rest.
+    for (int k = 0; k < 100 && accepted; ++k) {
+        frame.Index = k;
+        accepted = writer.Push(frame);
+    }
+    EXPECT_FALSE(writer.Finish());
+    EXPECT_NE(writer.Error().find(settings.PNGDir + "/frame_0000"), std::string::npos) << writer.Error();
+    EXPECT_EQ(writer.PNGWritten(), 0);
+}
+
+TEST(FrameWriter, QueueWaitsWhileFullAndDrainsAfterClose) {
+    TBoundedQueue<int> queue(2);
+    ASSERT_TRUE(queue.Push(1));
+    ASSERT_TRUE(queue.Push(2));
+    std::atomic<bool> pushed{false};
+    std::thread producer([&] {
+        queue.Push(3);
+        pushed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(pushed); // full: the third waits
+    int item = 0;
+    ASSERT_TRUE(queue.Pop(item));
+    EXPECT_EQ(item, 1);
+    producer.join();
+    EXPECT_TRUE(pushed);
+    queue.Close();
+    EXPECT_FALSE(queue.Push(4));
+    ASSERT_TRUE(queue.Pop(item));
+    EXPECT_EQ(item, 2);
+    ASSERT_TRUE(queue.Pop(item));
+    EXPECT_EQ(item, 3);
+    EXPECT_FALSE(queue.Pop(item));
 }

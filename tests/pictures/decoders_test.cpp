@@ -274,19 +274,32 @@ TEST(JPEGDecoder, MaskTakesBlueOfTheAlphaPictureRowsFromTheTop) {
 }
 
 TEST(PNGFiles, RoundTripIsExactAndDeterministic) {
-    for (int channels : {3, 4}) {
-        TPicture p{5, 3, channels, {}};
-        for (int i = 0; i < 5 * 3 * channels; ++i)
-            p.Pixels.push_back(uint8_t(i * 37));
-        Bytes first, second;
-        std::string error;
-        ASSERT_TRUE(EncodePNG(p, first, error)) << error;
-        ASSERT_TRUE(EncodePNG(p, second, error)) << error;
-        EXPECT_EQ(first, second);
-        TPicture back;
-        ASSERT_TRUE(DecodePNG(first.data(), first.size(), back, error)) << error;
-        EXPECT_EQ(back.Channels, channels);
-        EXPECT_EQ(back.Pixels, p.Pixels);
+    for (const TPNGCompression compression : {TPNGCompression::Small, TPNGCompression::Fast}) {
+        for (int channels : {3, 4}) {
+            // Wrapping differences and a noisy stretch exercise the Sub filter.
+            TPicture p{5, 3, channels, {}};
+            for (int i = 0; i < 5 * 3 * channels; ++i)
+                p.Pixels.push_back(uint8_t(i * 37));
+            TPicture wide{301, 7, channels, {}};
+            uint32_t seed = 1;
+            for (int i = 0; i < 301 * 7 * channels; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                wide.Pixels.push_back(i % 600 < 300 ? uint8_t(i * 3) : uint8_t(seed >> 24));
+            }
+            for (const TPicture* picture : {&p, &wide}) {
+                Bytes first, second;
+                std::string error;
+                ASSERT_TRUE(EncodePNG(*picture, first, error, compression)) << error;
+                ASSERT_TRUE(EncodePNG(*picture, second, error, compression)) << error;
+                EXPECT_EQ(first, second);
+                TPicture back;
+                ASSERT_TRUE(DecodePNG(first.data(), first.size(), back, error)) << error;
+                EXPECT_EQ(back.Width, picture->Width);
+                EXPECT_EQ(back.Height, picture->Height);
+                EXPECT_EQ(back.Channels, channels);
+                EXPECT_EQ(back.Pixels, picture->Pixels);
+            }
+        }
     }
     TPicture back;
     std::string error;
@@ -294,4 +307,5 @@ TEST(PNGFiles, RoundTripIsExactAndDeterministic) {
     EXPECT_FALSE(DecodePNG(garbage.data(), garbage.size(), back, error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(EncodePNG(TPicture{2, 2, 2, Bytes(8)}, back.Pixels, error));
+    EXPECT_FALSE(EncodePNG(TPicture{2, 2, 3, Bytes(11)}, back.Pixels, error, TPNGCompression::Fast));
 }

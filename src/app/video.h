@@ -1,0 +1,47 @@
+// Video files made by an ffmpeg process: raw frames stream into its stdin
+// as they are rendered, and the sound is muxed in at the end.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// True when `program` is an executable file in one of the PATH folders.
+bool ProgramOnPath(const std::string& program);
+
+// Runs a program (looked up on the PATH) with these arguments and waits for
+// it. Returns its exit status, or -1 when it could not be started.
+int RunProgram(const std::vector<std::string>& argv);
+
+// An ffmpeg process encoding H.264 (yuv420p, starting at frame 0) into an
+// MP4 file from frames of 4 bytes per pixel (R, G, B, unused), rows stored
+// bottom row first as OpenGL reads them back.
+class TVideoEncoder {
+public:
+    TVideoEncoder() = default;
+    ~TVideoEncoder(); // ends the process if Finish was not reached
+    TVideoEncoder(const TVideoEncoder&) = delete;
+    TVideoEncoder& operator=(const TVideoEncoder&) = delete;
+
+    // Starts ffmpeg writing `file`. False, with a message, when it cannot.
+    bool Start(const std::string& file, int width, int height, int fps, std::string& error);
+    bool Started() const { return Pid > 0; }
+    // Hands one frame of width x height x 4 bytes to ffmpeg; blocks while
+    // ffmpeg is busy. False, with a message, once ffmpeg has stopped.
+    bool WriteFrame(const uint8_t* pixels, size_t size, std::string& error);
+    // Ends the stream and waits for ffmpeg; false when it failed.
+    bool Finish(std::string& error);
+
+private:
+    pid_t Pid = -1;
+    int Pipe = -1;
+    std::string File;
+    size_t FrameBytes = 0;
+};
+
+// Copies the video stream of `video` and encodes `wav` as AAC into one MP4
+// `output`, arranged for playback while downloading (moov atom first).
+bool MuxVideoAndAudio(const std::string& video, const std::string& wav, const std::string& output,
+                      std::string& error);
