@@ -12,7 +12,8 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git ca-certificates \
 	libjpeg62-turbo-dev libopenal-dev libsndfile1-dev \
 	libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev \
 	xvfb xauth \
-	libopenmpt-dev libaubio-dev ffmpeg pulseaudio pulseaudio-utils sox
+	libopenmpt-dev libaubio-dev ffmpeg pulseaudio pulseaudio-utils sox \
+	libdeflate-dev lib3ds-dev
 
 .PHONY: all deps build test run bench clean fuzz
 
@@ -39,11 +40,16 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 PRODUCTION := examples/karmont
-CAPTURE_DIR ?= out/karmont-capture
+VIDEO ?= out/karmont.mp4
+CAPTURE_DIR ?=
 CAPTURE_FPS ?= 25
 
 # The production's data is generated, deterministically, by tools/gen.
-run: build
+# Without a display the production is rendered into the video $(VIDEO);
+# CAPTURE_DIR=FOLDER also keeps every frame as a PNG file there.
+# Only the engine and the data generator are built for it, not the tests.
+run: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target corvala corvala-gen
 	@echo "Generating the production's data in $(PRODUCTION)/data"
 	@$(BUILD)/tools/corvala-gen $(PRODUCTION)/data > /dev/null
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
@@ -51,11 +57,10 @@ run: build
 	  $(BUILD)/corvala $(PRODUCTION)/karmont.cvl; \
 	else \
 	  echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set): rendering the production"; \
-	  echo "headless to $(CAPTURE_DIR) at $(CAPTURE_FPS) frames per second instead."; \
-	  rm -rf $(CAPTURE_DIR); \
-	  video=""; if command -v ffmpeg > /dev/null; then video="--video $(CURDIR)/$(CAPTURE_DIR)/karmont.mp4"; fi; \
-	  $(BUILD)/corvala --capture $(CURDIR)/$(CAPTURE_DIR) --fps $(CAPTURE_FPS) $$video $(PRODUCTION)/karmont.cvl && \
-	  echo "Done: frames and audio.wav are in $(CAPTURE_DIR)$${video:+, the video is $(CAPTURE_DIR)/karmont.mp4}"; \
+	  echo "headless into $(VIDEO) at $(CAPTURE_FPS) frames per second instead."; \
+	  frames=""; if [ -n "$(CAPTURE_DIR)" ]; then rm -rf $(CAPTURE_DIR); frames="--capture $(abspath $(CAPTURE_DIR))"; fi; \
+	  $(BUILD)/corvala --video $(abspath $(VIDEO)) $$frames --fps $(CAPTURE_FPS) $(PRODUCTION)/karmont.cvl && \
+	  echo "Done: the video is $(abspath $(VIDEO))$${frames:+; frames and audio.wav are in $(CAPTURE_DIR)}"; \
 	fi
 
 bench: build

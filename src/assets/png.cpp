@@ -7,7 +7,7 @@
 #include <memory>
 
 #include <png.h>
-#include <zlib.h>
+#include <libdeflate.h>
 
 namespace {
 
@@ -36,41 +36,46 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, 
     const size_t typeAt = out.size();
     out.insert(out.end(), type, type + 4);
     out.insert(out.end(), data, data + size);
-    const uLong crc = crc32_z(0, out.data() + typeAt, 4 + size);
-    PutBig32(out, uint32_t(crc));
+    PutBig32(out, libdeflate_crc32(0, out.data() + typeAt, 4 + size));
 }
 
-// The Fast encoding: every row filtered with Sub (each byte minus the same
-// channel of the pixel to its left), the whole image deflated at level 1 in
-// one call. Rows go into the file top row first.
+struct TCompressorFree {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+
+// The Fast encoding: every row filtered with Up (each byte minus the byte
+// above it), the whole image compressed by libdeflate at level 1 in one
+// call. Rows go into the file top row first.
 bool EncodeFast(const TPicture& picture, std::vector<uint8_t>& bytes, std::string& error) {
-    const size_t bpp = size_t(picture.Channels);
-    const size_t rowBytes = size_t(picture.Width) * bpp;
+    const size_t rowBytes = size_t(picture.Width) * size_t(picture.Channels);
     const size_t height = size_t(picture.Height);
-    std::vector<uint8_t> filtered((rowBytes + 1) * height);
+    // Scratch space kept per thread: a steady capture allocates nothing here.
+    thread_local std::vector<uint8_t> filtered;
+    filtered.resize((rowBytes + 1) * height);
     for (size_t row = 0; row < height; ++row) {
         const uint8_t* in = picture.Pixels.data() + (height - 1 - row) * rowBytes;
         uint8_t* out = filtered.data() + row * (rowBytes + 1);
-        *out++ = 1; // filter type Sub
-        for (size_t i = 0; i < bpp; ++i) out[i] = in[i];
-        for (size_t i = bpp; i < rowBytes; ++i) out[i] = uint8_t(in[i] - in[i - bpp]);
+        *out++ = 2; // filter type Up
+        if (row == 0) {
+            std::memcpy(out, in, rowBytes);
+        } else {
+            const uint8_t* above = in + rowBytes; // the row above on screen
+            for (size_t i = 0; i < rowBytes; ++i) out[i] = uint8_t(in[i] - above[i]);
+        }
     }
 
-    z_stream zs{};
-    if (deflateInit2(&zs, 1, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        error = "PNG writer: zlib could not start";
+    // One compressor per writer thread, kept between frames.
+    thread_local std::unique_ptr<libdeflate_compressor, TCompressorFree> compressor(libdeflate_alloc_compressor(1));
+    if (!compressor) {
+        error = "PNG writer: out of memory for the compressor";
         return false;
     }
-    std::vector<uint8_t> idat(deflateBound(&zs, uLong(filtered.size())));
-    zs.next_in = filtered.data();
-    zs.avail_in = uInt(filtered.size());
-    zs.next_out = idat.data();
-    zs.avail_out = uInt(idat.size());
-    const int result = deflate(&zs, Z_FINISH);
-    idat.resize(zs.total_out);
-    deflateEnd(&zs);
-    if (result != Z_STREAM_END) {
-        error = "PNG writer: zlib could not compress the picture";
+    thread_local std::vector<uint8_t> idat;
+    idat.resize(libdeflate_zlib_compress_bound(compressor.get(), filtered.size()));
+    const size_t packed = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(),
+                                                   idat.data(), idat.size());
+    if (packed == 0) {
+        error = "PNG writer: the picture could not be compressed";
         return false;
     }
 
@@ -81,10 +86,10 @@ bool EncodeFast(const TPicture& picture, std::vector<uint8_t>& bytes, std::strin
     PutBig32(header, uint32_t(picture.Height));
     // 8 bits per sample; colour type 2 (RGB) or 6 (RGBA); deflate; adaptive
     // filtering; no interlace.
-    header.insert(header.end(), {8, uint8_t(bpp == 4 ? 6 : 2), 0, 0, 0});
-    bytes.reserve(8 + 25 + idat.size() + 12 + 12);
+    header.insert(header.end(), {8, uint8_t(picture.Channels == 4 ? 6 : 2), 0, 0, 0});
+    bytes.reserve(8 + 25 + packed + 12 + 12);
     PutChunk(bytes, "IHDR", header.data(), header.size());
-    PutChunk(bytes, "IDAT", idat.data(), idat.size());
+    PutChunk(bytes, "IDAT", idat.data(), packed);
     PutChunk(bytes, "IEND", nullptr, 0);
     error.clear();
     return true;

@@ -16,9 +16,9 @@ bool DecodePNG(const uint8_t* data, size_t size, TPicture& picture, std::string&
 bool ReadPNG(const std::string& name, TPicture& picture, std::string& error);
 
 // How hard the writer compresses. Small: libpng's default filters and zlib
-// level, for pictures kept around. Fast: the Sub filter on every row and
-// zlib level 1, for frame captures (several times faster, files about a
-// third larger). Both are lossless.
+// level, for pictures kept around. Fast: the Up filter on every row and
+// deflate level 1 (libdeflate), for frame captures: several times faster,
+// files about a third larger. Both are lossless.
 enum class TPNGCompression { Small, Fast };
 
 // 8-bit RGB (3 channels) or RGBA (4 channels). The bytes depend only on the

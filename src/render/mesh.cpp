@@ -219,7 +219,8 @@ void TMeshDataNM::CopyFrom(const TMeshDataN& source) {
 
 void RotateMesh(TMeshData& mesh, const TVec3& angles) {
     const size_t count = std::min<size_t>(size_t(std::max(mesh.VertexCount, 0)), mesh.Vertices.size());
-    for (size_t v = 0; v < count; ++v) RotatePoint(mesh.Vertices[v], angles);
+    const TPointRotation rotation(angles);
+    for (size_t v = 0; v < count; ++v) rotation.Apply(mesh.Vertices[v]);
 }
 
 void ScaleMesh(TMeshData& mesh, const TVec3& factors) {

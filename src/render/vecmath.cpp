@@ -68,6 +68,26 @@ void RotatePoint(TVec3& p, const TVec3& angles) {
     p = TVec3{float(point.X()), float(point.Y()), float(point.Z())};
 }
 
+TPointRotation::TPointRotation(const TVec3& angles) {
+    const Ext x = DegToRad(angles.X), y = DegToRad(angles.Y), z = DegToRad(angles.Z);
+    SinX = std::sin(x);
+    CosX = std::cos(x);
+    SinY = std::sin(y);
+    CosY = std::cos(y);
+    SinZ = std::sin(z);
+    CosZ = std::cos(z);
+}
+
+// The steps of TFloatVector's RotateX, RotateY and RotateZ, with the point
+// held in extended precision throughout and narrowed once at the end.
+void TPointRotation::Apply(TVec3& p) const {
+    const Ext x = p.X, y = p.Y, z = p.Z;
+    const Ext y1 = CosX * y - SinX * z, z1 = SinX * y + CosX * z;
+    const Ext x2 = CosY * x - SinY * z1, z2 = SinY * x + CosY * z1;
+    const Ext x3 = CosZ * x2 - SinZ * y1, y3 = SinZ * x2 + CosZ * y1;
+    p = TVec3{float(x3), float(y3), float(z2)};
+}
+
 void TFloatVector::RotateX(long double angle) {
     const Ext s = std::sin(angle), c = std::cos(angle);
     const Ext y = V[1], z = V[2];

@@ -39,6 +39,17 @@ float DegToRad(float degrees);
 // Rotates p about X, then Y, then Z by the angles in degrees.
 void RotatePoint(TVec3& p, const TVec3& angles);
 
+// RotatePoint for many points by the same angles: the sines and cosines are
+// worked out once, and every point gets exactly the bits RotatePoint gives.
+class TPointRotation {
+public:
+    explicit TPointRotation(const TVec3& angles);
+    void Apply(TVec3& p) const;
+
+private:
+    long double SinX, CosX, SinY, CosY, SinZ, CosZ;
+};
+
 // A point in extended precision (x, y, z, w = 1) with the engine's rotation
 // signs: RotateY turns x toward z.
 class TFloatVector {
