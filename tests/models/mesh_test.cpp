@@ -7,11 +7,53 @@
 #include <set>
 
 #include "assets/writer3ds.h"
+#include "base/sha256.h"
 #include "render/gl.h"
 #include "render/mesh.h"
 #include "support/gl_test.h"
 
 namespace {
+
+// Three meshes: a wavy grid, a grid with a vertex no face uses and fewer
+// mapping coordinates than vertices, and a strip with degenerate faces.
+std::vector<uint8_t> HashModelBytes() {
+    std::vector<TMesh3DS> meshes;
+    for (int k = 0; k < 3; ++k) {
+        TMesh3DS m;
+        m.Name = "part" + std::to_string(k);
+        const int side = 90 + 7 * k;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                m.Vertices.push_back({x * 1.37f - 40, y * 0.91f + k, std::sin(x * 0.21f + k) * std::cos(y * 0.17f) * 13.3f});
+                if (k != 1 || x + y * side < side * side / 2) m.TexVerts.push_back({x / 89.0f, y / 71.0f});
+            }
+        if (k == 1) m.Vertices.push_back({1e-3f, -7.5f, 3e7f});
+        for (int y = 0; y + 1 < side; ++y)
+            for (int x = 0; x + 1 < side; ++x) {
+                const auto v = uint16_t(y * side + x);
+                m.Faces.push_back({v, uint16_t(v + 1), uint16_t(v + side + 1), 0});
+                m.Faces.push_back({v, uint16_t(k == 2 && x % 5 == 0 ? v : v + side + 1), uint16_t(v + side), 0});
+            }
+        meshes.push_back(std::move(m));
+    }
+    return Write3DSModel(meshes);
+}
+
+// SHA-256 of each mesh's vertices, faces, normals and mapping coordinates,
+// one line per mesh.
+std::string BrushHashes(const std::string& path) {
+    TBGLBrush brush(path);
+    std::string text;
+    for (const auto& mesh : brush.Meshes) {
+        auto hash = [](const auto& array) {
+            return Sha256Hex(reinterpret_cast<const uint8_t*>(array.data()), array.size() * sizeof(array[0]));
+        };
+        text += mesh->Name + " " + hash(mesh->Vertices) + " " + hash(mesh->Faces) + " " + hash(mesh->Normals) + " " +
+                hash(mesh->TexCoords) + "\n";
+    }
+    return text;
+}
+
 
 // The definition Weld must match: every ordered pair (i, j), i ascending,
 // moves the corners of j onto i when the positions are equal as floats.
@@ -277,4 +319,26 @@ TEST(MeshDraw, ArraysAndImmediateModeDrawTheSamePixels) {
     EXPECT_EQ(dst, GL_ONE);
     glDisable(GL_BLEND);
     EXPECT_EQ(testgl::GLErrors(), "");
+}
+
+// A brush load keeps the bits it had before the loader and the rotation were
+// made faster: hashes taken from the earlier code.
+TEST(BGLBrush, LoadKeepsVerticesFacesNormalsAndMappingBitForBit) {
+    const std::vector<uint8_t> bytes = HashModelBytes();
+    const std::string path = (std::filesystem::temp_directory_path() / "corvala_mesh_hash_test.3ds").string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    EXPECT_EQ(BrushHashes(path),
+              "part0 a04f3d807911b60ca9e7386bdcbc00bdeed955b734f010a0424dfe2bc5ed688b "
+              "b352328c70af36d8f9cbd03feb8271251b066eb9da462bd5253d88bcd680265f "
+              "bbfa5a3f65efb4c90dca3f3dfe6744bc5503b30507d6d419a3b012ec8785a3da "
+              "aba4627d324a5c5040d3555002aabc937401121bc1561b239abcb94a5ca9c7a1\n"
+              "part1 7905b99d1d49d3af2d411ebc97afe2e2cfafb451e3369ae280b78be0da64a166 "
+              "e42daf349d26802b852b3f0f82040f69348b49e43a0d939fba16256c7aa69e48 "
+              "ee547d9773efa23230c1204bc5ec658a95ca5ba12201bc89c50f2c7cbabd1b60 "
+              "6568f7fba57ba541ba764990ea1af1c5234595d0eb775a2993b66c4ac582f604\n"
+              "part2 d6231d510fa65ead037119d47c9123f81ffffd95a8997d1d4a107f996dd441e2 "
+              "eff2e3f345120b606ddf990362510c7122c8bf346633a74893e06275116b1d5b "
+              "8398ed0ec858167eb7a8c175681e7947b5e5581a3154b464a38ea3191daef46d "
+              "6ab32e6b1f6f1ecefbb3409cc1cc08eed09339b76f2dd2c54858e6b1e03eabee\n");
+    std::filesystem::remove(path);
 }
