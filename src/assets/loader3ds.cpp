@@ -27,16 +27,20 @@ std::unique_ptr<TMeshDataNM> T3DSLoader::MakeMesh(int32_t index) {
 
     const uint32_t vertices = uint32_t(std::min<size_t>(source->VertexCount, source->Vertices.size()));
 
-    mesh->Vertices.resize(vertices);
+    // Filled by appending, not zero-filled and then overwritten. Vertices
+    // without a mapping coordinate get (0, 0); the normals are sized for the
+    // brush's normal computation.
+    mesh->Vertices.reserve(vertices);
+    for (size_t i = 0; i < vertices; ++i) {
+        const TPoint3DS& p = source->Vertices[i];
+        mesh->Vertices.push_back(TVec3{p.X, p.Y, p.Z});
+    }
+    const size_t mapped = std::min<size_t>({vertices, source->TexVertCount, source->TexVerts.size()});
+    mesh->TexCoords.reserve(vertices);
+    for (size_t i = 0; i < mapped; ++i) mesh->TexCoords.push_back(TTexCoord{source->TexVerts[i].U, source->TexVerts[i].V});
     mesh->TexCoords.resize(vertices);
     mesh->Normals.resize(vertices);
     mesh->VertexCount = int32_t(vertices);
-    const size_t mapped = std::min<size_t>({vertices, source->TexVertCount, source->TexVerts.size()});
-    for (size_t i = 0; i < vertices; ++i) {
-        const TPoint3DS& p = source->Vertices[i];
-        mesh->Vertices[i] = TVec3{p.X, p.Y, p.Z};
-        if (i < mapped) mesh->TexCoords[i] = TTexCoord{source->TexVerts[i].U, source->TexVerts[i].V};
-    }
     // A face that uses a vertex the mesh does not have is left out; the rest
     // of the mesh draws as written.
     const size_t faces = std::min<size_t>(source->FaceCount, source->Faces.size());

@@ -55,6 +55,11 @@ bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::str
     sound.SampleRate = info.samplerate;
     sound.Channels = keptChannels;
 
+    // Sized once from the header's frame count instead of growing (and
+    // copying) block by block; MP3 counts are estimates, and a count past
+    // the limit is left to the check below.
+    if (!IsMpeg(info.format) && info.frames > 0 && info.frames <= maxFrames)
+        sound.Samples.reserve(size_t(info.frames) * size_t(keptChannels));
     std::vector<int16_t> block(size_t(BlockFrames * fileChannels));
     int64_t frames = 0;
     for (;;) {

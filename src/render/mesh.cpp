@@ -244,11 +244,15 @@ void TBGLBrush::Load(const std::string& fileName) {
     struct TFreeLoader {
         ~TFreeLoader() { FreeShared3DSLoader(); }
     } freeLoader;
-    LoadModel(fileName);
+    // The normals LoadModel computes would be replaced by Rotate's: they
+    // depend only on the positions, so the first pass is left out.
+    MakeMeshes(fileName, false);
     Rotate(MakeVec3(270, 0, 0));
 }
 
-void TBGLBrush::LoadModel(const std::string& fileName) {
+void TBGLBrush::LoadModel(const std::string& fileName) { MakeMeshes(fileName, true); }
+
+void TBGLBrush::MakeMeshes(const std::string& fileName, bool normals) {
     T3DSLoader& loader = *Shared3DSLoader;
     loader.OpenModel(fileName);
     Warnings = loader.File->Warnings();
@@ -256,7 +260,7 @@ void TBGLBrush::LoadModel(const std::string& fileName) {
     std::vector<std::unique_ptr<TMeshDataNM>> meshes(size_t(loader.MeshCount));
     for (int32_t i = 0; i < loader.MeshCount; ++i) {
         meshes[size_t(i)] = loader.MakeMesh(i);
-        meshes[size_t(i)]->CalcNormals();
+        if (normals) meshes[size_t(i)]->CalcNormals();
     }
     loader.CloseModel();
     Meshes = std::move(meshes);

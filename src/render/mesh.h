@@ -130,4 +130,8 @@ public:
     // reaching past its parent), one message each; already reported as
     // warnings when LoadModel ran.
     std::vector<std::string> Warnings;
+
+private:
+    // LoadModel without the normals (Load computes them after the turn).
+    void MakeMeshes(const std::string& fileName, bool normals);
 };
