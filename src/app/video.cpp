@@ -78,11 +78,13 @@ bool TVideoEncoder::Start(const std::string& file, int width, int height, int fp
         return false;
     }
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    // The rows arrive bottom row first: vflip puts the top row on top.
+    // The rows arrive bottom row first: vflip puts the top row on top. The
+    // 4:2:0 colour planes need even sides: an odd width or height gets one
+    // black column or row at the right or bottom.
     const std::vector<std::string> argv = {
         "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
         "-f", "rawvideo", "-pix_fmt", "rgb0", "-s", size, "-framerate", std::to_string(fps),
-        "-i", "pipe:0", "-vf", "vflip", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
+        "-i", "pipe:0", "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
         "-pix_fmt", "yuv420p", "-movflags", "+faststart", "-f", "mp4", file};
     Pid = Spawn(argv, fds[0]);
     close(fds[0]);

@@ -230,6 +230,20 @@ TEST(Capture, VideoStartsAtFrameZeroWithSoundAndLeavesNothingElse) {
     }
 }
 
+TEST(Capture, VideoOfAnOddSizedWindowGetsEvenSides) {
+    if (!HaveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    testutil::TempDir dir;
+    std::vector<uint8_t> notes(40, 0);
+    dir.Write("beat.trk", testutil::TrackerBytes(1, 40, notes));
+    dir.Write("demo.cvl", "RESOLUTIONX 81\nRESOLUTIONY 61\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                          "LOAD plaincolor 0\nBAR all\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n");
+    const auto result = testutil::RunEngine("--video odd.mp4 --fps 10 --frames 3 demo.cvl", dir.Path().string());
+    ASSERT_EQ(result.ExitCode, 0) << result.Output;
+    const std::string streams = CommandOutput("ffprobe -v error -show_entries stream=codec_name,width,height,nb_frames "
+                                              "-of csv=p=0 " + testutil::Quote((dir.Path() / "odd.mp4").string()));
+    EXPECT_NE(streams.find("h264,82,62,3"), std::string::npos) << streams;
+}
+
 TEST(Capture, VideoAndFramesFailEarlyWithAMessage) {
     testutil::TempDir dir;
     WriteFolder(dir, "");
