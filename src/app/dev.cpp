@@ -509,7 +509,7 @@ void TDevSession::Run() {
     while (!finished) Frame();
 }
 
-void TDevSession::DrawHud() {
+TDevSession::TBox TDevSession::DrawHud() {
     TCDemo& d = Demo();
     struct TLine {
         std::string Text;
@@ -555,11 +555,23 @@ void TDevSession::DrawHud() {
     const int boxHeight = int(hud.size()) * HudLineHeight + 2 * HudPadding;
     const int left = HudMargin, top = HudMargin;
 
+    const TBox box{left, windowHeight - top - boxHeight, boxWidth, boxHeight};
+
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
+    // Text wider than the estimate must not reach the picture: draw through
+    // a scissor of the box, in drawable pixels.
+    int pixelsWide = 0, pixelsHigh = 0;
+    DrawableSize(pixelsWide, pixelsHigh);
+    if (windowWidth > 0 && windowHeight > 0) {
+        const double sx = double(pixelsWide) / windowWidth, sy = double(pixelsHigh) / windowHeight;
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(int(std::ceil(box.X * sx)), int(std::ceil(box.Y * sy)), int(std::floor(box.Width * sx)),
+                  int(std::floor(box.Height * sy)));
+    }
     // The picture is finished (and saved, when asked): the HUD draws over
     // everything, whatever depth the scene left.
     glClear(GL_DEPTH_BUFFER_BIT);
@@ -568,8 +580,7 @@ void TDevSession::DrawHud() {
     glDisable(GL_FOG);
     glDisable(GL_CULL_FACE);
     PushView();
-    DrawBlendRect(TRGBAColor{0, 0, 0, 0.78f}, float(left), float(windowHeight - top - boxHeight), float(boxWidth),
-                  float(boxHeight));
+    DrawBlendRect(TRGBAColor{0, 0, 0, 0.78f}, float(box.X), float(box.Y), float(box.Width), float(box.Height));
     for (size_t i = 0; i < hud.size(); ++i) {
         const int baseline = top + HudPadding + HudLineHeight * int(i + 1) - 4;
         std::string text = hud[i].Text;
@@ -600,6 +611,7 @@ void TDevSession::DrawHud() {
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
     glPopAttrib();
+    return box;
 }
 
 int RunDev(const TDevOptions& options) {

@@ -62,6 +62,13 @@ public:
     // "TIME POSITION" of a demo time, as the control channel answers.
     std::string TimeText(float seconds);
 
+    // Draws the HUD over the finished frame, confined to its box (in overlay
+    // units, origin bottom-left), which it returns.
+    struct TBox {
+        int X = 0, Y = 0, Width = 0, Height = 0;
+    };
+    TBox DrawHud();
+
 private:
     struct TPendingShot {
         std::string File;
@@ -76,7 +83,6 @@ private:
     bool Execute(const std::string& line);
     void Answer(const std::string& text);
     void BeforeSwap();
-    void DrawHud();
     bool WriteShot(const std::string& file, std::string& error);
     void MarkLoop();
     void PageBar(int direction);

@@ -5,6 +5,8 @@
 
 #include "app/dev.h"
 #include "demo/effect.h"
+#include "render/gl.h"
+#include "render/window.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -84,4 +86,43 @@ TEST(DevSession, JumpsAndPausesNeverReachFrameTime) {
     EXPECT_TRUE(session.Paused());
     EXPECT_FALSE(session.Finished());
     EXPECT_FALSE(DemoQuit);
+}
+
+TEST(DevSession, TheHudStaysInsideItsBox) {
+    (void)offscreen;
+    testutil::TempDir dir;
+    dir.Write("beat.trk", testutil::TrackerBytes(1, 100, std::vector<uint8_t>(100, 0)));
+    // Wide letters in a long label, an effect that draws nothing visible.
+    dir.Write("demo.cvl", "RESOLUTIONX 320\nRESOLUTIONY 240\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                          "LOAD flash 0\nBAR " + std::string(40, 'W') + "\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n"
+                          "INPUT 0 0 36 100 0\nINPUT 1 0 36 100 0\n");
+    testutil::ScopedCwd cwd(dir.Path());
+    TDevOptions options;
+    options.Script = "demo.cvl";
+    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
+    options.ControlChannel = false;
+    TDevSession session(options);
+    ASSERT_TRUE(session.Started());
+    session.Frame();
+
+    glClearColor(0.0f, 0.5f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    const TDevSession::TBox box = session.DrawHud();
+    std::vector<uint8_t> rgba;
+    int width = 0, height = 0;
+    ASSERT_TRUE(ReadBackBuffer(rgba, width, height));
+    ASSERT_EQ(width, 320);
+    ASSERT_EQ(height, 240);
+    EXPECT_GT(box.Width, 100);
+    EXPECT_LE(box.X + box.Width, 320);
+    int outsideChanged = 0, insideChanged = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = &rgba[(size_t(y) * size_t(width) + size_t(x)) * 4];
+            const bool clear = p[0] == 0 && p[1] >= 127 && p[1] <= 128 && p[2] == 0;
+            const bool inside = x >= box.X && x < box.X + box.Width && y >= box.Y && y < box.Y + box.Height;
+            if (!clear) ++(inside ? insideChanged : outsideChanged);
+        }
+    EXPECT_EQ(outsideChanged, 0);
+    EXPECT_GT(insideChanged, box.Width * box.Height / 2);
 }
