@@ -105,10 +105,12 @@ TEST(PauseRealTime, ResumeAndSeekStartWhereAsked) {
         SetChannelSeconds(channel, target);
         SetChannelPaused(channel, false);
         const auto resumed = std::chrono::steady_clock::now();
-        EXPECT_NEAR(ChannelSeconds(channel), target, 0.03) << target;
+        EXPECT_NEAR(ChannelSeconds(channel), target, 0.05) << target;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - resumed).count();
-        EXPECT_LE(ChannelSeconds(channel), target + real + 0.03) << target;
+        // A mixer runs up to a few periods ahead of real time; the fault
+        // was a lead of the whole pause (clamped at a quarter second).
+        EXPECT_LE(ChannelSeconds(channel), target + real + 0.1) << target;
         SetChannelPaused(channel, true);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
