@@ -16,6 +16,7 @@
 #include "app/capture.h"
 #include "app/check.h"
 #include "app/dev.h"
+#include "app/rehearse.h"
 #include "demo/demo.h"
 #include "app/asset_report.h"
 #include "base/report.h"
@@ -30,6 +31,7 @@ const char* const Usage =
     "       corvala --capture DIR [--start POSITION] [--fps N] [--frames N | --until SECONDS] [--video FILE] [SCRIPT]\n"
     "       corvala --video FILE [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
     "       corvala --check [SCRIPT]\n"
+    "       corvala --rehearse [--report FILE.json] [SCRIPT]\n"
     "       corvala --inspect [--dump DIR] FILE...\n"
     "       corvala --help | --version\n"
     "\n"
@@ -55,6 +57,10 @@ const char* const Usage =
     "  --check           pre-flight: report every problem of the script as\n"
     "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing;\n"
     "                    ends with a summary line on stdout\n"
+    "  --rehearse        play the whole production in real time with vertical sync off\n"
+    "                    and report frame times per bar (median, 99th percentile, worst)\n"
+    "                    and whether every bar holds 60 Hz\n"
+    "  --report FILE     with --rehearse: also write the report to FILE as JSON\n"
     "  --inspect FILE... print what the engine's loaders read from 3DS models and pictures\n"
     "  --dump DIR        with --inspect: also write each picture as DIR/NAME.png\n";
 
@@ -104,11 +110,13 @@ bool ParseCount(const std::string& text, long double& value) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    enum class Mode { Play, Dev, Capture, Check, Inspect } mode = Mode::Play;
+    enum class Mode { Play, Dev, Capture, Check, Inspect, Rehearse } mode = Mode::Play;
     std::optional<TDemoPosition> start;
     std::optional<std::pair<TDemoPosition, TDemoPosition>> loop;
     TCaptureOptions capture;
     std::string dumpDir;
+    TRehearseOptions rehearse;
+    bool reportGiven = false;
     std::vector<std::string> positional;
 
     for (size_t i = 0; i < args.size(); ++i) {
@@ -169,6 +177,12 @@ int main(int argc, char** argv) {
             capture.RenderOnly = true;
         } else if (arg == "--check") {
             mode = Mode::Check;
+        } else if (arg == "--rehearse") {
+            mode = Mode::Rehearse;
+        } else if (arg == "--report") {
+            reportGiven = true;
+            if (!value(rehearse.ReportFile) || rehearse.ReportFile.empty())
+                return ArgumentError("--report needs a file name");
         } else if (arg == "--inspect") {
             mode = Mode::Inspect;
         } else if (arg == "--dump") {
@@ -191,6 +205,7 @@ int main(int argc, char** argv) {
     if (start && mode != Mode::Play && mode != Mode::Dev && mode != Mode::Capture)
         return ArgumentError("--start belongs to a run, --dev or --capture");
     if (loop && mode != Mode::Dev) return ArgumentError("--loop belongs to --dev");
+    if (reportGiven && mode != Mode::Rehearse) return ArgumentError("--report belongs to --rehearse");
 
     if (mode == Mode::Inspect) {
         if (positional.empty()) return ArgumentError("--inspect needs at least one file");
@@ -224,6 +239,15 @@ int main(int argc, char** argv) {
             dev.Script = EnterScriptFolder(script);
             dev.ScriptFolder = fs::current_path().string();
             return RunDev(dev);
+        });
+    case Mode::Rehearse:
+        SetInteractiveReports(IsInteractiveDesktop());
+        return Guarded([&] {
+            // The report file is the user's, relative to where the engine
+            // was started.
+            if (!rehearse.ReportFile.empty()) rehearse.ReportFile = fs::absolute(rehearse.ReportFile).string();
+            rehearse.Script = EnterScriptFolder(script);
+            return RunRehearse(rehearse);
         });
     default:
         SetInteractiveReports(IsInteractiveDesktop());

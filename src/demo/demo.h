@@ -127,6 +127,12 @@ public:
     // frame delta it read, before anything uses them; it may replace both
     // (dev mode holds, seeks and loops the time this way).
     std::function<void(float& demoTime, float& frameDelta)> TimeHook;
+    // Indices into Bars of the bars that played in the last frame, in the
+    // order they drew.
+    std::vector<int32_t> ActiveBars;
+    // Called at the end of every RenderFrame, after the buffer swap (frame
+    // statistics); empty for none.
+    std::function<void()> AfterFrame;
     const TDemoOptions Options;
 
 private:

@@ -35,8 +35,10 @@ void TCDemo::RenderFrame() {
     const int32_t row = Tracker->RowAt(DemoTime);
     CurrentRow = row;
     TInputValues inputs{};
+    ActiveBars.clear();
     for (const TScriptBar& bar : Bars) {
         if (!(bar.StartRow <= row && int64_t(row) < int64_t(bar.StartRow) + bar.LengthRows)) continue;
+        ActiveBars.push_back(int32_t(&bar - Bars.data()));
         BarTime = float(static_cast<long double>(DemoTime) - Tracker->RowTime(bar.StartRow));
         FrameTime = FrameDelta;
         const int32_t slot = bar.EffectSlot;
@@ -73,6 +75,7 @@ void TCDemo::RenderFrame() {
     // Music that ends before the tracker data would hold the clock on its
     // last position for ever: the demo ends with its music.
     if (MusicLoaded && DemoTime >= float(SampleSeconds(MusicSample))) DemoQuit = true;
+    if (AfterFrame) AfterFrame();
 }
 
 void TCDemo::DrawTimerOverlay(int32_t row) {
