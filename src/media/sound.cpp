@@ -16,6 +16,7 @@
 #include <AL/alext.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -98,6 +99,7 @@ struct TChannel {
     double Floor = 0;         // last position returned (seconds)
     bool Ended = false;       // reached its end (or was seeked past it)
     bool Paused = false;      // held by SetChannelPaused
+    double PausedAt = 0;      // the position held while paused (seconds)
     // A real device reports a source's offset with the device time of the
     // mix that produced it. After a seek or a resume, readings older than
     // StartClock (device seconds) still describe the source before it, so
@@ -105,6 +107,11 @@ struct TChannel {
     double StartClock = -1;
     double StartOffset = 0;
     TStepClock OffsetLine;    // a device without the device-clock extension
+    // Once the device is lost the channel runs silently on the steady clock:
+    // TimerBase seconds at TimerStart (steady seconds), at its pitch.
+    bool OnTimer = false;
+    double TimerBase = 0;
+    double TimerStart = 0;
 };
 
 struct TSoundState {
@@ -118,6 +125,7 @@ struct TSoundState {
     LPALCRENDERSAMPLESSOFT RenderSamples = nullptr;
     LPALGETSOURCEDVSOFT GetSourcedv = nullptr;
     LPALCGETINTEGER64VSOFT GetInteger64v = nullptr;
+    bool StereoAngles = false;  // AL_EXT_STEREO_ANGLES
 
     // Real device: the mixer's sample clock straightened against the steady
     // clock; MaxLead bounds extrapolation past the last mix (seconds): a
@@ -125,6 +133,14 @@ struct TSoundState {
     TStepClock DeviceLine;
     double MaxLead = 0.1;
     double Period = 0.025;  // one mix, seconds
+    // How far the sound being heard lags the device line (seconds, see
+    // HeardLag); on the loopback device a test may simulate one.
+    TLatencyFilter Latency;
+    double SimulatedLatency = 0;
+    // ALC_EXT_disconnect tells when the device is gone; the channels then
+    // go on with the steady clock.
+    bool CanTellDisconnect = false;
+    bool Lost = false;
 
     // Paced loopback: frames mixed since PacedStart (steady seconds).
     double PacedStart = 0;
@@ -195,10 +211,12 @@ bool OpenContext(TSoundState& s, ALCdevice* device, const ALCint* attributes) {
         s.Device.reset();
         return false;
     }
+    s.StereoAngles = alIsExtensionPresent("AL_EXT_STEREO_ANGLES") == AL_TRUE;
     if (alIsExtensionPresent("AL_SOFT_source_latency"))
         s.GetSourcedv = reinterpret_cast<LPALGETSOURCEDVSOFT>(alGetProcAddress("alGetSourcedvSOFT"));
     if (alcIsExtensionPresent(device, "ALC_SOFT_device_clock"))
         s.GetInteger64v = ALCProc<LPALCGETINTEGER64VSOFT>(device, "alcGetInteger64vSOFT");
+    s.CanTellDisconnect = alcIsExtensionPresent(device, "ALC_EXT_disconnect") == ALC_TRUE;
     ALCint rate = 0;
     alcGetIntegerv(device, ALC_FREQUENCY, 1, &rate);
     if (rate > 0) s.Rate = rate;
@@ -211,6 +229,15 @@ double DeviceClockSeconds(const TSoundState& s) {
     ALCint64SOFT nanoseconds = 0;
     s.GetInteger64v(s.Device.get(), ALC_DEVICE_CLOCK_SOFT, 1, &nanoseconds);
     return double(nanoseconds) * 1e-9;
+}
+
+// The output latency the device reports now, in seconds (0 where it
+// reports none).
+double ReportedLatency(const TSoundState& s) {
+    if (s.Output != TOutput::Device || s.GetInteger64v == nullptr) return 0;
+    ALCint64SOFT nanoseconds = 0;
+    s.GetInteger64v(s.Device.get(), ALC_DEVICE_LATENCY_SOFT, 1, &nanoseconds);
+    return nanoseconds > 0 ? double(nanoseconds) * 1e-9 : 0.0;
 }
 
 // Reads the device clock, then the steady clock: in this order a reading
@@ -352,13 +379,60 @@ double SourceOffset(const TSoundState& s, const TChannel& channel) {
     return double(frame) / s.Samples[size_t(channel.Sample)].SampleRate;
 }
 
+double TimerPosition(const TSoundState& s, const TChannel& channel, double now) {
+    return channel.TimerBase + std::max(now - channel.TimerStart, 0.0) * Pitch(s, channel);
+}
+
+// A real device that stopped (unplugged, the sound server gone) plays
+// nothing more and its clock stands still. Every channel then goes on from
+// its last position on the steady clock, so the demo plays on silently
+// instead of jumping to the end of its music. Told once.
+void CheckDeviceLost(TSoundState& s) {
+    if (s.Output != TOutput::Device || s.Lost || !s.CanTellDisconnect) return;
+    ALCint connected = ALC_TRUE;
+    alcGetIntegerv(s.Device.get(), ALC_CONNECTED, 1, &connected);
+    if (connected != ALC_FALSE) return;
+    s.Lost = true;
+    const double now = SteadySeconds();
+    for (auto& entry : s.Channels) {
+        TChannel& channel = entry.second;
+        channel.OnTimer = true;
+        channel.TimerBase = channel.Floor;
+        channel.TimerStart = now;
+    }
+    ReportWarning("the sound device (" + s.OutputName +
+                  ") stopped; the demo goes on silently from where it was, timed by the system clock");
+}
+
+// How far the sound being heard now lags the device line, smoothed, in
+// seconds of time; 0 where the output reports no latency. The device reports
+// its latency together with the device clock of its last mix; the line has
+// moved on since that mix, so the lag is the latency plus that distance.
+double HeardLag(TSoundState& s, double deviceNow) {
+    if (s.Output != TOutput::Device) {
+        return s.SimulatedLatency > 0 ? s.Latency.Update(s.SimulatedLatency, SteadySeconds()) : 0.0;
+    }
+    if (s.GetInteger64v == nullptr) return 0;
+    ALCint64SOFT clockAndLatency[2] = {0, 0};
+    s.GetInteger64v(s.Device.get(), ALC_DEVICE_CLOCK_LATENCY_SOFT, 2, clockAndLatency);
+    if (clockAndLatency[1] <= 0) return s.Latency.Value();
+    const double sinceMix = std::clamp(deviceNow - double(clockAndLatency[0]) * 1e-9, 0.0, s.MaxLead);
+    return s.Latency.Update(double(clockAndLatency[1]) * 1e-9 + sinceMix, SteadySeconds());
+}
+
 double Position(TSoundState& s, TChannel& channel) {
     const TSample& sample = s.Samples[size_t(channel.Sample)];
-    if (!channel.Ended && SourceStopped(channel)) channel.Ended = true;
+    CheckDeviceLost(s);
+    if (!channel.Ended && !channel.OnTimer && SourceStopped(channel)) channel.Ended = true;
     double position = sample.Seconds;
-    if (!channel.Ended && channel.Paused) {
-        position = SourceOffset(s, channel);  // held: nothing to extrapolate
+    if (!channel.Ended && channel.OnTimer) {
+        position = channel.Paused ? channel.TimerBase : TimerPosition(s, channel, SteadySeconds());
+        if (position >= sample.Seconds) channel.Ended = true;
+    } else if (!channel.Ended && channel.Paused) {
+        position = channel.PausedAt;  // held where it was heard, or seeked to
     } else if (!channel.Ended) {
+        // What is heard now is what was mixed the output latency ago: that
+        // many seconds of time, at the channel's pitch.
         if (s.Output == TOutput::Device && HasDeviceClock(s)) {
             // The offset as of the last mix and that mix's device time; the
             // straightened device clock says how long ago that was.
@@ -369,12 +443,13 @@ double Position(TSoundState& s, TChannel& channel) {
                 position = channel.StartOffset;
             } else {
                 const double sinceMix = std::clamp(deviceNow - offsetAndClock[1], 0.0, s.MaxLead);
-                position = offsetAndClock[0] + sinceMix * Pitch(s, channel);
+                position = offsetAndClock[0] + (sinceMix - HeardLag(s, deviceNow)) * Pitch(s, channel);
             }
         } else if (s.Output == TOutput::Device) {
             position = channel.OffsetLine.Update(SourceOffset(s, channel), SteadySeconds());
         } else {
             position = SourceOffset(s, channel);  // mixed up to this moment
+            if (s.SimulatedLatency > 0) position -= HeardLag(s, 0) * Pitch(s, channel);
         }
     }
     position = std::max(std::min(position, sample.Seconds), channel.Floor);
@@ -470,7 +545,13 @@ int LoadSample(const std::string& fileName) {
         return -1;
     }
     TALBuffer buffer(name);
-    const ALenum format = sound.Channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
+    const bool mono = sound.Channels == 1;
+    if (mono) {  // both channels alike, widened in place from the end
+        const size_t frames = sound.Samples.size();
+        sound.Samples.resize(frames * 2);
+        for (size_t i = frames; i-- > 0;) sound.Samples[2 * i] = sound.Samples[2 * i + 1] = sound.Samples[i];
+    }
+    const ALenum format = AL_FORMAT_STEREO16;
     // Fits: MaxSampleBytes is far below 2 GiB.
     const ALsizei bytes = ALsizei(sound.Samples.size() * sizeof(int16_t));
     alBufferData(name, format, sound.Samples.data(), bytes, sound.SampleRate);
@@ -482,7 +563,7 @@ int LoadSample(const std::string& fileName) {
     sample.Buffer = std::move(buffer);
     sample.SampleRate = sound.SampleRate;
     sample.Seconds = sound.Seconds();
-    sample.Mono = sound.Channels == 1;
+    sample.Mono = mono;
     s.Samples.push_back(std::move(sample));
     return int(s.Samples.size()) - 1;
 }
@@ -495,6 +576,7 @@ uint32_t PlaySample(int index, int volume, int pan) {
         return 0;
     }
     Pump(s);
+    CheckDeviceLost(s);
     const TSample& sample = s.Samples[size_t(index)];
 
     // At most MaxPlaysPerSample at once: a further play takes over the
@@ -522,12 +604,23 @@ uint32_t PlaySample(int index, int volume, int pan) {
     alSourcei(name, AL_BUFFER, ALint(sample.Buffer.Get()));
     alSourcei(name, AL_LOOPING, AL_FALSE);
     alSourcef(name, AL_PITCH, 1.0f);
-    alSourcef(name, AL_GAIN, float(std::clamp(volume, 0, 100)) / 100.0f);
-    // Pan places a mono source on a half circle in front of the listener;
-    // OpenAL plays stereo sources as they are.
-    const double angle = double(std::clamp(pan, -100, 100)) / 100.0 * (std::numbers::pi / 2);
+    float gain = float(std::clamp(volume, 0, 100)) / 100.0f;
+    // Mono files are held as stereo with both channels alike, so a centred
+    // mono file plays as loud as a stereo one, in both speakers. Pan turns
+    // both channels to one point on a half circle in front of the listener
+    // (left counts positive); two channels there sound twice as loud as the
+    // mono source alone would, hence half the gain. Stereo files play as
+    // they are.
+    std::array<ALfloat, 2> angles{float(std::numbers::pi / 6), float(-std::numbers::pi / 6)};
+    if (sample.Mono && pan != 0 && s.StereoAngles) {
+        const double angle = double(std::clamp(pan, -100, 100)) / 100.0 * (std::numbers::pi / 2);
+        angles = {float(-angle), float(-angle)};
+        gain *= 0.5f;
+    }
+    if (s.StereoAngles) alSourcefv(name, AL_STEREO_ANGLES, angles.data());
+    alSourcef(name, AL_GAIN, gain);
     alSourcei(name, AL_SOURCE_RELATIVE, AL_TRUE);
-    alSource3f(name, AL_POSITION, float(std::sin(angle)), 0.0f, float(-std::cos(angle)));
+    alSource3f(name, AL_POSITION, 0.0f, 0.0f, -1.0f);
     alSourcePlay(name);
 
     uint32_t handle = s.NextHandle++;
@@ -544,15 +637,19 @@ uint32_t PlaySample(int index, int volume, int pan) {
     channel.OffsetLine.SetMaxLead(s.MaxLead);
     channel.OffsetLine.SetPeriod(s.Period);
     channel.OffsetLine.Reset(0, SteadySeconds(), 1.0);
+    channel.OnTimer = s.Lost;
+    channel.TimerStart = SteadySeconds();
     return handle;
 }
 
 void SetChannelSeconds(uint32_t handle, float seconds) {
     TSoundState& s = State();
     Pump(s);
+    CheckDeviceLost(s);
     TChannel* channel = FindChannel(s, handle);
     if (channel == nullptr) return;
     const TSample& sample = s.Samples[size_t(channel->Sample)];
+    channel->TimerStart = SteadySeconds();
     double target = seconds;
     if (std::isnan(target) || target < 0) target = 0;
     const ALuint name = channel->Source.Get();
@@ -560,6 +657,13 @@ void SetChannelSeconds(uint32_t handle, float seconds) {
         alSourceStop(name);
         channel->Ended = true;
         channel->Floor = sample.Seconds;
+        return;
+    }
+    channel->TimerBase = target;
+    channel->PausedAt = target;
+    if (channel->OnTimer) {
+        channel->Ended = false;
+        channel->Floor = 0;
         return;
     }
     const bool restart = channel->Ended || SourceStopped(*channel);
@@ -594,6 +698,11 @@ void ScaleChannelFrequency(uint32_t handle, float factor) {
         return;
     }
     const TSample& sample = s.Samples[size_t(channel->Sample)];
+    if (channel->OnTimer) {  // continue from the current position at the new pitch
+        const double now = SteadySeconds();
+        if (!channel->Paused) channel->TimerBase = TimerPosition(s, *channel, now);
+        channel->TimerStart = now;
+    }
     // frequency x factor, rounded to the nearest integer, halves to even
     // (the default rounding mode).
     const long double scaled = std::nearbyint((long double)channel->Frequency * (long double)factor);
@@ -609,8 +718,17 @@ void SetChannelPaused(uint32_t handle, bool paused) {
     Pump(s);
     TChannel* channel = FindChannel(s, handle);
     if (channel == nullptr || channel->Paused == paused) return;
+    // Held where it is heard now. On resuming, the mixer goes on from where
+    // it stopped, one output latency ahead of that, so the heard position
+    // continues from here.
+    if (paused) channel->PausedAt = Position(s, *channel);
     channel->Paused = paused;
     if (channel->Ended) return;  // nothing plays; a later seek restarts it
+    if (channel->OnTimer) {  // the device is lost: the timer holds and resumes
+        channel->TimerBase = channel->PausedAt;
+        channel->TimerStart = SteadySeconds();
+        return;
+    }
     const ALuint name = channel->Source.Get();
     if (paused) {
         alSourcePause(name);
@@ -640,6 +758,11 @@ void SetChannelSpeed(uint32_t handle, float factor) {
     const TSample& sample = s.Samples[size_t(channel->Sample)];
     const long double scaled = std::nearbyint((long double)sample.SampleRate * (long double)factor);
     const long double highest = MaxPitch * sample.SampleRate;
+    if (channel->OnTimer) {  // continue from the current position at the new pitch
+        const double now = SteadySeconds();
+        if (!channel->Paused) channel->TimerBase = TimerPosition(s, *channel, now);
+        channel->TimerStart = now;
+    }
     channel->Frequency = uint32_t(std::max(1.0L, std::min(scaled, highest)));
     const double pitch = Pitch(s, *channel);
     alSourcef(channel->Source.Get(), AL_PITCH, float(pitch));
@@ -661,6 +784,17 @@ int SampleCount() { return int(State().Samples.size()); }
 std::string LastSoundError() { return State().LastError; }
 
 std::string SoundOutputName() { return State().OutputName; }
+
+double OutputLatencySeconds() {
+    const TSoundState& s = State();
+    return s.Output == TOutput::Device ? ReportedLatency(s) : s.SimulatedLatency;
+}
+
+void SimulateOutputLatency(double seconds) {
+    TSoundState& s = State();
+    s.SimulatedLatency = std::isfinite(seconds) ? std::max(seconds, 0.0) : 0.0;
+    s.Latency.Reset();
+}
 
 bool BeginAudioCapture(int sampleRate) {
     TSoundState& s = State();
@@ -712,6 +846,11 @@ void ShutdownSound() {
     s.RenderSamples = nullptr;
     s.GetSourcedv = nullptr;
     s.GetInteger64v = nullptr;
+    s.StereoAngles = false;
+    s.CanTellDisconnect = false;
+    s.Lost = false;
+    s.Latency.Reset();
+    s.SimulatedLatency = 0;
     s.DeviceLine = TStepClock{};
     s.MaxLead = 0.1;
     s.Period = 0.025;

@@ -32,13 +32,16 @@ bool InitSound(void* windowHandle);
 // index. Starts the output (InitSound) when nothing started it yet.
 int LoadSample(const std::string& fileName);
 // Starts the sample from the beginning; returns a channel handle (0 = none).
-// volume 0 to 100, pan -100 (left) to 100 (right; mono samples only).
+// volume 0 to 100, pan -100 (left) to 100 (right; mono samples only). A mono
+// sample at pan 0 plays in both speakers as loud as a stereo one.
 uint32_t PlaySample(int index, int volume, int pan);
 // Seeks; the channel continues from that time. A time at or past the end
 // ends the channel; a channel that had ended plays again from the time.
 void SetChannelSeconds(uint32_t channel, float seconds);
-// Play position in seconds, precise between the mixer's period steps,
-// never running backwards and never past the end of the sample.
+// Play position in seconds as heard now: the mixer's position less the
+// output latency (at the channel's pitch), precise between the mixer's
+// period steps, never running backwards and never past the end of the
+// sample. Once a real device is lost the position runs on the steady clock.
 float ChannelSeconds(uint32_t channel);
 // The channel plays `factor` times as fast (and its pitch changes with it):
 // its playback frequency becomes frequency x factor rounded to the nearest
@@ -71,6 +74,14 @@ std::string LastSoundError();
 // What plays the sound: the device name, or a note on the loopback modes;
 // empty before output started.
 std::string SoundOutputName();
+// How long a mixed sample takes to be heard, in seconds, as the output
+// reports it now: the sound server's and the device's buffering. 0 for the
+// loopback modes and before output started.
+double OutputLatencySeconds();
+// For tests: the loopback device reports `seconds` of output latency, so
+// positions lag the mix as they do on a real device. 0 (the default) turns
+// it off; ShutdownSound resets it.
+void SimulateOutputLatency(double seconds);
 
 // Capture: opens the loopback device at `sampleRate` frames per second,
 // 16-bit stereo, instead of a real device. Call before InitSound and

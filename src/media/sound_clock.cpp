@@ -1,6 +1,7 @@
 #include "media/sound_clock.h"
 
 #include <algorithm>
+#include <cmath>
 
 void TStepClock::Reset(double stepped, double now, double newRate) {
     anchorValue = stepped;
@@ -25,4 +26,19 @@ double TStepClock::Update(double stepped, double now) {
     anchorTime = now;
     floor = std::max(floor, line);
     return floor;
+}
+
+double TLatencyFilter::Update(double reported, double now) {
+    if (!started) {
+        started = true;
+        average = value = reported;
+        firstTime = lastTime = now;
+        return value;
+    }
+    const double elapsed = std::max(now - lastTime, 0.0);
+    lastTime = std::max(lastTime, now);
+    average += (reported - average) * (1 - std::exp(-elapsed / Smoothing));
+    const double slew = (now - firstTime < Warmup ? WarmupSlew : MaxSlew) * elapsed;
+    value = std::clamp(average, value - slew, value + slew);
+    return value;
 }

@@ -49,3 +49,33 @@ private:
     double maxLead = 0.1;    // seconds
     double period = 0.025;   // seconds
 };
+
+// Smooths the output latency of a real device, measured against the
+// straightened mixer clock: how far the sound being heard now lags the
+// mixer's line, in seconds of time. A sound server reports it with jitter
+// (timing updates arrive now and then, buffers refill in bursts). The result
+// follows an exponential average of the reports (time constant Smoothing)
+// and moves no faster than MaxSlew seconds per second once settled (Warmup
+// after the first report), so subtracting it bends the music clock's rate by
+// at most that fraction. Pure arithmetic, like TStepClock.
+class TLatencyFilter {
+public:
+    static constexpr double Smoothing = 0.5;  // seconds
+    static constexpr double MaxSlew = 0.005;  // seconds per second, once settled
+    static constexpr double Warmup = 1.0;     // seconds of faster following
+    static constexpr double WarmupSlew = 0.05;
+
+    // Forgets every report; the next one is taken as it is.
+    void Reset() { started = false; }
+    // Takes a report (seconds) at `now` (steady seconds); returns the
+    // smoothed latency.
+    double Update(double reported, double now);
+    double Value() const { return started ? value : 0.0; }
+
+private:
+    bool started = false;
+    double average = 0;  // exponential average of the reports
+    double value = 0;    // the smoothed latency
+    double firstTime = 0;
+    double lastTime = 0;
+};

@@ -129,3 +129,35 @@ TEST(StepClock, RateChangeContinuesFromTheCurrentPosition) {
     EXPECT_NEAR(clock.Update(1.0, 10.02), before + 0.02, 1e-12);
     EXPECT_NEAR(clock.Rate(), 2.0, 0);
 }
+
+TEST(LatencyFilter, FindsTheMeanOfAJitteryReportAndBendsTheClockLittle) {
+    // A sound server's report: 40 ms, a sawtooth of one 23 ms mix on top
+    // (polls land anywhere within it), and now and then a timing update
+    // 5 ms off.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto report = [&](double base) { return base + 0.023 * unit(random) + (unit(random) < 0.05 ? 0.005 : 0); };
+    TLatencyFilter filter;
+    double t = 10.0, last = filter.Update(report(0.040), t);
+    double worstSettled = 0;
+    while (t < 20.0) {
+        t += 1.0 / 60;
+        const double value = filter.Update(report(0.040), t);
+        if (t > 11.0) EXPECT_LE(std::fabs(value - last), TLatencyFilter::MaxSlew / 60 + 1e-12);
+        if (t > 15.0) worstSettled = std::max(worstSettled, std::fabs(value - 0.05175));
+        last = value;
+    }
+    EXPECT_LT(worstSettled, 0.0015);
+    // The server grows its buffer by 20 ms: followed within a few seconds,
+    // never faster than the slew.
+    while (t < 30.0) {
+        t += 1.0 / 60;
+        const double value = filter.Update(report(0.060), t);
+        EXPECT_LE(value - last, TLatencyFilter::MaxSlew / 60 + 1e-12);
+        last = value;
+    }
+    EXPECT_NEAR(last, 0.07175, 0.0015);
+    filter.Reset();
+    EXPECT_EQ(filter.Value(), 0.0);
+    EXPECT_EQ(filter.Update(0.1, 31.0), 0.1);  // a reset filter takes the first report as it is
+}

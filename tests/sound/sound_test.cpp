@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <set>
 #include <thread>
@@ -255,4 +257,61 @@ TEST_F(SoundTest, RealTimeOutputPlaysAndAdvances) {
     const float before = ChannelSeconds(channel);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_GT(ChannelSeconds(channel) - before, 0.12f);
+}
+
+TEST_F(CaptureTest, HeardPositionLagsTheMixByTheLatencyAtThePitch) {
+    SimulateOutputLatency(0.05);
+    EXPECT_DOUBLE_EQ(OutputLatencySeconds(), 0.05);
+    const uint32_t channel = PlaySample(LoadSample(Tone("music.wav", 2.0)), 100, 0);
+    EXPECT_EQ(ChannelSeconds(channel), 0.0f);  // nothing heard yet: held at the start
+    Render(4410);
+    EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.05f);
+    // At twice the pitch the same latency holds twice the music: the heard
+    // position would step back to 0.0, and stays at 0.05 instead.
+    ScaleChannelFrequency(channel, 2.0f);
+    EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.05f);
+    Render(4410);
+    EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.2f);  // mixed 0.3, less 0.05 x 2
+    SimulateOutputLatency(0);
+    EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.3f);
+}
+
+TEST_F(CaptureTest, MonoPlaysAsLoudAsStereoInBothSpeakersAndPans) {
+    // The same signal as a mono file and as a stereo file with both
+    // channels alike.
+    constexpr int Frames = 44100 / 2;
+    const std::vector<int16_t> mono = MakeSignal(Frames, 1, 44100);
+    std::vector<int16_t> stereo;
+    for (int16_t v : mono) stereo.insert(stereo.end(), {v, v});
+    const auto write = [&](const std::string& name, int channels, const std::vector<int16_t>& samples) {
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = channels;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* file = sf_open(dir.File(name).c_str(), SFM_WRITE, &info);
+        EXPECT_NE(file, nullptr);
+        sf_writef_short(file, samples.data(), Frames);
+        sf_close(file);
+        return dir.File(name);
+    };
+    const int monoSample = LoadSample(write("mono.wav", 1, mono));
+    const int stereoSample = LoadSample(write("stereo.wav", 2, stereo));
+    const auto levels = [&](int sample, int pan) {  // RMS of left and right
+        const uint32_t channel = PlaySample(sample, 100, pan);
+        std::vector<int16_t> mix;
+        RenderCaptureAudio(Frames / 2, mix);
+        SetChannelSeconds(channel, 1e9f);
+        double sums[2] = {0, 0};
+        for (size_t i = 0; i < mix.size(); ++i) sums[i % 2] += double(mix[i]) * mix[i];
+        return std::array<double, 2>{std::sqrt(sums[0] / (Frames / 2)), std::sqrt(sums[1] / (Frames / 2))};
+    };
+    const auto fromStereo = levels(stereoSample, 0);
+    const auto fromMono = levels(monoSample, 0);
+    EXPECT_GT(fromStereo[0], 5000.0);
+    for (int side = 0; side < 2; ++side)
+        EXPECT_NEAR(20 * std::log10(fromMono[side] / fromStereo[side]), 0.0, 0.1) << "channel " << side;
+    const auto right = levels(monoSample, 100);
+    EXPECT_LT(right[0], right[1] / 10);
+    const auto left = levels(monoSample, -100);
+    EXPECT_LT(left[1], left[0] / 10);
 }
