@@ -97,6 +97,7 @@ struct TChannel {
     uint32_t Frequency = 0;   // effective playback frequency, Hz
     uint64_t PlayOrder = 0;   // lower = started earlier
     double Floor = 0;         // last position returned (seconds)
+    double FloorTime = 0;     // when it was returned (steady seconds)
     bool Ended = false;       // reached its end (or was seeked past it)
     bool Paused = false;      // held by SetChannelPaused
     double PausedAt = 0;      // the position held while paused (seconds)
@@ -107,8 +108,9 @@ struct TChannel {
     double StartClock = -1;
     double StartOffset = 0;
     TStepClock OffsetLine;    // a device without the device-clock extension
-    // Once the device is lost the channel runs silently on the steady clock:
-    // TimerBase seconds at TimerStart (steady seconds), at its pitch.
+    // Once the device is lost, and for the tail still being heard after the
+    // mixer finished, the channel runs on the steady clock: TimerBase
+    // seconds at TimerStart (steady seconds), at its pitch.
     bool OnTimer = false;
     double TimerBase = 0;
     double TimerStart = 0;
@@ -137,6 +139,9 @@ struct TSoundState {
     // HeardLag); on the loopback device a test may simulate one.
     TLatencyFilter Latency;
     double SimulatedLatency = 0;
+    int64_t LatencyClock = -1;   // device clock of the last latency report, ns
+    int64_t LatencyAtClock = 0;  // that report, ns
+    bool LatencyMeasured = false;  // reports move between mixes
     // ALC_EXT_disconnect tells when the device is gone; the channels then
     // go on with the steady clock.
     bool CanTellDisconnect = false;
@@ -398,7 +403,7 @@ void CheckDeviceLost(TSoundState& s) {
         TChannel& channel = entry.second;
         channel.OnTimer = true;
         channel.TimerBase = channel.Floor;
-        channel.TimerStart = now;
+        channel.TimerStart = channel.FloorTime > 0 ? channel.FloorTime : now;
     }
     ReportWarning("the sound device (" + s.OutputName +
                   ") stopped; the demo goes on silently from where it was, timed by the system clock");
@@ -406,8 +411,12 @@ void CheckDeviceLost(TSoundState& s) {
 
 // How far the sound being heard now lags the device line, smoothed, in
 // seconds of time; 0 where the output reports no latency. The device reports
-// its latency together with the device clock of its last mix; the line has
-// moved on since that mix, so the lag is the latency plus that distance.
+// its latency together with the device clock of its last mix. A backend that
+// measures it (a sound server) reports it falling between mixes as the
+// buffered sound plays out, so the lag behind the line is that latency plus
+// the time since the mix. One that only estimates it from its buffer size
+// reports the same value until the next mix, and that value is already the
+// distance from the line, which runs through the mixes.
 double HeardLag(TSoundState& s, double deviceNow) {
     if (s.Output != TOutput::Device) {
         return s.SimulatedLatency > 0 ? s.Latency.Update(s.SimulatedLatency, SteadySeconds()) : 0.0;
@@ -416,14 +425,36 @@ double HeardLag(TSoundState& s, double deviceNow) {
     ALCint64SOFT clockAndLatency[2] = {0, 0};
     s.GetInteger64v(s.Device.get(), ALC_DEVICE_CLOCK_LATENCY_SOFT, 2, clockAndLatency);
     if (clockAndLatency[1] <= 0) return s.Latency.Value();
-    const double sinceMix = std::clamp(deviceNow - double(clockAndLatency[0]) * 1e-9, 0.0, s.MaxLead);
+    if (!s.LatencyMeasured && clockAndLatency[0] == s.LatencyClock && clockAndLatency[1] != s.LatencyAtClock) {
+        // The first true measurement (a sound server gives one once its
+        // timing information arrives; until then its report is a fixed
+        // figure): earlier reports tell nothing about it.
+        s.LatencyMeasured = true;
+        s.Latency.Reset();
+    }
+    s.LatencyClock = clockAndLatency[0];
+    s.LatencyAtClock = clockAndLatency[1];
+    const double sinceMix =
+        s.LatencyMeasured ? std::clamp(deviceNow - double(clockAndLatency[0]) * 1e-9, 0.0, s.MaxLead) : 0.0;
     return s.Latency.Update(double(clockAndLatency[1]) * 1e-9 + sinceMix, SteadySeconds());
 }
 
 double Position(TSoundState& s, TChannel& channel) {
     const TSample& sample = s.Samples[size_t(channel.Sample)];
     CheckDeviceLost(s);
-    if (!channel.Ended && !channel.OnTimer && SourceStopped(channel)) channel.Ended = true;
+    if (!channel.Ended && !channel.OnTimer && SourceStopped(channel)) {
+        // The mixer is done, but its last latency's worth is still on the
+        // way to the speakers: that tail runs on the steady clock, so the
+        // demo does not end before its music is heard to the end.
+        const double lag = s.Output == TOutput::Device ? s.Latency.Value() * Pitch(s, channel) : 0.0;
+        if (lag > 0 && !s.Lost && channel.Floor < sample.Seconds) {
+            channel.OnTimer = true;
+            channel.TimerBase = std::max(channel.Floor, sample.Seconds - lag);
+            channel.TimerStart = SteadySeconds();
+        } else {
+            channel.Ended = true;
+        }
+    }
     double position = sample.Seconds;
     if (!channel.Ended && channel.OnTimer) {
         position = channel.Paused ? channel.TimerBase : TimerPosition(s, channel, SteadySeconds());
@@ -454,6 +485,7 @@ double Position(TSoundState& s, TChannel& channel) {
     }
     position = std::max(std::min(position, sample.Seconds), channel.Floor);
     channel.Floor = position;
+    channel.FloorTime = SteadySeconds();
     return position;
 }
 
@@ -661,6 +693,7 @@ void SetChannelSeconds(uint32_t handle, float seconds) {
     }
     channel->TimerBase = target;
     channel->PausedAt = target;
+    if (!s.Lost) channel->OnTimer = false;  // a tail ends with a seek
     if (channel->OnTimer) {
         channel->Ended = false;
         channel->Floor = 0;
@@ -787,7 +820,8 @@ std::string SoundOutputName() { return State().OutputName; }
 
 double OutputLatencySeconds() {
     const TSoundState& s = State();
-    return s.Output == TOutput::Device ? ReportedLatency(s) : s.SimulatedLatency;
+    if (s.Output != TOutput::Device) return s.SimulatedLatency;
+    return s.Latency.Value() > 0 ? s.Latency.Value() : ReportedLatency(s);
 }
 
 void SimulateOutputLatency(double seconds) {
@@ -851,6 +885,9 @@ void ShutdownSound() {
     s.Lost = false;
     s.Latency.Reset();
     s.SimulatedLatency = 0;
+    s.LatencyClock = -1;
+    s.LatencyAtClock = 0;
+    s.LatencyMeasured = false;
     s.DeviceLine = TStepClock{};
     s.MaxLead = 0.1;
     s.Period = 0.025;

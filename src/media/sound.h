@@ -74,9 +74,10 @@ std::string LastSoundError();
 // What plays the sound: the device name, or a note on the loopback modes;
 // empty before output started.
 std::string SoundOutputName();
-// How long a mixed sample takes to be heard, in seconds, as the output
-// reports it now: the sound server's and the device's buffering. 0 for the
-// loopback modes and before output started.
+// How long a mixed sample takes to be heard, in seconds: the sound server's
+// and the device's buffering, as the music clock subtracts it (smoothed), or
+// as the output reports it before any position was read. 0 for the loopback
+// modes and before output started.
 double OutputLatencySeconds();
 // For tests: the loopback device reports `seconds` of output latency, so
 // positions lag the mix as they do on a real device. 0 (the default) turns

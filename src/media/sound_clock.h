@@ -11,7 +11,9 @@
 // clock that is right, the line is never more than one mixing period past
 // the last observed value; where it is, either that mix is late or the
 // device clock runs slower than the steady clock, and the line settles back
-// by PullBack of the elapsed time until it is within the period again. Pure
+// by PullBack of the elapsed time until it is within the period again. A
+// mixer that stalls holds the line at the lead limit; when it moves again the
+// line starts over from its new value (results hold until it catches up). Pure
 // arithmetic: no audio calls, every time is passed in (seconds on one steady
 // clock).
 #pragma once
@@ -48,6 +50,8 @@ private:
     double floor = 0;        // the last result (results never go below it)
     double maxLead = 0.1;    // seconds
     double period = 0.025;   // seconds
+    bool stalled = false;    // the line reached maxLead past stalledAt
+    double stalledAt = 0;
 };
 
 // Smooths the output latency of a real device, measured against the
@@ -57,13 +61,17 @@ private:
 // follows an exponential average of the reports (time constant Smoothing)
 // and moves no faster than MaxSlew seconds per second once settled (Warmup
 // after the first report), so subtracting it bends the music clock's rate by
-// at most that fraction. Pure arithmetic, like TStepClock.
+// at most that fraction. Further off than FarOff (a sound server that
+// started late, a buffer resized) it follows at FastSlew, so the picture is
+// not out of step for long. Pure arithmetic, like TStepClock.
 class TLatencyFilter {
 public:
     static constexpr double Smoothing = 0.5;  // seconds
     static constexpr double MaxSlew = 0.005;  // seconds per second, once settled
     static constexpr double Warmup = 1.0;     // seconds of faster following
     static constexpr double WarmupSlew = 0.05;
+    static constexpr double FarOff = 0.010;   // seconds
+    static constexpr double FastSlew = 0.1;
 
     // Forgets every report; the next one is taken as it is.
     void Reset() { started = false; }
