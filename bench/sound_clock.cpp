@@ -3,7 +3,8 @@
 // (steady time, position) and reports the largest distance from it in
 // milliseconds of music time. Targets: 1 ms at pitch 1, 2 ms at 0.5 and 2.0.
 // Also prints the output latency the device reports (the clock is the heard
-// position: the mix less that latency).
+// position: the mix less that latency, so it starts moving that much after
+// the music starts; the fit begins there).
 //
 // Runs on OpenAL Soft's null backend unless ALSOFT_DRIVERS says otherwise.
 // CORVALA_CLOCK_SECONDS sets the playback time per case (default 10 s).
@@ -109,7 +110,10 @@ void BM_MusicClockPrecision(benchmark::State& state) {
             const Clock::time_point after = Clock::now();
             const double t = std::chrono::duration<double>(before - start).count();
             if (t >= seconds) break;
-            if (after - before < std::chrono::microseconds(200)) {
+            // The clock is the heard position: it holds at the start until
+            // the first sound has come through the output latency, and the
+            // line is fitted from there.
+            if (position > 0 && after - before < std::chrono::microseconds(200)) {
                 times.push_back(t + 0.5 * std::chrono::duration<double>(after - before).count());
                 positions.push_back(position);
             } else {
