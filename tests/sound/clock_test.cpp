@@ -143,7 +143,9 @@ TEST(LatencyFilter, FindsTheMeanOfAJitteryReportAndBendsTheClockLittle) {
     while (t < 20.0) {
         t += 1.0 / 60;
         const double value = filter.Update(report(0.040), t);
-        if (t > 11.0) EXPECT_LE(std::fabs(value - last), TLatencyFilter::MaxSlew / 60 + 1e-12);
+        if (t > 11.0) {
+            EXPECT_LE(std::fabs(value - last), TLatencyFilter::MaxSlew / 60 + 1e-12);
+        }
         if (t > 15.0) worstSettled = std::max(worstSettled, std::fabs(value - 0.05175));
         last = value;
     }
