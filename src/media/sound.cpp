@@ -771,7 +771,7 @@ void SetChannelPaused(uint32_t handle, bool paused) {
     channel->Floor = 0;
     const double offset = SourceOffset(s, *channel);
     channel->OffsetLine.Reset(offset, SteadySeconds(), Pitch(s, *channel));
-    MarkStart(s, *channel, offset);
+    MarkStart(s, *channel, channel->PausedAt);
 }
 
 bool ChannelPaused(uint32_t handle) {
