@@ -3,6 +3,7 @@
 #include "base/files.h"
 #include "base/limits.h"
 #include "base/report.h"
+#include "media/module_song.h"
 
 #include <sndfile.h>
 
@@ -29,6 +30,9 @@ bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::str
         error = "is a directory, not a sound file";
         return false;
     }
+
+    // Tracker modules are rendered once through, as a recording of them.
+    if (IsModuleFile(fileName)) return DecodeModuleFile(fileName, sound, error);
 
     SF_INFO info{};
     TSndFile file(sf_open(fileName.c_str(), SFM_READ, &info));

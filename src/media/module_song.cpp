@@ -1,0 +1,202 @@
+#include "media/module_song.h"
+
+#include "base/limits.h"
+#include "media/note_grid.h"
+
+#include <libopenmpt/libopenmpt.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+// Rows are timed by playing the song in steps of this many frames at this
+// rate: a row's start is known to a third of a millisecond.
+constexpr int32_t WalkRate = 48000;
+constexpr size_t WalkStep = 16;
+// The longest song played through (seconds); a longer one is cut there.
+constexpr double MaxSongSeconds = double(limits::MaxSampleBytes) / 4 / 44100;
+
+// libopenmpt's pattern cells: set-volume in the volume column and in the
+// effect column (the MOD and XM Cxx effect).
+constexpr int VolumeColumnSetVolume = 1;
+constexpr int EffectSetVolume = 13;
+constexpr int LastNote = 120;
+// Largest module file read (bytes).
+constexpr int64_t MaxModuleBytes = 256LL * 1024 * 1024;
+
+std::unique_ptr<openmpt::module> OpenModule(const std::vector<uint8_t>& data, bool skipSamples,
+                                            std::string& error) {
+    std::ostringstream log;
+    std::map<std::string, std::string> ctls{{"play.at_end", "stop"}};
+    if (skipSamples) ctls["load.skip_samples"] = "1";
+    try {
+        auto module = std::make_unique<openmpt::module>(data, log, ctls);
+        module->set_repeat_count(0);
+        return module;
+    } catch (const std::exception& e) {
+        error = std::string("libopenmpt cannot read it as a module: ") + e.what();
+    } catch (...) {
+        error = "libopenmpt cannot read it as a module";
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool IsModuleData(const std::vector<uint8_t>& data) {
+    if (data.empty()) return false;
+    return openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, data.data(), data.size(),
+                                      data.size()) == openmpt::probe_file_header_result_success;
+}
+
+bool IsModuleFile(const std::string& fileName) {
+    std::ifstream file(fileName, std::ios::binary | std::ios::ate);
+    if (!file) return false;
+    const std::streamoff size = file.tellg();
+    if (size <= 0) return false;
+    std::vector<uint8_t> head(std::min<size_t>(size_t(size), openmpt::probe_file_header_get_recommended_size()));
+    file.seekg(0);
+    file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    if (!file) return false;
+    return openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, head.data(), head.size(),
+                                      uint64_t(size)) == openmpt::probe_file_header_result_success;
+}
+
+bool DecodeModuleFile(const std::string& fileName, TDecodedSound& sound, std::string& error) {
+    std::vector<uint8_t> data;
+    if (!ReadWholeFile(fileName, MaxModuleBytes, data, error)) {
+        // ReadWholeFile names the file; callers add it themselves.
+        error = error.substr(std::min(error.size(), fileName.size() + 2));
+        return false;
+    }
+    return RenderModule(data, 44100, sound, error);
+}
+
+bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::string& error) {
+    song = TModuleSong{};
+    // The sample headers are read from the bytes, so libopenmpt can skip
+    // loading the sample data: the walk below mixes nothing.
+    std::unique_ptr<openmpt::module> module = OpenModule(data, true, error);
+    if (!module) return false;
+    try {
+        openmpt::module& m = *module;
+        song.Type = m.get_metadata("type");
+        song.Channels = m.get_num_channels();
+        const TSampleVolumes volumes(data, song.Type, m.get_num_samples());
+        std::vector<int> instrumentOf(size_t(song.Channels), 0);
+        std::vector<int16_t> buffer(WalkStep);
+        int64_t frames = 0;
+        int lastOrder = -1, lastRow = -1, lastSpeed = 0, lastTempo = 0;
+        double secondRowStart = -1;
+        const int64_t maxFrames = int64_t(MaxSongSeconds * WalkRate);
+        for (;;) {
+            const int64_t chunkStart = frames;
+            const size_t got = m.read(WalkRate, WalkStep, buffer.data());
+            const int order = m.get_current_order(), row = m.get_current_row();
+            if (got > 0 && (order != lastOrder || row != lastRow)) {
+                // The row began inside this step; its middle is the best guess.
+                const double start = song.RowsPlayed == 0 ? 0.0 : (double(chunkStart) + WalkStep / 2.0) / WalkRate;
+                const int pattern = m.get_current_pattern();
+                const int speed = m.get_current_speed(), tempo = m.get_current_tempo();
+                if (song.RowsPlayed == 0) {
+                    song.FirstSpeed = speed;
+                    song.FirstTempo = tempo;
+                } else {
+                    if (song.RowsPlayed == 1) secondRowStart = start;
+                    if (speed != lastSpeed || tempo != lastTempo) {
+                        if (song.TempoChanges++ == 0) {
+                            song.ChangeOrder = order;
+                            song.ChangePattern = pattern;
+                            song.ChangeRow = row;
+                            song.ChangeSpeed = speed;
+                            song.ChangeTempo = tempo;
+                        }
+                    }
+                }
+                lastSpeed = speed;
+                lastTempo = tempo;
+                lastOrder = order;
+                lastRow = row;
+                ++song.RowsPlayed;
+                for (int c = 0; c < song.Channels; ++c) {
+                    const int note = m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_note);
+                    const int instrument = m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_instrument);
+                    if (instrument > 0) instrumentOf[size_t(c)] = instrument;
+                    if (note < 1 || note > LastNote) continue;
+                    TModuleNote n;
+                    n.Seconds = start;
+                    n.Channel = c;
+                    n.Note = note;
+                    n.Instrument = instrumentOf[size_t(c)];
+                    n.Order = order;
+                    n.Pattern = pattern;
+                    n.Row = row;
+                    if (m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_volumeffect) == VolumeColumnSetVolume)
+                        n.Volume = std::min<int>(m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_volume), 64);
+                    else if (m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_effect) == EffectSetVolume)
+                        n.Volume = std::min<int>(m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_parameter), 64);
+                    else
+                        n.Volume = volumes.Volume(n.Instrument, note);
+                    song.Notes.push_back(n);
+                }
+            }
+            if (got == 0) break;
+            frames += int64_t(got);
+            if (frames > maxFrames) {
+                error = "the song plays longer than " + std::to_string(int(MaxSongSeconds)) + " seconds";
+                return false;
+            }
+        }
+        song.Seconds = double(frames) / WalkRate;
+        if (song.RowsPlayed == 0) {
+            error = "the song plays no rows";
+            return false;
+        }
+        // Speed ticks of 2.5 / tempo seconds each; a song whose first row
+        // is timed otherwise (another tempo mode, a pattern delay) is taken
+        // at its measured length.
+        const double classic = song.FirstTempo > 0 ? 2.5 * song.FirstSpeed / song.FirstTempo : 0;
+        const double measured = secondRowStart > 0 ? secondRowStart : song.Seconds;
+        song.FirstRowSeconds = classic > 0 && std::fabs(classic - measured) < 0.001 ? classic : measured;
+        return true;
+    } catch (const std::exception& e) {
+        error = std::string("libopenmpt failed while playing it: ") + e.what();
+    }
+    return false;
+}
+
+bool RenderModule(const std::vector<uint8_t>& data, int sampleRate, TDecodedSound& sound, std::string& error) {
+    sound = TDecodedSound{};
+    std::unique_ptr<openmpt::module> module = OpenModule(data, false, error);
+    if (!module) return false;
+    try {
+        sound.SampleRate = sampleRate;
+        sound.Channels = 2;
+        const int64_t maxFrames = limits::MaxSampleBytes / 4;
+        std::vector<int16_t> block(2 * 4096);
+        for (;;) {
+            const size_t got = module->read_interleaved_stereo(sampleRate, 4096, block.data());
+            if (got == 0) break;
+            if (sound.Frames() + int64_t(got) > maxFrames) {
+                error = "renders to more than " + std::to_string(limits::MaxSampleBytes / (1024 * 1024)) + " MiB of audio";
+                sound = TDecodedSound{};
+                return false;
+            }
+            sound.Samples.insert(sound.Samples.end(), block.begin(), block.begin() + std::ptrdiff_t(2 * got));
+        }
+        if (sound.Samples.empty()) {
+            error = "the module renders no audio";
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        error = std::string("libopenmpt failed while rendering it: ") + e.what();
+    }
+    sound = TDecodedSound{};
+    return false;
+}
