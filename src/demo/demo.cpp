@@ -17,6 +17,7 @@
 #include "effects/effect_types.h"
 #include "media/keyboard.h"
 #include "media/sound.h"
+#include "media/song_import.h"
 #include "media/sound_decode.h"
 #include "render/gl.h"
 #include "render/material.h"
@@ -98,6 +99,7 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
         // Report everything a run would trip over, then play nothing.
         CheckPlayable();
         CheckTimeline();
+        CheckSongSync();
         CheckEffects();
         DemoQuit = true;
         Timer = std::make_unique<TETimer>(Options.Clock);
@@ -321,18 +323,22 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              const std::string name = TokenText(c, 1);
              if (name.empty()) return;
              if (d.Options.CheckOnly && !CheckAssetFile(name, "tracker")) return;
-             if (!d.Tracker->LoadTrack(name)) d.failed = true;
+             // A module or MIDI file is imported once BPM gives the tempo.
+             d.trackerSong = IsSongFile(name) ? name : "";
+             if (d.trackerSong.empty() && !d.Tracker->LoadTrack(name)) d.failed = true;
          }},
         {"BPM",
          [](TCDemo& d, C c) {
              const float bpm = ToFloat(TokenFloat(c, 1));
              if (!d.Tracker) return d.Fail("BPM needs a TRACKER line before it");
              d.Tracker->BPM = bpm;
+             if (!d.trackerSong.empty()) d.ImportTrackerSong();
          }},
         {"LOADMUSIC",
          [](TCDemo& d, C c) {
              const std::string name = TokenText(c, 1);
              if (d.Options.CheckOnly) {
+                 d.musicFile = name;
                  d.MusicLoaded = CheckSoundFile(name, d.MusicSeconds);
                  return;
              }

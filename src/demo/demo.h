@@ -162,6 +162,16 @@ private:
     void CheckEffects();
     void CheckParameterTarget(const TCDemoCommand& command, const TCEffect& target);
     void WarnUnknownCommand(const std::string& keyword, const std::vector<std::string>& known);
+
+    // A TRACKER line naming a module or MIDI file: imported into the
+    // tracker at the script's BPM (song_sync.cpp).
+    void ImportTrackerSong();
+    // Pre-flight: BPM against the song's own, inputs waiting for notes their
+    // channel never plays, tracker length against music length.
+    void CheckSongSync();
+    std::string trackerSong; // file name; empty for a tracker file
+    double songBpm = 0;      // the imported song's own tempo
+    std::string musicFile;   // pre-flight: the LOADMUSIC file
 };
 
 // Effect type names for LOAD and their classes; null for an unknown name.

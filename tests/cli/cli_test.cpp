@@ -10,9 +10,14 @@ using testutil::RunEngine;
 
 namespace {
 
-// A folder with a 2-channel, 64-row tracker and a picture-free script head.
+// A folder with a 2-channel, 64-row tracker (note 36 on row 4 of channel 1)
+// and a picture-free script head.
 struct CheckFolder {
-    CheckFolder() { dir.Write("beat.trk", testutil::TrackerBytes(2, 64, std::vector<uint8_t>(128, 0))); }
+    CheckFolder() {
+        std::vector<uint8_t> grid(128, 0);
+        grid[64 + 4] = 36;
+        dir.Write("beat.trk", testutil::TrackerBytes(2, 64, grid));
+    }
     testutil::RunResult Check(const std::string& script) {
         dir.Write("demo.cvl", script);
         return RunEngine("--check demo.cvl", dir.Path().string());
