@@ -1,0 +1,78 @@
+// The engine takes songs: TRACKER imports a module or MIDI file at the
+// script's BPM, LOADMUSIC plays a module, and the pre-flight check ties
+// tempo, inputs and lengths to the song.
+#include <gtest/gtest.h>
+
+#include "media/sound_decode.h"
+#include "song_builders.h"
+#include "support/run_engine.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// Channel 0 plays C-1 (note 49) on rows 0, 16, 32, 48; channel 1 plays
+// C-2 (61) on row 8. 64 rows at speed 6, tempo 125: 7.68 s.
+std::vector<uint8_t> BeatMod() {
+    auto p = songs::EmptyPattern();
+    for (int row = 0; row < 64; row += 16) p[size_t(row)][0] = {songs::PeriodC1, 1};
+    p[8][1] = {songs::PeriodC2, 2};
+    return songs::Mod({p});
+}
+
+const std::string Bar = "LOAD template 0\nBAR b\nMOUNT 0\nLENGTH 0 1\nEFFECT 0\n";
+
+} // namespace
+
+TEST(EngineSongs, CheckWarnsAboutTempoInputsAndLength) {
+    testutil::TempDir dir;
+    dir.Write("song.mod", BeatMod());
+    dir.Write("song.mid", songs::TestMidi());
+    // A module as tracker and music, at another BPM than its own.
+    dir.Write("demo.cvl", "TRACKER song.mod\nBPM 120\nLOADMUSIC song.mod\n" + Bar +
+                              "INPUT 0 0 49 250 0\nINPUT 1 1 36 250 0\n");
+    auto result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_NE(result.Output.find("warning: BPM 120 differs from the song's own tempo, 125 BPM (song.mod)"), std::string::npos)
+        << result.Output;
+    EXPECT_NE(result.Output.find("demo.cvl:5: warning: INPUT 1 listens for note 36 on channel 1, which never plays it; it plays 61\n"),
+              std::string::npos) << result.Output;
+    EXPECT_EQ(result.Output.find("INPUT 0"), std::string::npos) << result.Output;
+    EXPECT_EQ(result.Output.find("differ by more than a bar"), std::string::npos) << result.Output;
+
+    // At its own tempo the imported song says nothing; a tracker file four
+    // times as long as the music is flagged.
+    dir.Write("demo.cvl", "TRACKER song.mod\nBPM 125\nLOADMUSIC song.mod\n" + Bar + "INPUT 0 0 49 250 0\n");
+    result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Output, "");
+    dir.Write("long.trk", testutil::TrackerBytes(1, 256, std::vector<uint8_t>(256, 49)));
+    dir.Write("demo.cvl", "TRACKER long.trk\nBPM 125\nLOADMUSIC song.mod\n" + Bar + "INPUT 0 0 49 250 0\n");
+    result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
+    EXPECT_NE(result.Output.find("warning: the tracker lasts 30.72 s at BPM 125 (256 rows) and the music 7.68 s: they differ "
+                                 "by more than a bar (1.92 s)"),
+              std::string::npos) << result.Output;
+
+    // A MIDI file as tracker; a song that cannot be read names itself.
+    dir.Write("demo.cvl", "TRACKER song.mid\nBPM 120\n" + Bar + "INPUT 0 3 42 250 0\n");
+    result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_EQ(result.Output.find("INPUT"), std::string::npos) << result.Output;
+    auto broken = songs::TestMidi();
+    broken.resize(40);
+    dir.Write("broken.mid", broken);
+    dir.Write("demo.cvl", "TRACKER broken.mid\nBPM 120\n" + Bar);
+    result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Output.find("demo.cvl:2: error: Tracker file broken.mid cannot be imported: offset"), std::string::npos)
+        << result.Output;
+}
+
+TEST(EngineSongs, ModuleMusicDecodesLikeAnyMusicFile) {
+    testutil::TempDir dir;
+    TDecodedSound sound;
+    std::string error;
+    ASSERT_TRUE(DecodeSoundFile(dir.Write("song.mod", BeatMod()), sound, error)) << error;
+    EXPECT_EQ(sound.SampleRate, 44100);
+    EXPECT_EQ(sound.Channels, 2);
+    EXPECT_NEAR(sound.Seconds(), 7.68, 0.01);
+}

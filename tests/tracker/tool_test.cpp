@@ -1,0 +1,209 @@
+// The tracker tool: text form round trip and its errors, the pattern view,
+// the printed import report, and real songs against libopenmpt's own
+// pattern data.
+#include <gtest/gtest.h>
+
+#include "grid_text.h"
+#include "media/midi_file.h"
+#include "media/note_grid.h"
+#include "media/song_import.h"
+#include "song_builders.h"
+#include "support/temp_dir.h"
+#include "tool.h"
+
+#include <libopenmpt/libopenmpt.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <set>
+#include <sstream>
+
+namespace {
+
+struct TToolRun {
+    int Code;
+    std::string Out, Err;
+};
+
+TToolRun Tool(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const int code = RunTrackerTool(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+TNoteGrid RandomGrid(int channels, int rows, unsigned seed) {
+    std::mt19937 random(seed);
+    TNoteGrid grid;
+    grid.Resize(channels, rows);
+    for (auto& channel : grid.Channels)
+        for (auto& note : channel) note = random() % 3 == 0 ? uint8_t(random()) : 0;
+    return grid;
+}
+
+} // namespace
+
+TEST(TrackerText, RoundTripIsExactThroughTheTool) {
+    testutil::TempDir dir;
+    const TNoteGrid grid = RandomGrid(5, 100, 7);
+    const std::vector<uint8_t> bytes = EncodeTrackerFile(grid);
+    dir.Write("in.trk", bytes);
+    const TToolRun text = Tool({"text", dir.File("in.trk")});
+    ASSERT_EQ(text.Code, 0) << text.Err;
+    dir.Write("grid.txt", text.Out);
+    const TToolRun build = Tool({"build", dir.File("grid.txt"), "-o", dir.File("out.trk")});
+    ASSERT_EQ(build.Code, 0) << build.Err;
+    std::ifstream file(dir.File("out.trk"), std::ios::binary);
+    const std::vector<uint8_t> back((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_EQ(back, bytes);
+    // Empty grids and grids without channels survive too.
+    for (const TNoteGrid& g : {RandomGrid(0, 10, 1), RandomGrid(3, 0, 1), TNoteGrid{}}) {
+        TNoteGrid again;
+        std::string error;
+        ASSERT_TRUE(GridFromText("t", GridToText(g), again, error)) << error;
+        EXPECT_EQ(EncodeTrackerFile(again), EncodeTrackerFile(g));
+    }
+}
+
+TEST(TrackerText, BadLinesNameTheirLine) {
+    const std::string head = "corvala tracker text 1\nchannels 2\nrows 8\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "t:0: the file is empty"},
+        {"hello\n", "t:1: the first line must read"},
+        {"corvala tracker text 1\n0 1 2\n", "t:2: \"channels N\" and \"rows M\" must come before"},
+        {head + "0 1\n", "t:4: row 0 has 1 notes for 2 channels"},
+        {head + "8 1 2\n", "t:4: row 8 is past the last row (7)"},
+        {head + "3 1 2\n# c\n3 1 2\n", "t:6: row 3 comes after row 3"},
+        {head + "1 256 ..\n", "t:4: \"256\" (channel 0) is not a note"},
+        {head + "x 1 2\n", "t:4: \"x\" is not a row number"},
+        {"corvala tracker text 1\nchannels 4096\nrows 2147483647\n", "t:3: 4096 channels of 2147483647 rows is more than"},
+        {"corvala tracker text 1\nchannels 5000\n", "t:2: channels needs one number from 0 to 4096"},
+        {"corvala tracker text 1\nchannels 1\n", "t:2: the file ends before"},
+    };
+    for (const auto& [text, expected] : cases) {
+        TNoteGrid grid;
+        std::string error;
+        EXPECT_FALSE(GridFromText("t", text, grid, error)) << text;
+        EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
+    }
+}
+
+TEST(TrackerShow, PatternViewWithPositions) {
+    testutil::TempDir dir;
+    TNoteGrid grid;
+    grid.Resize(2, 80);
+    grid.Channels[0][65] = 36;
+    grid.Channels[1][66] = 255;
+    dir.Write("g.trk", EncodeTrackerFile(grid));
+    const TToolRun run = Tool({"show", dir.File("g.trk"), "--from", "1:0:0:1", "--rows", "2"});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(run.Out, dir.File("g.trk") + ": 2 channels, 80 rows\nposition    0   1\n1:0:0:1    36  ..\n1:0:0:2    .. 255\n");
+    int64_t row = 0;
+    EXPECT_TRUE(ParsePosition("2:3:1:2", row));
+    EXPECT_EQ(row, 2 * 64 + 3 * 16 + 4 + 2);
+    for (const char* bad : {"1:4:0:0", "1:0:0", "1:0:0:0:", "-1", "a:0:0:0"}) EXPECT_FALSE(ParsePosition(bad, row)) << bad;
+
+    // Damaged files and bad arguments: a message naming the file, no crash.
+    dir.Write("short.trk", std::vector<uint8_t>{2, 0, 0, 0, 9, 0, 0, 0, 1});
+    TToolRun bad = Tool({"show", dir.File("short.trk")});
+    EXPECT_EQ(bad.Code, 1);
+    EXPECT_NE(bad.Err.find("short.trk: offset 9: the file ends inside the grid"), std::string::npos) << bad.Err;
+    bad = Tool({"show", dir.File("g.trk"), "--rows", "0"});
+    EXPECT_EQ(bad.Code, 2);
+    bad = Tool({"import", dir.File("g.trk"), "-o", dir.File("x.trk")});
+    EXPECT_EQ(bad.Code, 1);
+    EXPECT_NE(bad.Err.find("neither a tracker module"), std::string::npos) << bad.Err;
+    EXPECT_EQ(Tool({"bogus"}).Code, 2);
+    EXPECT_EQ(Tool({"--help"}).Code, 0);
+}
+
+TEST(TrackerImportTool, PrintsTheBpmAndTheChannelMap) {
+    testutil::TempDir dir;
+    dir.Write("song.mid", songs::TestMidi());
+    const TToolRun run = Tool({"import", dir.File("song.mid"), "-o", dir.File("song.trk")});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(run.Out.find("write in the script:  BPM 120   (exact)"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("tracker channels 0-2: MIDI channel 1 (program 5)"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("wrote " + dir.File("song.trk") + ": 4 channels, 19 rows, 9 notes"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Err.find("warning: the tempo changes at tick 1920"), std::string::npos) << run.Err;
+}
+
+namespace {
+
+// Notes per channel as libopenmpt's pattern data holds them, walked in play
+// order: position jumps and pattern breaks followed, the song ends where a
+// row would play a second time.
+std::vector<int64_t> PatternNoteCounts(const std::vector<uint8_t>& data, int64_t& rowsPlayed) {
+    openmpt::module m(data);
+    const std::string type = m.get_metadata("type");
+    const bool itLike = type == "it" || type == "s3m";
+    const char breakEffect = itLike ? 'C' : 'D';
+    std::vector<int64_t> counts(size_t(m.get_num_channels()), 0);
+    std::set<std::pair<int, int>> visited;
+    int order = 0, row = 0;
+    rowsPlayed = 0;
+    while (order < m.get_num_orders()) {
+        const int pattern = m.get_order_pattern(order);
+        if (pattern < 0 || pattern >= m.get_num_patterns() || row >= m.get_pattern_num_rows(pattern)) {
+            ++order;
+            row = 0;
+            continue;
+        }
+        if (!visited.insert({order, row}).second) break;
+        ++rowsPlayed;
+        int jumpOrder = -1, breakRow = -1;
+        for (int c = 0; c < m.get_num_channels(); ++c) {
+            const int note = m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_note);
+            if (note >= 1 && note <= 120) ++counts[size_t(c)];
+            const std::string effect = m.format_pattern_row_channel_command(pattern, row, c, openmpt::module::command_effect);
+            const int param = m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_parameter);
+            if (effect == "B") jumpOrder = param;
+            if (effect == std::string(1, breakEffect)) breakRow = param;
+        }
+        if (jumpOrder >= 0 || breakRow >= 0) {
+            order = jumpOrder >= 0 ? jumpOrder : order + 1;
+            row = std::max(breakRow, 0);
+        } else if (++row >= m.get_pattern_num_rows(pattern)) {
+            ++order;
+            row = 0;
+        }
+    }
+    return counts;
+}
+
+} // namespace
+
+TEST(RealSongs, ImportKeepsEveryNoteOfEveryChannel) {
+    const std::filesystem::path folder = std::filesystem::path(CORVALA_SHARED_TESTDATA) / "music";
+    if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no songs in " << folder;
+    int songsSeen = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::vector<uint8_t> data;
+        std::string error;
+        ASSERT_TRUE(ReadWholeFile(entry.path().string(), 64 << 20, data, error)) << error;
+        if (!IsSongData(data)) continue;
+        ++songsSeen;
+        SCOPED_TRACE(entry.path().filename().string());
+        // At 2000 BPM a row lasts 7.5 ms: no two notes of a channel meet.
+        TImportOptions options;
+        options.Bpm = 2000;
+        TImportResult r;
+        ASSERT_TRUE(ImportSong(data, options, r, error)) << error;
+        EXPECT_EQ(r.Collisions, 0);
+        std::vector<int64_t> imported;
+        for (const auto& channel : r.Grid.Channels)
+            imported.push_back(std::count_if(channel.begin(), channel.end(), [](uint8_t n) { return n != 0; }));
+        if (IsMidiData(data)) {
+            TMidiSong song;
+            ASSERT_TRUE(ReadMidiSong(data, song, error)) << error;
+            EXPECT_EQ(std::accumulate(imported.begin(), imported.end(), int64_t(0)), int64_t(song.Notes.size()));
+            EXPECT_FALSE(r.ChannelMap.empty());
+        } else {
+            int64_t rows = 0;
+            EXPECT_EQ(imported, PatternNoteCounts(data, rows));
+            EXPECT_EQ(r.SongRows, rows);
+        }
+    }
+    EXPECT_GE(songsSeen, 4);
+}
