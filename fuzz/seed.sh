@@ -35,4 +35,5 @@ for f in "$shared"/images/bmp/*.bmp; do copy bmp "$f"; done
 for f in "$shared"/images/tga/*.tga; do copy tga "$f"; done
 for f in "$shared"/images/jpeg/*.jpg "$shared"/3ds/*.jpg; do copy jpeg "$f"; done
 for f in "$shared"/audio/*; do copy music "$f"; done
+for f in "$shared"/music/*; do copy song "$f"; done
 echo "seed.sh: seeds written under $corpus/"

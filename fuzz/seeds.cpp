@@ -13,6 +13,7 @@
 
 #include "assets/writer3ds.h"
 #include "pictures/picture_files.h"
+#include "tracker/song_builders.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -195,6 +196,21 @@ void Sounds() {
     }
 }
 
+// Songs for the import: the test MIDI file, a small beat module, and a MIDI
+// file in SMPTE time with one track.
+void Songs() {
+    Put("song", "tempo_map.mid", songs::TestMidi());
+    auto pattern = songs::EmptyPattern();
+    for (int row = 0; row < 64; row += 4) pattern[size_t(row)][size_t(row / 4 % 4)] = {songs::PeriodC1, 1 + row / 16 % 2};
+    pattern[8][3] = {0, 0, 0xF, 3};
+    Put("song", "beat.mod", songs::Mod({pattern, songs::EmptyPattern()}));
+    std::vector<uint8_t> track;
+    songs::Event(track, 0, {0x90, 36, 100});
+    songs::Event(track, 25, {36, 0});
+    songs::EndOfTrack(track);
+    Put("song", "smpte.mid", songs::MidiFile(0, 0xE728, {track}));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -208,5 +224,6 @@ int main(int argc, char** argv) {
     Models();
     Pictures();
     Sounds();
+    Songs();
     return 0;
 }

@@ -14,6 +14,8 @@
 
 namespace {
 
+// Rows beyond any grid, for times a damaged file puts out of reach.
+constexpr int64_t FarRow = int64_t(1) << 62;
 // Largest song file read (bytes).
 constexpr int64_t MaxSongBytes = 256LL * 1024 * 1024;
 
@@ -203,6 +205,8 @@ bool CollectMidi(const std::vector<uint8_t>& data, const TImportOptions& options
 
 int64_t NearestRow(double seconds, float bpm) {
     const long double rows = static_cast<long double>(seconds) * 4 / 60 * bpm;
+    // Far past any grid the engine accepts, and still an integer.
+    if (!(std::fabs(rows) < 4e18L)) return rows < 0 ? -FarRow : FarRow;
     return int64_t(std::nearbyint(rows));
 }
 
@@ -266,7 +270,8 @@ bool ImportSong(const std::vector<uint8_t>& data, const TImportOptions& options,
         channels += width[size_t(g)];
         if (midi) result.ChannelMap.push_back(ChannelRange(base[size_t(g)], width[size_t(g)]) + ": " + groupNames[size_t(g)]);
     }
-    const int64_t songEndRow = int64_t(std::ceil(static_cast<long double>(result.Seconds) * 4 / 60 * result.Bpm));
+    const long double endRows = std::ceil(static_cast<long double>(result.Seconds) * 4 / 60 * result.Bpm);
+    const int64_t songEndRow = endRows < 4e18L ? int64_t(endRows) : FarRow;
     const int64_t rows = std::max<int64_t>(songEndRow, placed.LastRow + 1);
     if (channels > limits::MaxTrackerChannels || rows > int64_t(INT32_MAX) ||
         int64_t(channels) * rows > limits::MaxTrackerCells) {
