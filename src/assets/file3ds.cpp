@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/files.h"
 #include "base/limits.h"
 
 const char* const Err3DSWrongDatabase =
@@ -199,6 +200,7 @@ TFile3DS::TFile3DS(const std::string& fileName) : Name(fileName) {
     MaterialList = std::make_unique<TMaterialList>(*this);
     ObjectList = std::make_unique<TObjectList>(*this);
     KeyFrames = std::make_unique<TKeyFramer>(*this);
+    NoteInputFile(fileName);
     std::FILE* f = std::fopen(fileName.c_str(), "rb");
     if (!f) {
         const int err = errno;

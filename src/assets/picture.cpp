@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/files.h"
 #include "base/limits.h"
 
 bool PictureSizeAllowed(int64_t width, int64_t height) {
@@ -39,6 +40,7 @@ TPictureFormat PictureFormatOf(const std::string& name) {
 
 bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
     bytes.clear();
+    NoteInputFile(name);
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };

@@ -9,6 +9,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+TInputFileObserver inputObserver;
+
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
@@ -37,6 +39,8 @@ bool CheckAssetFile(const std::string& name, const std::string& what) {
         ShowScriptError("No " + what + " file named");
         return false;
     }
+    // A missing file is watched too: it may appear.
+    NoteInputFile(name);
     if (fs::is_regular_file(name, ec)) return true;
     const std::string other = OtherCase(fs::path(name));
     if (!other.empty())
@@ -51,4 +55,17 @@ bool CheckAssetFile(const std::string& name, const std::string& what) {
 std::string LookupFolder() {
     std::error_code ec;
     return fs::current_path(ec).string();
+}
+
+std::string AbsoluteFileName(const std::string& name) {
+    if (name.empty()) return {};
+    std::error_code ec;
+    const fs::path path = fs::absolute(name, ec);
+    return ec ? name : path.lexically_normal().string();
+}
+
+void SetInputFileObserver(TInputFileObserver observer) { inputObserver = std::move(observer); }
+
+void NoteInputFile(const std::string& name) {
+    if (inputObserver && !name.empty()) inputObserver(name);
 }

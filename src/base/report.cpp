@@ -89,6 +89,7 @@ void SetInteractiveReports(bool on) { interactive = on; }
 bool InteractiveReports() { return interactive; }
 
 void SetReportSink(TReportSink newSink) { sink = std::move(newSink); }
+TReportSink CurrentReportSink() { return sink; }
 
 EApplicationError::EApplicationError(const std::string& message, const std::string& bare)
     : std::runtime_error(message), bareMessage(bare) {}

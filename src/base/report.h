@@ -42,6 +42,8 @@ bool InteractiveReports();
 // Tests and the pre-flight check can take reports instead of stderr.
 using TReportSink = std::function<void(const std::string& caption, const std::string& text)>;
 void SetReportSink(TReportSink sink);
+// The sink set now (empty when reports go to stderr), to restore it later.
+TReportSink CurrentReportSink();
 
 // An error no part of the engine handles (a missing script or tracker file,
 // a malformed number): it ends start-up. The entry point reports it as an

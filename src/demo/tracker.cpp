@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "demo/effect.h"
+#include "base/files.h"
 #include "base/limits.h"
 #include "base/report.h"
 
@@ -25,6 +26,7 @@ bool TrackError(const std::string& text) {
 } // namespace
 
 bool TDemoTracker::LoadTrack(const std::string& fileName) {
+    NoteInputFile(fileName);
     std::ifstream file(fileName, std::ios::binary);
     if (!file) RaiseApplicationError("Cannot open file " + fileName);
     // Never read more than the largest grid the engine accepts.

@@ -25,6 +25,7 @@ bool IsMpeg(int format) { return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG
 
 bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::string& error) {
     sound = TDecodedSound{};
+    NoteInputFile(fileName);
     std::error_code ec;
     if (std::filesystem::is_directory(fileName, ec)) {
         error = "is a directory, not a sound file";
