@@ -1,11 +1,46 @@
 #include "render/material.h"
 
+#include <algorithm>
+
 #include "assets/textures.h"
+#include "base/files.h"
 #include "render/gl.h"
 
 namespace {
 
 std::vector<TTexRegItem> registry;
+uint32_t acceptedBuild = 0; // the build whose demo plays
+uint32_t currentBuild = 0;  // the build in progress (== acceptedBuild outside a rebuild)
+bool rebuilding = false;    // BeginTextureRebuild ran once
+
+// The last entry for `name` that lookups may see, or null.
+TTexRegItem* FindEntry(const std::string& name) {
+    for (auto it = registry.rbegin(); it != registry.rend(); ++it)
+        if (it->Name == name && !it->Stale) return &*it;
+    return nullptr;
+}
+
+// Removes the entries `drop` selects and deletes their GL textures (a name
+// still held by a kept entry stays).
+int DropEntries(const std::function<bool(const TTexRegItem&)>& drop) {
+    std::vector<GLuint> names;
+    std::vector<TTexRegItem> kept;
+    for (TTexRegItem& item : registry) {
+        if (!drop(item)) {
+            kept.push_back(std::move(item));
+        } else if (item.Texture > 0) {
+            names.push_back(GLuint(item.Texture));
+        }
+    }
+    std::erase_if(names, [&](GLuint n) {
+        return std::any_of(kept.begin(), kept.end(), [&](const TTexRegItem& k) { return k.Texture == int32_t(n); });
+    });
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    if (!names.empty()) glDeleteTextures(GLsizei(names.size()), names.data());
+    registry = std::move(kept);
+    return int(names.size());
+}
 
 void ColorOf(const TRGBAColor& c) {
     glColor4f(c.R, c.G, c.B, c.A);
@@ -14,31 +49,49 @@ void ColorOf(const TRGBAColor& c) {
 } // namespace
 
 int32_t FindTexture(const std::string& name) {
-    int32_t result = NoTexture;
-    for (const TTexRegItem& item : registry)
-        if (item.Name == name)
-            result = item.Texture;
-    return result;
+    const TTexRegItem* item = FindEntry(name);
+    return item ? item->Texture : NoTexture;
 }
 
 void RegisterTexture(const std::string& name, int32_t texture) {
-    registry.push_back(TTexRegItem{name, texture});
+    TTexRegItem item{name, texture};
+    item.Path = AbsoluteFileName(name);
+    item.Born = item.Used = currentBuild;
+    registry.push_back(std::move(item));
 }
 
 int32_t LoadTexture(const std::string& name) {
-    int32_t texture = FindTexture(name);
-    if (texture == NoTexture) {
-        TexLoad(name, texture, false);
-        RegisterTexture(name, texture);
+    if (TTexRegItem* item = FindEntry(name); item && item->Texture != NoTexture) {
+        item->Used = currentBuild;
+        // Taken from memory, but still one of the files the demo reads.
+        NoteInputFile(item->Path);
+        return item->Texture;
     }
+    int32_t texture = NoTexture;
+    TexLoad(name, texture, false);
+    RegisterTexture(name, texture);
     return texture;
 }
 
 int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alphaFile) {
+    const std::string name = colorFile + "\n" + alphaFile;
+    if (TTexRegItem* item = rebuilding ? FindEntry(name) : nullptr; item && item->Texture != NoTexture) {
+        item->Used = currentBuild;
+        NoteInputFile(item->Path);
+        NoteInputFile(item->AlphaPath);
+        return item->Texture;
+    }
     int32_t texture = NoTexture;
     TexLoadJPGMasked(colorFile, alphaFile, texture);
+    if (rebuilding && texture != NoTexture) {
+        RegisterTexture(name, texture);
+        registry.back().Path = AbsoluteFileName(colorFile);
+        registry.back().AlphaPath = AbsoluteFileName(alphaFile);
+    }
     return texture;
 }
+
+bool TexturesKeptForRebuild() { return rebuilding; }
 
 const std::vector<TTexRegItem>& TextureRegistry() {
     return registry;
@@ -46,6 +99,27 @@ const std::vector<TTexRegItem>& TextureRegistry() {
 
 void ClearTextureRegistry() {
     registry.clear();
+}
+
+void BeginTextureRebuild(const std::function<bool(const std::string& path)>& changed) {
+    rebuilding = true;
+    currentBuild = acceptedBuild + 1;
+    for (TTexRegItem& item : registry)
+        item.Stale = changed && (changed(item.Path) || (!item.AlphaPath.empty() && changed(item.AlphaPath)));
+}
+
+int EndTextureRebuild(bool keepNew) {
+    int deleted = 0;
+    if (keepNew) {
+        deleted = DropEntries([](const TTexRegItem& item) { return item.Used != currentBuild; });
+        acceptedBuild = currentBuild;
+    } else {
+        deleted = DropEntries([](const TTexRegItem& item) { return item.Born == currentBuild; });
+        for (TTexRegItem& item : registry) item.Used = acceptedBuild;
+        currentBuild = acceptedBuild;
+    }
+    for (TTexRegItem& item : registry) item.Stale = false;
+    return deleted;
 }
 
 void ResetMaterial() {

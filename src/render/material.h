@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,13 @@ constexpr int32_t NoTexture = -1;
 int32_t LoadTexture(const std::string& name);
 int32_t FindTexture(const std::string& name);
 void RegisterTexture(const std::string& name, int32_t texture);
-// Not registered; NoTexture when either file fails to load (reported).
+// Not registered; NoTexture when either file fails to load (reported). Once
+// demo rebuilds have begun (BeginTextureRebuild) the pair is registered, as
+// "COLOR\nALPHA", and the registry owns the texture.
 int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alphaFile);
+// True once BeginTextureRebuild ran: every texture the loaders hand out is
+// owned by the registry.
+bool TexturesKeptForRebuild();
 
 // One registry entry. Entries are appended, never removed or replaced: a
 // name whose load failed is tried again on every request and gains another
@@ -25,10 +31,26 @@ int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alpha
 struct TTexRegItem {
     std::string Name;
     int32_t Texture;
+    std::string Path = {};   // absolute file name at registration
+    std::string AlphaPath = {}; // masked textures: the alpha picture's
+    uint32_t Born = 0;       // the demo build that registered it
+    uint32_t Used = 0;       // the last demo build that asked for it
+    bool Stale = false;      // its file changed: lookups pass it by
 };
 const std::vector<TTexRegItem>& TextureRegistry();
 // Empties the registry (tests only; the textures themselves are kept).
 void ClearTextureRegistry();
+
+// Building a demo again in the same GL context (dev mode). From
+// BeginTextureRebuild on, lookups pass over the entries whose file
+// `changed(Path)` says has changed, so those load again, and every entry
+// asked for is marked as used by the new build. EndTextureRebuild(true)
+// keeps what the new build used and deletes every other texture (the
+// previous build is gone); EndTextureRebuild(false) deletes what the new
+// build loaded and gives the previous build its entries back. Both return
+// the number of GL textures deleted. A normal run never calls them.
+void BeginTextureRebuild(const std::function<bool(const std::string& path)>& changed);
+int EndTextureRebuild(bool keepNew);
 
 void ResetMaterial();
 void ResetRenderState();
