@@ -1,5 +1,7 @@
 #include "effects/effect_files.h"
 
+#include <vector>
+
 #include "assets/asset_check.h"
 #include "assets/file3ds.h"
 #include "assets/loader3ds.h"
@@ -9,6 +11,39 @@
 #include "render/material.h"
 
 namespace {
+
+// Models kept for rebuilds, by absolute file name.
+struct TKeptModel {
+    std::string Path;
+    std::unique_ptr<TBGLBrush> Model; // as loaded, before any effect changed it
+    uint32_t Born = 0;                // the build that loaded it
+    uint32_t Used = 0;                // the last build that asked for it
+    bool Stale = false;               // its file changed
+};
+std::vector<TKeptModel> keptModels;
+bool keepModels = false;
+uint32_t acceptedBuild = 0;
+uint32_t currentBuild = 0;
+
+std::unique_ptr<TBGLBrush> CopyModel(const TBGLBrush& model) {
+    auto copy = std::make_unique<TBGLBrush>();
+    for (const auto& mesh : model.Meshes) {
+        auto meshCopy = std::make_unique<TMeshDataNM>();
+        meshCopy->CopyFrom(*mesh);
+        meshCopy->Name = mesh->Name;
+        if (mesh->MeshMaterial) *meshCopy->MeshMaterial = *mesh->MeshMaterial;
+        copy->Meshes.push_back(std::move(meshCopy));
+    }
+    copy->MeshCount = model.MeshCount;
+    copy->Warnings = model.Warnings;
+    return copy;
+}
+
+TKeptModel* FindKeptModel(const std::string& path) {
+    for (TKeptModel& kept : keptModels)
+        if (kept.Path == path && !kept.Stale) return &kept;
+    return nullptr;
+}
 
 std::string TooFewMeshes(const std::string& name, int32_t meshIndex, int32_t meshCount) {
     return "The model file " + name + " holds " + std::to_string(meshCount) + " mesh" +
@@ -101,11 +136,41 @@ int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string&
 std::unique_ptr<TBGLBrush> LoadEffectModel(const std::string& name, int32_t meshIndex) {
     if (!CheckAssetFile(name, "model")) return nullptr;
     try {
-        auto brush = std::make_unique<TBGLBrush>(name);
+        std::unique_ptr<TBGLBrush> brush;
+        if (keepModels) {
+            const std::string path = AbsoluteFileName(name);
+            TKeptModel* kept = FindKeptModel(path);
+            if (!kept) {
+                keptModels.push_back(TKeptModel{path, std::make_unique<TBGLBrush>(name), currentBuild});
+                kept = &keptModels.back();
+            }
+            kept->Used = currentBuild;
+            brush = CopyModel(*kept->Model);
+        } else {
+            brush = std::make_unique<TBGLBrush>(name);
+        }
         if (meshIndex < brush->MeshCount) return brush;
         ShowScriptError(TooFewMeshes(name, meshIndex, brush->MeshCount));
     } catch (const E3DSError& error) {
         ShowScriptError(ModelFailure(name, error.what()));
     }
     return nullptr;
+}
+
+void BeginModelRebuild(const std::function<bool(const std::string& path)>& changed) {
+    keepModels = true;
+    currentBuild = acceptedBuild + 1;
+    for (TKeptModel& kept : keptModels) kept.Stale = changed && changed(kept.Path);
+}
+
+void EndModelRebuild(bool keepNew) {
+    if (keepNew) {
+        std::erase_if(keptModels, [](const TKeptModel& kept) { return kept.Used != currentBuild; });
+        acceptedBuild = currentBuild;
+    } else {
+        std::erase_if(keptModels, [](const TKeptModel& kept) { return kept.Born == currentBuild; });
+        for (TKeptModel& kept : keptModels) kept.Used = acceptedBuild;
+        currentBuild = acceptedBuild;
+    }
+    for (TKeptModel& kept : keptModels) kept.Stale = false;
 }

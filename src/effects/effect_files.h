@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,15 @@ int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string&
 // The model `name` with at least meshIndex + 1 meshes, or null after a
 // report (missing file, broken file, too few meshes).
 std::unique_ptr<TBGLBrush> LoadEffectModel(const std::string& name, int32_t meshIndex);
+
+// Building a demo again (dev mode): from the first BeginModelRebuild on,
+// LoadEffectModel keeps an untouched copy of every model it loads and hands
+// out copies of it while its file stays unchanged; `changed(path)` names the
+// files to read again. EndModelRebuild(true) forgets the models the new
+// build did not ask for; EndModelRebuild(false) forgets those it loaded.
+// A normal run never calls them and keeps no copies.
+void BeginModelRebuild(const std::function<bool(const std::string& path)>& changed);
+void EndModelRebuild(bool keepNew);
 
 // Texture handle to bind: NoTexture (a failed load, already reported) binds
 // no texture (0) instead of an invalid name.
