@@ -361,6 +361,13 @@ void Pump(TSoundState& s) {
     s.PacedFrames = due;
 }
 
+// The first entry FreeSample emptied, or -1.
+int FreedSampleIndex(const TSoundState& s) {
+    for (size_t i = 0; i < s.Samples.size(); ++i)
+        if (s.Samples[i].Buffer.Get() == 0) return int(i);
+    return -1;
+}
+
 TChannel* FindChannel(TSoundState& s, uint32_t handle) {
     auto it = s.Channels.find(handle);
     if (it == s.Channels.end() || it->second.Source.Get() == 0) return nullptr;
@@ -556,7 +563,9 @@ int LoadSample(const std::string& fileName) {
         Fail(s, "cannot load sound file \"" + fileName + "\": sound output did not start");
         return -1;
     }
-    if (int(s.Samples.size()) >= MaxSamples) {
+    // A freed entry is taken again before the table grows.
+    const int freed = FreedSampleIndex(s);
+    if (freed < 0 && int(s.Samples.size()) >= MaxSamples) {
         Fail(s, "cannot load sound file \"" + fileName + "\": the sample table is full (" +
                     std::to_string(MaxSamples) + " samples)");
         return -1;
@@ -596,14 +605,33 @@ int LoadSample(const std::string& fileName) {
     sample.SampleRate = sound.SampleRate;
     sample.Seconds = sound.Seconds();
     sample.Mono = mono;
+    if (freed >= 0) {
+        s.Samples[size_t(freed)] = std::move(sample);
+        return freed;
+    }
     s.Samples.push_back(std::move(sample));
     return int(s.Samples.size()) - 1;
+}
+
+void FreeSample(int index) {
+    TSoundState& s = State();
+    if (index < 0 || index >= int(s.Samples.size())) return;
+    // Sources first: a buffer attached to a source cannot be deleted.
+    for (auto it = s.Channels.begin(); it != s.Channels.end();) {
+        if (it->second.Sample == index) {
+            if (it->second.Source.Get() != 0) alSourceStop(it->second.Source.Get());
+            it = s.Channels.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    s.Samples[size_t(index)] = TSample{};
 }
 
 uint32_t PlaySample(int index, int volume, int pan) {
     TSoundState& s = State();
     if (!EnsureStarted(s)) return 0;
-    if (index < 0 || index >= int(s.Samples.size())) {
+    if (index < 0 || index >= int(s.Samples.size()) || s.Samples[size_t(index)].Buffer.Get() == 0) {
         ReportWarning("cannot play sample " + std::to_string(index) + ": no sample is loaded there");
         return 0;
     }

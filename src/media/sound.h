@@ -68,6 +68,10 @@ uint32_t ChannelFrequency(uint32_t channel);
 double SampleSeconds(int index);
 // Number of samples loaded so far.
 int SampleCount();
+// Stops every channel playing the sample and frees its audio; the index then
+// names no sample (length 0, nothing to play) until a later LoadSample takes
+// it again. Indices that name no sample are ignored.
+void FreeSample(int index);
 // The message of the last failed LoadSample ("file: reason"), for callers
 // that report it themselves (the demo turns it into a script error).
 std::string LastSoundError();

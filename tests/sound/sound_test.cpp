@@ -85,6 +85,27 @@ TEST_F(CaptureTest, The129thSampleIsRefused) {
     EXPECT_EQ(SampleCount(), MaxSamples);
 }
 
+// Dev mode frees a replaced music: its channels stop, and the next load
+// takes the freed index instead of growing the full table.
+TEST_F(CaptureTest, AFreedSampleStopsItsChannelsAndIsTakenAgain) {
+    const std::string tiny = Tone("tiny.wav", 0.5, 44100, 1);
+    for (int i = 0; i < MaxSamples; ++i) ASSERT_EQ(LoadSample(tiny), i);
+    const uint32_t channel = PlaySample(5, 100, 0);
+    const uint32_t other = PlaySample(6, 100, 0);
+    ASSERT_NE(channel, 0u);
+    FreeSample(5);
+    FreeSample(-1);
+    FreeSample(MaxSamples);
+    EXPECT_EQ(ChannelFrequency(channel), 0u) << "the freed sample's channel still plays";
+    EXPECT_EQ(ChannelFrequency(other), 44100u);
+    EXPECT_EQ(SampleSeconds(5), 0.0);
+    EXPECT_EQ(PlaySample(5, 100, 0), 0u);
+    Render(441);
+    EXPECT_EQ(LoadSample(tiny), 5);
+    EXPECT_DOUBLE_EQ(SampleSeconds(5), 0.5);
+    EXPECT_EQ(LoadSample(tiny), -1);
+}
+
 TEST_F(CaptureTest, PositionAdvancesAtPitchTimesRenderedTime) {
     const int sample = LoadSample(Tone("music.wav", 3.0));
     ASSERT_EQ(sample, 0);
