@@ -27,6 +27,10 @@ TCylinderPlasma::TCylinderPlasma() {
         DemoQuit = true;
 }
 
+TCylinderPlasma::~TCylinderPlasma() {
+    if (MeshList != 0) glDeleteLists(MeshList, 1);
+}
+
 // The demo clears DemoQuit after the script has run; a failed constructor
 // sets it again here, before playback would start.
 void TCylinderPlasma::Load() {

@@ -21,6 +21,8 @@
 class TCylinderPlasma : public TCEffect {
 public:
     TCylinderPlasma();
+    // Deletes the display list (needs the context it was compiled in).
+    ~TCylinderPlasma() override;
     void Load() override;
     void Draw(const TInputValues& inputs) override;
 

@@ -41,6 +41,10 @@ void TPlainColor::Draw(const TInputValues& inputs) {
 
 TPlainTexture::TPlainTexture() = default;
 
+TPlainTexture::~TPlainTexture() {
+    if (ownsTexture && Texture != 0) glDeleteTextures(1, &Texture);
+}
+
 void TPlainTexture::Load() {
     if (A.empty()) {
         ShowScriptError("Effect PlainTexture requires texture filename in parameter A, Effect number " +
@@ -51,6 +55,7 @@ void TPlainTexture::Load() {
     // A picture that fails is reported with this LOAD line; the effect then
     // draws untextured and the demo plays on.
     Texture = BindableTexture(B.empty() ? LoadEffectTexture(A) : LoadEffectMaskedTexture(A, B));
+    ownsTexture = !B.empty() && Texture != 0 && !TexturesKeptForRebuild();
 }
 
 void TPlainTexture::Draw(const TInputValues& inputs) {

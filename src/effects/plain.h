@@ -21,10 +21,16 @@ public:
 class TPlainTexture : public TPlainColor {
 public:
     TPlainTexture();
+    // Deletes the texture made from A and B, unless the registry keeps it
+    // (dev mode); the registry owns one made from A alone.
+    ~TPlainTexture() override;
     void Load() override;
     void Draw(const TInputValues& inputs) override;
 
     uint32_t Texture = 0;
+
+private:
+    bool ownsTexture = false;
 };
 
 // "flash": adds colour (E, F, G)/255 weighted by input 0 over 800 x 600.
