@@ -113,7 +113,8 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     if (!DemoQuit) LoadEffects();
     if (failed) DemoQuit = true;
 
-    if (windowOpen) BuildFont("Verdana", 14, true);
+    // A demo continuing another one keeps the font that one built.
+    if (windowOpen && !Options.Handover) BuildFont("Verdana", 14, true);
     if (!DemoQuit && Options.Start) StartTime = PositionSeconds(*Options.Start, *Tracker);
     if (!DemoQuit) StartPlayback();
     Timer = std::make_unique<TETimer>(Options.Clock);
@@ -142,6 +143,7 @@ int TCDemo::ExitCode() const {
 }
 
 void TCDemo::ReadScript(const std::string& fileName) {
+    NoteInputFile(fileName);
     std::ifstream file(fileName, std::ios::binary);
     if (!file) RaiseApplicationError("Cannot open file " + fileName);
     std::string text;
@@ -285,6 +287,12 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
                  d.Tolerate("INIT given a second time; the window is already open");
                  return;
              }
+             if (d.Options.Handover) {
+                 d.Window = d.Options.Handover->Window;
+                 d.windowOpen = true;
+                 d.LoadingTexture = LoadTexture(d.LoadingScreenFile);
+                 return;
+             }
              BindGLLibraries();
              const std::string caption = d.DemoName + " by " + d.GroupName + " :: " + d.PartyName +
                                          " " + d.YearText + " :: " + d.VersionText +
@@ -310,7 +318,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
          [](TCDemo& d, C c) {
              // The argument is read and not used; an empty one is accepted.
              if (!ArgText(c, 1).empty()) (void)ArgFloat(c, 1);
-             if (d.Options.CheckOnly) return;
+             if (d.Options.CheckOnly || d.Options.Handover) return;
              if (!d.windowOpen) {
                  d.Tolerate("DRAWLOADING needs an INIT line before it");
                  return;
@@ -342,6 +350,15 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
                  d.MusicLoaded = CheckSoundFile(name, d.MusicSeconds);
                  return;
              }
+             const auto& handover = d.Options.Handover;
+             if (handover && handover->MusicSample >= 0 && !name.empty() &&
+                 AbsoluteFileName(name) == handover->MusicFile) {
+                 NoteInputFile(name);
+                 d.MusicSample = handover->MusicSample;
+                 d.MusicFile = handover->MusicFile;
+                 d.MusicLoaded = d.musicTakenOver = true;
+                 return;
+             }
              // A capture renders the mix itself through the loopback device.
              if (d.Options.Capture) {
                  if (!AudioCaptureActive()) BeginAudioCapture(44100);
@@ -351,6 +368,8 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              d.MusicSample = LoadSample(name);
              // A music file that does not load leaves the demo on the timer.
              d.MusicLoaded = d.MusicSample >= 0;
+             d.musicTakenOver = false;
+             if (d.MusicLoaded) d.MusicFile = AbsoluteFileName(name);
              if (!d.MusicLoaded)
                  // The sound module has reported the decoder's reason.
                  d.Tolerate("Music file " + name + " did not load; the demo plays on the timer");
@@ -612,8 +631,13 @@ void TCDemo::WarnUnknownCommand(const std::string& keyword, const std::vector<st
 
 void TCDemo::StartPlayback() {
     if (!MusicLoaded || Options.CheckOnly) return;
+    if (musicTakenOver) {
+        // Plays on where it is, paused or not, at the speed it has.
+        MusicChannel = Options.Handover->MusicChannel;
+        return;
+    }
     MusicChannel = PlaySample(MusicSample, 100, 0);
-    SetChannelSeconds(MusicChannel, StartTime);
+    SetChannelSeconds(MusicChannel, Options.Handover ? Options.Handover->DemoTime : StartTime);
     ScaleChannelFrequency(MusicChannel, Speed);
 }
 

@@ -44,6 +44,17 @@ struct TScriptBar {
     std::array<int32_t, 10> InputLines{}; // line of each INPUT command
 };
 
+// What a demo built again from its script (dev mode) takes over from the
+// one playing, so that playback goes on in the same window, with the same
+// music, at the same moment.
+struct TDemoHandover {
+    TRenderWindow Window;       // the open window and context: INIT adopts it
+    std::string MusicFile;      // absolute name of the music playing; "" none
+    int32_t MusicSample = -1;   // its sample; -1 when its file changed
+    uint32_t MusicChannel = 0;  // its channel, taken over with the sample
+    float DemoTime = 0;         // seconds; the new demo starts there
+};
+
 // How a demo object runs. The defaults are a normal run.
 struct TDemoOptions {
     // Pre-flight: execute the script without opening a window, starting
@@ -58,6 +69,13 @@ struct TDemoOptions {
     bool Windowed = false;
     // Replaces STARTTIME when set (--start).
     std::optional<TDemoPosition> Start;
+    // Continue from another demo instead of starting: INIT opens nothing
+    // (a changed resolution or FULLSCREEN waits for a restart), DRAWLOADING
+    // shows nothing, and LOADMUSIC takes over the playing music when it
+    // names the same unchanged file; a music loaded anew starts at the
+    // handover's demo time. Without music the caller carries the time on
+    // (TimeHook); StartTime stays the script's.
+    std::optional<TDemoHandover> Handover;
 };
 
 class TCDemo {
@@ -100,6 +118,7 @@ public:
     int32_t MusicSample = 0;
     uint32_t MusicChannel = 0;
     bool MusicLoaded = false;
+    std::string MusicFile; // absolute name of the loaded music; "" none
     std::vector<std::unique_ptr<TCEffect>> Effects;
     std::unique_ptr<TDemoTracker> Tracker;
     std::vector<TScriptBar> Bars;
@@ -145,6 +164,7 @@ private:
     TScriptBar* TargetBar(const TCDemoCommand& command);
 
     bool failed = false;     // a script error that stops the demo
+    bool musicTakenOver = false; // LOADMUSIC adopted the handover's music
     bool windowOpen = false; // INIT created a context
     bool loadFailed = false; // the last LOAD line created nothing
     int errorsAtStart = 0;   // script errors reported before this demo
