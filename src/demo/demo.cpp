@@ -290,7 +290,11 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              if (d.Options.Handover) {
                  d.Window = d.Options.Handover->Window;
                  d.windowOpen = true;
-                 d.LoadingTexture = LoadTexture(d.LoadingScreenFile);
+                 d.LoadingTexture = NoTexture;
+                 if (d.LoadingScreenFile.empty()) return;
+                 SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
+                 d.LoadingTexture = LoadEffectTexture(d.LoadingScreenFile);
+                 SetScriptLocation(d.ScriptFile, d.currentLine);
                  return;
              }
              BindGLLibraries();

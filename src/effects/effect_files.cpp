@@ -128,9 +128,14 @@ int32_t LoadEffectTexture(const std::string& name) {
 }
 
 int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName) {
+    // Dev mode keeps the pair for the next build (see TexturesKeptForRebuild).
+    const int32_t known = FindMaskedTexture(colorName, alphaName);
+    if (known != NoTexture) return known;
     TPicture picture;
     if (!DecodeEffectMaskedPicture(colorName, alphaName, picture)) return NoTexture;
-    return Upload(colorName, picture);
+    const int32_t texture = Upload(colorName, picture);
+    if (texture != NoTexture) RegisterMaskedTexture(colorName, alphaName, texture);
+    return texture;
 }
 
 std::unique_ptr<TBGLBrush> LoadEffectModel(const std::string& name, int32_t meshIndex) {

@@ -33,7 +33,8 @@ bool CheckModelMesh(const std::string& name, int32_t meshIndex);
 // The texture registered for `name`, loading and registering it when it is
 // not registered yet; NoTexture after a report.
 int32_t LoadEffectTexture(const std::string& name);
-// An RGBA texture of a colour and an alpha picture (not registered);
+// An RGBA texture of a colour and an alpha picture (not registered, but
+// kept in the registry once dev mode rebuilds demos: TexturesKeptForRebuild);
 // NoTexture after a report.
 int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName);
 

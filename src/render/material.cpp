@@ -49,8 +49,13 @@ void ColorOf(const TRGBAColor& c) {
 } // namespace
 
 int32_t FindTexture(const std::string& name) {
-    const TTexRegItem* item = FindEntry(name);
-    return item ? item->Texture : NoTexture;
+    TTexRegItem* item = FindEntry(name);
+    if (!item) return NoTexture;
+    // Asked for by the build in progress; taken from memory, but still one
+    // of the files the demo reads.
+    item->Used = currentBuild;
+    NoteInputFile(item->Path);
+    return item->Texture;
 }
 
 void RegisterTexture(const std::string& name, int32_t texture) {
@@ -61,34 +66,34 @@ void RegisterTexture(const std::string& name, int32_t texture) {
 }
 
 int32_t LoadTexture(const std::string& name) {
-    if (TTexRegItem* item = FindEntry(name); item && item->Texture != NoTexture) {
-        item->Used = currentBuild;
-        // Taken from memory, but still one of the files the demo reads.
-        NoteInputFile(item->Path);
-        return item->Texture;
-    }
-    int32_t texture = NoTexture;
+    int32_t texture = FindTexture(name);
+    if (texture != NoTexture) return texture;
     TexLoad(name, texture, false);
     RegisterTexture(name, texture);
     return texture;
 }
 
 int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alphaFile) {
-    const std::string name = colorFile + "\n" + alphaFile;
-    if (TTexRegItem* item = rebuilding ? FindEntry(name) : nullptr; item && item->Texture != NoTexture) {
-        item->Used = currentBuild;
-        NoteInputFile(item->Path);
-        NoteInputFile(item->AlphaPath);
-        return item->Texture;
-    }
     int32_t texture = NoTexture;
     TexLoadJPGMasked(colorFile, alphaFile, texture);
-    if (rebuilding && texture != NoTexture) {
-        RegisterTexture(name, texture);
-        registry.back().Path = AbsoluteFileName(colorFile);
-        registry.back().AlphaPath = AbsoluteFileName(alphaFile);
-    }
     return texture;
+}
+
+int32_t FindMaskedTexture(const std::string& colorFile, const std::string& alphaFile) {
+    if (!rebuilding) return NoTexture;
+    TTexRegItem* item = FindEntry(colorFile + "\n" + alphaFile);
+    if (!item) return NoTexture;
+    item->Used = currentBuild;
+    NoteInputFile(item->Path);
+    NoteInputFile(item->AlphaPath);
+    return item->Texture;
+}
+
+void RegisterMaskedTexture(const std::string& colorFile, const std::string& alphaFile, int32_t texture) {
+    if (!rebuilding) return;
+    RegisterTexture(colorFile + "\n" + alphaFile, texture);
+    registry.back().Path = AbsoluteFileName(colorFile);
+    registry.back().AlphaPath = AbsoluteFileName(alphaFile);
 }
 
 bool TexturesKeptForRebuild() { return rebuilding; }

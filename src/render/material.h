@@ -12,17 +12,19 @@
 constexpr int32_t NoTexture = -1;
 
 // Registered texture for `name`; on a miss loads the file (format by its
-// extension) and registers whatever came back, NoTexture on failure.
+// extension) and registers whatever came back, NoTexture on failure. During
+// a demo rebuild a found entry counts as used by the new build.
 int32_t LoadTexture(const std::string& name);
 int32_t FindTexture(const std::string& name);
 void RegisterTexture(const std::string& name, int32_t texture);
-// Not registered; NoTexture when either file fails to load (reported). Once
-// demo rebuilds have begun (BeginTextureRebuild) the pair is registered, as
-// "COLOR\nALPHA", and the registry owns the texture.
+// Not registered; NoTexture when either file fails to load (reported).
 int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alphaFile);
-// True once BeginTextureRebuild ran: every texture the loaders hand out is
-// owned by the registry.
+// True once BeginTextureRebuild ran (dev mode): textures made from a colour
+// and an alpha picture are then registered too, as "COLOR\nALPHA", and the
+// registry owns them. Before that the two calls below do nothing.
 bool TexturesKeptForRebuild();
+int32_t FindMaskedTexture(const std::string& colorFile, const std::string& alphaFile);
+void RegisterMaskedTexture(const std::string& colorFile, const std::string& alphaFile, int32_t texture);
 
 // One registry entry. Entries are appended, never removed or replaced: a
 // name whose load failed is tried again on every request and gains another
