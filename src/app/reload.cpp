@@ -136,6 +136,7 @@ bool TDevReloader::Reload() {
         failure = (where.empty() ? script : where) + ": " + description;
     });
     const bool quitBefore = DemoQuit;
+    const int errorsBefore = ScriptErrorCount();
     BeginTextureRebuild(isChanged);
     BeginModelRebuild(isChanged);
     TStamps noted;
@@ -157,6 +158,7 @@ bool TDevReloader::Reload() {
         EndTextureRebuild(false);
         EndModelRebuild(false);
         DemoQuit = quitBefore;
+        RestoreScriptErrorCount(errorsBefore);
         fs::current_path(playingFolder, ec);
         // Watch what either build read, as it is now: the next save that
         // changes any of it tries again.

@@ -82,6 +82,7 @@ void ResetScriptErrorCount() {
     scriptErrors = 0;
     scriptWarnings = 0;
 }
+void RestoreScriptErrorCount(int count) { scriptErrors = count; }
 
 void SetOneLineReports(bool on) { oneLine = on; }
 

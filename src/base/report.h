@@ -31,6 +31,9 @@ int ScriptErrorCount();
 // Number of warnings reported since the start (or the last reset).
 int ScriptWarningCount();
 void ResetScriptErrorCount();
+// Puts the error count back to an earlier value: dev mode takes back the
+// errors of a reload it refused, which the playing demo never had.
+void RestoreScriptErrorCount(int count);
 
 // One line per report ("FILE:LINE: error: MESSAGE"), for the pre-flight check.
 void SetOneLineReports(bool on);

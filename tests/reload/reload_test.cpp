@@ -146,7 +146,7 @@ TEST(Reload, BrokenScriptKeepsThePreviousDemoAndNamesTheLine) {
     } broken[] = {
         {"X 1o0\n", "karmont.cvl:8: "},
         {"LOAD plaintextur 1\n", "karmont.cvl:8: No such effect in demo: plaintextur"},
-        {"LOAD plaintexture 1\nA missing.tga\n", "karmont.cvl:8: File not found  - missing.tga"},
+        {"LOAD plaintexture 1\nA missing.tga\n", "karmont.cvl:8: The picture file missing.tga is missing"},
         {"BAR\nLENGTH 1\nEFFECT 7\n", "karmont.cvl:8: Effect not installed: 7"},
     };
     for (const auto& entry : broken) {
@@ -159,6 +159,8 @@ TEST(Reload, BrokenScriptKeepsThePreviousDemoAndNamesTheLine) {
         EXPECT_EQ(reloader.Error().rfind(entry.Expected, 0), 0u) << reloader.Error();
         EXPECT_EQ(&reloader.Demo(), playing);
         EXPECT_FALSE(DemoQuit);
+        // The refused version's errors are not the playing demo's.
+        EXPECT_EQ(reloader.Demo().ExitCode(), 0);
         EXPECT_EQ(CentrePixel(reloader.Demo()), Red);
         // A failed reload is not tried again until something changes.
         std::this_thread::sleep_for(TDevReloader::PollInterval * 2);
