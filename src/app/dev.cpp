@@ -96,10 +96,10 @@ TDevSession::TDevSession(const TDevOptions& devOptions) : options(devOptions) {
     TDemoOptions demoOptions;
     demoOptions.Windowed = true;
     demoOptions.Start = options.Start;
-    demo = std::make_unique<TCDemo>(options.Script, demoOptions);
+    reloader = std::make_unique<TDevReloader>(options.Script, demoOptions);
     started = !DemoQuit;
     if (!started) return;
-    Attach(*demo);
+    Attach(Demo());
     if (options.Loop) {
         const TDemoTracker& tracker = *Demo().Tracker;
         if (!SetLoop(PositionSeconds(options.Loop->first, tracker), PositionSeconds(options.Loop->second, tracker)))
@@ -111,13 +111,23 @@ TDevSession::TDevSession(const TDevOptions& devOptions) : options(devOptions) {
 
 TDevSession::~TDevSession() { SetBeforeSwapHook(nullptr); }
 
-TCDemo& TDevSession::Demo() { return *demo; }
+TCDemo& TDevSession::Demo() { return reloader->Demo(); }
 
-int TDevSession::ExitCode() { return demo ? demo->ExitCode() : 1; }
+int TDevSession::ExitCode() { return reloader ? reloader->Demo().ExitCode() : 1; }
 
 bool TDevSession::Reload(std::string& error) {
-    error = "reload is not available yet";
-    return false;
+    const float before = paused ? heldTime : Now();
+    if (!reloader->Reload()) {
+        error = reloadError = reloader->Error();
+        return false;
+    }
+    reloadError.clear();
+    // Music taken over plays on from where it is; music loaded anew starts
+    // at the time shown before the reload.
+    TCDemo& d = Demo();
+    lastTime = !paused && d.MusicLoaded ? ChannelSeconds(d.MusicChannel) : before;
+    Attach(d);
+    return true;
 }
 
 // Takes over a demo object (the first, or one a reload made): time, pause,
@@ -464,8 +474,6 @@ void TDevSession::HandleKeys() {
 }
 
 void TDevSession::Frame() {
-    TCDemo& d = Demo();
-    if (&d != attached) Attach(d);
     ReadCommands();
     while (!lines.empty() && !answerAfterFrame && !finished) {
         const std::string line = lines.front();
@@ -473,6 +481,14 @@ void TDevSession::Frame() {
         answerAfterFrame = !Execute(line);
     }
     if (finished) return;
+    // A saved file reloads the demo; a failure stays on the HUD.
+    if (reloader->FilesChanged()) {
+        std::string error;
+        if (!Reload(error)) ReportWarning("reload: " + error);
+    }
+    // Taken after the commands and the reload, which may replace the demo.
+    TCDemo& d = Demo();
+    if (&d != attached) Attach(d);
 
     const double start = SteadySeconds();
     if (lastFrameStart > 0) frameMilliseconds = (start - lastFrameStart) * 1000;

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/reload.h"
 #include "demo/demo.h"
 
 struct TDevOptions {
@@ -57,6 +58,9 @@ public:
     // False when `to` does not lie after `from`.
     bool SetLoop(float from, float to);
     void ClearLoop() { loopSet = false; }
+    // Executes the script again (see TDevReloader); the time, pause, speed
+    // and loop go on. False keeps the demo playing; `error` says
+    // "file:line: message" and the HUD shows it until a reload succeeds.
     bool Reload(std::string& error);
 
     // "TIME POSITION" of a demo time, as the control channel answers.
@@ -92,7 +96,8 @@ private:
     std::string ShotFileName();
 
     TDevOptions options;
-    std::unique_ptr<TCDemo> demo;
+    // Builds the demo, and again from the script on a reload.
+    std::unique_ptr<TDevReloader> reloader;
     TCDemo* attached = nullptr;
     bool started = false;
     bool finished = false;

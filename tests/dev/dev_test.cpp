@@ -221,3 +221,59 @@ TEST(DevMode, CommandLinePositionsAreChecked) {
     result = testutil::RunEngine("--start 9:0 demo.cvl", dir.Path().string());
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
 }
+
+namespace {
+
+// An uncompressed 24-bit TGA of one colour.
+std::vector<uint8_t> SolidTga(uint8_t r, uint8_t g, uint8_t b) {
+    std::vector<uint8_t> bytes(18, 0);
+    bytes[2] = 2;
+    bytes[12] = bytes[14] = 8;
+    bytes[16] = 24;
+    for (int i = 0; i < 64; ++i) bytes.insert(bytes.end(), {b, g, r});
+    return bytes;
+}
+
+// The centre pixel of a shot as 0xRRGGBB.
+uint32_t CentreColour(const fs::path& file) {
+    const TPicture picture = ReadFrame(file);
+    if (picture.Pixels.empty()) return 0xDEADu;
+    const size_t at = (size_t(picture.Height / 2) * size_t(picture.Width) + size_t(picture.Width / 2)) *
+                      size_t(picture.Channels);
+    return uint32_t(picture.Pixels[at]) << 16 | uint32_t(picture.Pixels[at + 1]) << 8 | picture.Pixels[at + 2];
+}
+
+} // namespace
+
+TEST(DevMode, ReloadShowsARewrittenPictureAndKeepsTheOldOneOnABrokenLine) {
+    testutil::TempDir dir;
+    dir.Write("data/beat.trk", testutil::TrackerBytes(1, 64, std::vector<uint8_t>(64, 0)));
+    dir.Write("data/pic.tga", SolidTga(255, 0, 0));
+    dir.Write("red.tga", SolidTga(255, 0, 0));
+    dir.Write("blue.tga", SolidTga(0, 0, 255));
+    const std::string good = "DATADIR data\nRESOLUTIONX 64\nRESOLUTIONY 48\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                             "LOAD plaintexture 0\nA pic.tga\nBAR all\nMOUNT 0\nLENGTH 0 4\nEFFECT 0\n";
+    std::string broken = good;
+    broken.insert(broken.find("BAR"), "X 1o0\n"); // line 9
+    dir.Write("demo.cvl", good);
+    dir.Write("good.cvl", good);
+    dir.Write("broken.cvl", broken);
+
+    const DevRun run = RunDev(Send("pause\\nshot a.png\\n") + "; " + WaitAnswers(2) +
+                                  "; cp blue.tga data/pic.tga; " + Send("reload\\nshot b.png\\n") + "; " +
+                                  WaitAnswers(4) + "; cp red.tga data/pic.tga; cp broken.cvl demo.cvl; " +
+                                  Send("reload\\nshot c.png\\n") + "; " + WaitAnswers(6) +
+                                  "; cp good.cvl demo.cvl; " + Send("reload\\nshot d.png\\nquit\\n"),
+                              "demo.cvl", dir.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 9u) << run.Output;
+    EXPECT_EQ(CentreColour(dir.Path() / "a.png"), 0xFF0000u);
+    EXPECT_EQ(run.Answers[2].rfind("ok ", 0), 0u) << run.Answers[2];
+    EXPECT_EQ(CentreColour(dir.Path() / "b.png"), 0x0000FFu) << "the rewritten picture is not shown";
+    EXPECT_EQ(run.Answers[4].rfind("error: demo.cvl:9: ", 0), 0u) << run.Answers[4];
+    EXPECT_EQ(CentreColour(dir.Path() / "c.png"), 0x0000FFu) << "a broken script replaced the picture";
+    EXPECT_EQ(run.Answers[6].rfind("ok ", 0), 0u) << run.Answers[6];
+    EXPECT_EQ(CentreColour(dir.Path() / "d.png"), 0xFF0000u);
+    // Paused stays paused through every reload.
+    EXPECT_EQ(run.Answers[6], run.Answers[0]);
+}
