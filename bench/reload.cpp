@@ -1,0 +1,100 @@
+// Dev-mode reload of the bundled production with only the script changed:
+// the time from Reload to the first new frame finished by the GL driver
+// (glFinish), against the 100 ms a demo maker should wait at most, and
+// against one frame of the same demo. The data is generated once into a
+// temporary folder; the window opens through SDL's offscreen driver and the
+// music plays on OpenAL Soft's null backend unless the environment says
+// otherwise.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "app/reload.h"
+#include "gen/production.h"
+#include "media/sound.h"
+#include "render/gl.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const bool headless =
+    setenv("SDL_VIDEODRIVER", "offscreen", 0) == 0 && setenv("ALSOFT_DRIVERS", "null", 0) == 0;
+
+constexpr double TargetSeconds = 0.100;
+// A moment of the cylinder field, the heaviest section to draw.
+constexpr float ShownSeconds = 40.0f;
+
+struct TProduction {
+    fs::path Folder;
+    std::string Script; // the script's text as shipped
+    std::unique_ptr<TDevReloader> Reloader;
+};
+
+// The production, generated and started once; null when that failed.
+TProduction* Production() {
+    static std::unique_ptr<TProduction> production = [] {
+        (void)headless;
+        auto made = std::make_unique<TProduction>();
+        made->Folder = fs::temp_directory_path() / ("corvala_bench_reload_" + std::to_string(getpid()));
+        std::string error;
+        if (!gen::GenerateProduction((made->Folder / "data").string(), error)) return std::unique_ptr<TProduction>();
+        std::ifstream in(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.cvl", std::ios::binary);
+        made->Script.assign(std::istreambuf_iterator<char>(in), {});
+        std::ofstream(made->Folder / "karmont.cvl", std::ios::binary) << made->Script;
+        fs::current_path(made->Folder);
+        made->Reloader = std::make_unique<TDevReloader>("karmont.cvl");
+        if (DemoQuit) return std::unique_ptr<TProduction>();
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(fs::temp_directory_path() / ("corvala_bench_reload_" + std::to_string(getpid())), ec);
+        });
+        return made;
+    }();
+    return production.get();
+}
+
+void DrawFrame(TCDemo& demo) {
+    SetChannelSeconds(demo.MusicChannel, ShownSeconds);
+    demo.RenderFrame();
+    glFinish();
+}
+
+void BM_ReloadScriptOnly(benchmark::State& state) {
+    TProduction* production = Production();
+    if (!production) return state.SkipWithError("the production did not start");
+    TDevReloader& reloader = *production->Reloader;
+    DrawFrame(reloader.Demo());
+    int edit = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // One value changes, as a demo maker's save would: the kick
+        // flash's red.
+        std::string script = production->Script;
+        const size_t at = script.find("\nE 70\n");
+        if (at != std::string::npos) script.replace(at, 6, "\nE " + std::to_string(70 + ++edit % 2) + "\n");
+        std::ofstream(production->Folder / "karmont.cvl", std::ios::binary) << script;
+        state.ResumeTiming();
+        if (!reloader.Reload()) return state.SkipWithError(reloader.Error().c_str());
+        DrawFrame(reloader.Demo());
+    }
+    state.counters["of_100ms"] = benchmark::Counter(double(state.iterations()) * TargetSeconds,
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ReloadScriptOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_FrameOfTheSameDemo(benchmark::State& state) {
+    TProduction* production = Production();
+    if (!production) return state.SkipWithError("the production did not start");
+    for (auto _ : state) DrawFrame(production->Reloader->Demo());
+}
+BENCHMARK(BM_FrameOfTheSameDemo)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
