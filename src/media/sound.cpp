@@ -587,6 +587,8 @@ int LoadSample(const std::string& fileName) {
     }
     TALBuffer buffer(name);
     const bool mono = sound.Channels == 1;
+    // Measured before a mono sample is widened to two channels.
+    const double seconds = sound.Seconds();
     if (mono) {  // both channels alike, widened in place from the end
         const size_t frames = sound.Samples.size();
         sound.Samples.resize(frames * 2);
@@ -603,7 +605,7 @@ int LoadSample(const std::string& fileName) {
     TSample sample;
     sample.Buffer = std::move(buffer);
     sample.SampleRate = sound.SampleRate;
-    sample.Seconds = sound.Seconds();
+    sample.Seconds = seconds;
     sample.Mono = mono;
     if (freed >= 0) {
         s.Samples[size_t(freed)] = std::move(sample);
