@@ -4,6 +4,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Extra ctest arguments, e.g. CTEST_ARGS="-E PulseAudio" to leave tests out.
+CTEST_ARGS ?=
 
 # Everything the engine, its tests, tools and benchmarks need on a fresh Debian 12.
 DEB_PACKAGES := g++ make cmake ninja-build pkg-config git ca-certificates \
@@ -37,7 +39,7 @@ build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 PRODUCTION := examples/karmont
 VIDEO ?= out/karmont.mp4
