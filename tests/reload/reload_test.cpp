@@ -212,8 +212,14 @@ TEST(Reload, HundredReloadsOfTheProductionStayFlat) {
     reloadSome(100);
     EXPECT_EQ(LiveTextureNames(), textures);
     // Measured here: under 1 MiB, allocator noise; one leaked picture or
-    // model per reload would be far more.
+    // model per reload would be far more. AddressSanitizer holds freed
+    // memory in quarantine, so resident memory grows there by design; its
+    // own leak and use-after-free checks cover that build.
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(ResidentKiB() - resident, 4096) << "KiB grown over 100 reloads";
+#else
+    (void)resident;
+#endif
     EXPECT_EQ(reloader.Demo().MusicSample, sample);
     EXPECT_EQ(reloader.Demo().MusicChannel, channel);
     EXPECT_FALSE(reloader.MusicReplaced());
