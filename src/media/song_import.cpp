@@ -130,7 +130,10 @@ bool CollectModule(const std::vector<uint8_t>& data, const TImportOptions& optio
                                   std::to_string(song.ChangePattern) + ", row " + std::to_string(song.ChangeRow) +
                                   " (to speed " + std::to_string(song.ChangeSpeed) + ", tempo " +
                                   std::to_string(song.ChangeTempo) + "; " + std::to_string(song.TempoChanges) +
-                                  " changes in all); notes stay at their true times, so sync holds across it");
+                                  " changes in all); notes stay at their true times, so sync holds across it; "
+                                  "averaged over the song a beat of " + std::to_string(options.RowsPerBeat) +
+                                  " rows is " + Fixed(60.0 * double(song.RowsPlayed) / (options.RowsPerBeat * song.Seconds), 3) +
+                                  " BPM");
     return true;
 }
 

@@ -66,6 +66,8 @@ TEST(ModuleImport, NotesLandOnTheRowsOfTheirTrueTimes) {
     EXPECT_EQ(r.ApartBpm, 250.0);
     ASSERT_EQ(r.Warnings.size(), 2u);
     EXPECT_NE(r.Warnings[0].find("order 1, pattern 1, row 0 (to speed 2, tempo 125"), std::string::npos) << r.Warnings[0];
+    // 128 rows in 10.24 s: 4-row beats average 187.5 BPM.
+    EXPECT_NE(r.Warnings[0].find("averaged over the song a beat of 4 rows is 187.5 BPM"), std::string::npos) << r.Warnings[0];
     EXPECT_NE(r.Warnings[1].find("1 notes fell on a row"), std::string::npos) << r.Warnings[1];
     EXPECT_NE(r.Warnings[1].find("at BPM 250 (2 times the song's)"), std::string::npos) << r.Warnings[1];
 }
