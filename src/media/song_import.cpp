@@ -35,16 +35,7 @@ struct TPlacement {
     int64_t LastRow = -1;
 };
 
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    std::string s = text;
-    if (s.find('.') != std::string::npos) {
-        while (s.back() == '0') s.pop_back();
-        if (s.back() == '.') s.pop_back();
-    }
-    return s;
-}
+std::string Fixed(double value, int decimals) { return DecimalText(value, decimals); }
 
 // Rows for each group: distinct keys per row give the group's width, a key
 // already on its row is a collision. Events are in time order per group.
@@ -311,4 +302,15 @@ bool ImportSong(const std::vector<uint8_t>& data, const TImportOptions& options,
         result.Warnings.push_back(text);
     }
     return true;
+}
+
+std::string DecimalText(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string s = text;
+    if (s.find('.') != std::string::npos) {
+        while (s.back() == '0') s.pop_back();
+        if (s.back() == '.') s.pop_back();
+    }
+    return s;
 }

@@ -48,3 +48,7 @@ bool ImportSongFile(const std::string& fileName, const TImportOptions& options, 
 int64_t NearestRow(double seconds, float bpm);
 // A BPM rounded to what a script line carries (3 decimals).
 float ScriptBpm(double bpm);
+
+// `value` with at most `decimals` decimals, trailing zeros (and a bare
+// point) dropped: "202.5", "125". For tempos and times in messages.
+std::string DecimalText(double value, int decimals);

@@ -139,16 +139,7 @@ bool ReadGrid(const std::string& name, TNoteGrid& grid, std::ostream& err) {
     return true;
 }
 
-std::string Decimal(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    std::string s = text;
-    if (s.find('.') != std::string::npos) {
-        while (s.back() == '0') s.pop_back();
-        if (s.back() == '.') s.pop_back();
-    }
-    return s;
-}
+std::string Decimal(double value, int decimals) { return DecimalText(value, decimals); }
 
 int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     TArgs a;
