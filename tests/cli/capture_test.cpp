@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include "base/sha256.h"
 #include "support/run_engine.h"
 #include "support/temp_dir.h"
+#include "support/tone.h"
 
 namespace {
 
@@ -42,19 +42,8 @@ void WriteFolder(const testutil::TempDir& dir, const std::string& extra) {
     dir.Write("demo.cvl", "DATADIR data\n" + std::string(Script) + extra);
 }
 
-// A quiet 440 Hz tone, 44.1 kHz stereo.
 void WriteTone(const std::string& path, int seconds = 3) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<short> samples(size_t(44100 * seconds * 2));
-    for (size_t i = 0; i < samples.size(); i += 2)
-        samples[i] = samples[i + 1] = short(8000 * std::sin(2 * M_PI * 440 * double(i / 2) / 44100));
-    sf_write_short(file, samples.data(), sf_count_t(samples.size()));
-    sf_close(file);
+    ASSERT_TRUE(testutil::WriteToneWav(path, seconds, 8000)) << path;
 }
 
 // 0xRRGGBB of pixel (x, y), y counted from the bottom.

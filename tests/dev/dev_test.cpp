@@ -1,6 +1,5 @@
 // Dev mode driven headless through its control channel, as an editor would.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -16,6 +15,7 @@
 #include "assets/png.h"
 #include "support/run_engine.h"
 #include "support/temp_dir.h"
+#include "support/tone.h"
 
 namespace {
 
@@ -95,17 +95,7 @@ int FrameDifference(const fs::path& a, const fs::path& b) {
 }
 
 void WriteTone(const std::string& path, int seconds) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<short> samples(size_t(44100 * seconds * 2));
-    for (size_t i = 0; i < samples.size(); i += 2)
-        samples[i] = samples[i + 1] = short(6000 * std::sin(2 * M_PI * 440 * double(i / 2) / 44100));
-    sf_write_short(file, samples.data(), sf_count_t(samples.size()));
-    sf_close(file);
+    ASSERT_TRUE(testutil::WriteToneWav(path, seconds, 6000)) << path;
 }
 
 } // namespace

@@ -1,0 +1,25 @@
+#include "support/tone.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <vector>
+
+namespace testutil {
+
+bool WriteToneWav(const std::string& path, int seconds, int amplitude) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) return false;
+    std::vector<short> samples(size_t(44100 * seconds * 2));
+    for (size_t i = 0; i < samples.size(); i += 2)
+        samples[i] = samples[i + 1] = short(amplitude * std::sin(2 * M_PI * 440 * double(i / 2) / 44100));
+    const bool written = sf_write_short(file, samples.data(), sf_count_t(samples.size())) == sf_count_t(samples.size());
+    sf_close(file);
+    return written;
+}
+
+} // namespace testutil
