@@ -15,7 +15,8 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git ca-certificates \
 	libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev \
 	xvfb xauth \
 	libopenmpt-dev libaubio-dev ffmpeg pulseaudio pulseaudio-utils sox \
-	libdeflate-dev lib3ds-dev nlohmann-json3-dev
+	libdeflate-dev lib3ds-dev nlohmann-json3-dev \
+	libepoxy-dev glslang-tools patchelf zip
 
 .PHONY: all deps build test run bench clean fuzz
 

@@ -1,0 +1,205 @@
+#include "base/output.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Reason(int err) { return std::strerror(err); }
+
+std::string FolderOf(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+// Syncs a folder so that a rename in it survives a crash. Failure is not an
+// error: some file systems do not sync folders.
+void SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+std::string Normalised(const std::string& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    if (ec) absolute = path;
+    const fs::path canonical = fs::weakly_canonical(absolute, ec);
+    return (ec ? absolute.lexically_normal() : canonical).string();
+}
+
+std::vector<std::string>& Protected() {
+    static std::vector<std::string> inputs;
+    return inputs;
+}
+
+} // namespace
+
+std::string TemporaryNameBeside(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    const fs::path target(path);
+    const std::string name = ".corvala-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(counter++) + "-" + target.filename().string();
+    return (target.parent_path() / name).string();
+}
+
+TOutputFile::~TOutputFile() { Discard(); }
+
+TOutputFile::TOutputFile(TOutputFile&& other) noexcept
+    : destination(std::move(other.destination)), tempPath(std::move(other.tempPath)),
+      file(other.file), writeErrno(other.writeErrno) {
+    other.file = nullptr;
+    other.tempPath.clear();
+}
+
+TOutputFile& TOutputFile::operator=(TOutputFile&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        destination = std::move(other.destination);
+        tempPath = std::move(other.tempPath);
+        file = other.file;
+        writeErrno = other.writeErrno;
+        other.file = nullptr;
+        other.tempPath.clear();
+    }
+    return *this;
+}
+
+bool TOutputFile::Open(const std::string& path, std::string& error) {
+    Discard();
+    destination = path;
+    writeErrno = 0;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = "cannot write " + path + ": it is a folder";
+        return false;
+    }
+    tempPath = TemporaryNameBeside(path);
+    // O_EXCL: never follow or reuse something that sits at the temporary name.
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot write " + path + ": " + Reason(errno);
+        tempPath.clear();
+        return false;
+    }
+    file = ::fdopen(fd, "wb");
+    if (!file) {
+        error = "cannot write " + path + ": " + Reason(errno);
+        ::close(fd);
+        ::unlink(tempPath.c_str());
+        tempPath.clear();
+        return false;
+    }
+    return true;
+}
+
+bool TOutputFile::Write(const void* data, size_t size) {
+    if (writeErrno != 0) return false;
+    if (!file) {
+        writeErrno = EBADF;
+        return false;
+    }
+    if (size > 0 && std::fwrite(data, 1, size, file) != size) {
+        writeErrno = errno != 0 ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
+void TOutputFile::CloseForHelper() {
+    if (!file) return;
+    if (std::fclose(file) != 0 && writeErrno == 0) writeErrno = errno != 0 ? errno : EIO;
+    file = nullptr;
+}
+
+bool TOutputFile::Commit(std::string& error) {
+    if (tempPath.empty()) {
+        error = "cannot write " + destination + ": it was not opened";
+        return false;
+    }
+    int err = writeErrno;
+    if (file) {
+        if (err == 0 && std::fflush(file) != 0) err = errno != 0 ? errno : EIO;
+        if (err == 0 && ::fsync(::fileno(file)) != 0) err = errno;
+        if (std::fclose(file) != 0 && err == 0) err = errno != 0 ? errno : EIO;
+        file = nullptr;
+    } else if (err == 0) {
+        // A helper process wrote the file by name: sync what it left.
+        const int fd = ::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            err = errno;
+        } else {
+            if (::fsync(fd) != 0) err = errno;
+            ::close(fd);
+        }
+    }
+    if (err == 0 && ::rename(tempPath.c_str(), destination.c_str()) != 0) err = errno;
+    if (err != 0) {
+        error = "cannot write " + destination + ": " + Reason(err);
+        ::unlink(tempPath.c_str());
+        tempPath.clear();
+        return false;
+    }
+    tempPath.clear();
+    SyncFolder(FolderOf(destination));
+    return true;
+}
+
+void TOutputFile::Discard() {
+    if (file) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    if (!tempPath.empty()) {
+        ::unlink(tempPath.c_str());
+        tempPath.clear();
+    }
+}
+
+bool WriteFileWhole(const std::string& path, std::string_view bytes, std::string& error) {
+    TOutputFile out;
+    if (!out.Open(path, error)) return false;
+    out.Write(bytes);
+    return out.Commit(error);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat infoA {}, infoB {};
+    if (::stat(a.c_str(), &infoA) == 0 && ::stat(b.c_str(), &infoB) == 0)
+        return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+    return Normalised(a) == Normalised(b);
+}
+
+void NoteProtectedInput(const std::string& path) {
+    if (path.empty()) return;
+    const std::string absolute = Normalised(path);
+    for (const auto& known : Protected())
+        if (known == absolute) return;
+    Protected().push_back(absolute);
+}
+
+const std::vector<std::string>& ProtectedInputs() { return Protected(); }
+
+void ClearProtectedInputs() { Protected().clear(); }
+
+bool CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
+                     const std::string& role, std::string& error) {
+    auto refuse = [&](const std::string& input, const std::string& what) {
+        error = "refusing to write " + role + " to " + output + ": it is " + input + ", " + what +
+                "; choose another name";
+        return false;
+    };
+    for (const auto& input : inputs)
+        if (!input.empty() && SameFile(output, input)) return refuse(input, "an input of this command");
+    for (const auto& input : Protected())
+        if (SameFile(output, input)) return refuse(input, "a file the production reads");
+    return true;
+}
