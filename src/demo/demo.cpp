@@ -89,6 +89,7 @@ std::string NearestKeyword(const std::string& word, std::vector<std::string> kno
 
 TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     : ScriptFile(scriptFile), Options(options) {
+    SetPlayingTracks(&Tracks, 0);
     DemoCheckOnly = Options.CheckOnly;
     DemoQuit = false;
     errorsAtStart = ScriptErrorCount();
@@ -101,6 +102,7 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
         CheckTimeline();
         CheckSongSync();
         CheckEffects();
+        CheckTracks();
         DemoQuit = true;
         Timer = std::make_unique<TETimer>(Options.Clock);
         return;
@@ -121,7 +123,9 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     Timer->Reset();
 }
 
-TCDemo::~TCDemo() = default;
+TCDemo::~TCDemo() {
+    if (PlayingTracks() == &Tracks) SetPlayingTracks(nullptr, 0);
+}
 
 void TCDemo::Fail(const std::string& description) {
     ShowScriptError(description);
@@ -378,6 +382,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
                  // The sound module has reported the decoder's reason.
                  d.Tolerate("Music file " + name + " did not load; the demo plays on the timer");
          }},
+        {"TRACKS", [](TCDemo& d, C c) { d.ReadTracks(TokenText(c, 1)); }},
         // Effects.
         {"LOAD",
          [](TCDemo& d, C c) {

@@ -15,6 +15,7 @@
 #include "demo/position.h"
 #include "demo/script.h"
 #include "demo/tracker.h"
+#include "demo/tracks.h"
 #include "media/timer.h"
 #include "render/vecmath.h"
 #include "render/window.h"
@@ -140,6 +141,10 @@ public:
     double MusicSeconds = 0;
     // The row of the last frame.
     int32_t CurrentRow = 0;
+    // Keyed tracks of the TRACKS files (demo_tracks.cpp), and the row of the
+    // last frame with its fraction, where they were evaluated.
+    TTracks Tracks;
+    double FrameRow = 0;
     // Frames rendered so far.
     int64_t FrameNumber = 0;
     // When set, each frame calls it once with the demo time and the real
@@ -189,6 +194,12 @@ private:
     // Pre-flight: BPM against the song's own, inputs waiting for notes their
     // channel never plays, tracker length against music length.
     void CheckSongSync();
+    // TRACKS: reads a tracks file; before an effect's Update: sets the
+    // fields its slot's tracks drive; pre-flight: what the tracks name
+    // (demo_tracks.cpp).
+    void ReadTracks(const std::string& name);
+    void ApplyTracks(TCEffect& effect);
+    void CheckTracks();
     std::string trackerSong; // file name; empty for a tracker file
     double songBpm = 0;      // the imported song's own tempo
     std::string musicFile;   // pre-flight: the LOADMUSIC file

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 // Ten input values of the bar in play; element i belongs to input i. A
@@ -49,3 +50,13 @@ public:
     int E = 0, F = 0, G = 0;
     int SlotIndex = 0;
 };
+
+// Named tracks (TRACKS files) of the demo in play, for effects that bind
+// them, as shader effects bind uniforms. The index of the named track whose
+// uniform name (its name with every character but letters, digits and '_'
+// turned into '_') is `uniformName`, or -1. Asking marks the track as read,
+// so call it from Check as well as from Load: the pre-flight warns about
+// named tracks nothing asks for. Indices stay valid for the demo's life.
+int32_t FindTrackUniform(const std::string& uniformName);
+// The track's value at the frame's row with its fraction; 0 for -1.
+float TrackValue(int32_t index);

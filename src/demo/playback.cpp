@@ -34,6 +34,8 @@ void TCDemo::RenderFrame() {
 
     const int32_t row = Tracker->RowAt(DemoTime);
     CurrentRow = row;
+    FrameRow = TrackRowAt(DemoTime, Tracker->BPM);
+    SetPlayingTracks(&Tracks, FrameRow);
     TInputValues inputs{};
     ActiveBars.clear();
     for (const TScriptBar& bar : Bars) {
@@ -64,6 +66,7 @@ void TCDemo::RenderFrame() {
                                                          in.LeadTime, DemoTime)
                                    : 0.0f;
         }
+        ApplyTracks(*effect);
         effect->Update(inputs);
         effect->Draw(inputs);
     }

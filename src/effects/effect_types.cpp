@@ -38,26 +38,32 @@ TEffectFile WithAlpha(TEffectFile file, std::string TCEffect::*alpha) {
 
 const std::vector<TEffectType>& EffectTypes() {
     static const std::vector<TEffectType> types = {
-        {"template", Make<TCEffect>, {}},
-        {"plaincolor", Make<TPlainColor>, {}},
+        {"template", Make<TCEffect>, {}, "", ""},
+        {"plaincolor", Make<TPlainColor>, {}, "X Y W H VX VY", ""},
         // A: the picture; B: an alpha picture for it (both JPEG then).
         {"plaintexture",
          Make<TPlainTexture>,
-         {WithAlpha(Field(&TCEffect::A, R::Picture, true), &TCEffect::B)}},
-        {"flash", Make<TFlash>, {}},
-        {"invertflash", Make<TInverseFlash>, {}},
-        {"cylinders", Make<TCylinderPlasma>, {Fixed(TCylinderPlasma::ModelFile, R::Model)}},
+         {WithAlpha(Field(&TCEffect::A, R::Picture, true), &TCEffect::B)},
+         "X Y W H VX VY S",
+         ""},
+        {"flash", Make<TFlash>, {}, "", ""},
+        {"invertflash", Make<TInverseFlash>, {}, "X Y W H", ""},
+        {"cylinders", Make<TCylinderPlasma>, {Fixed(TCylinderPlasma::ModelFile, R::Model)}, "", ""},
         {"celshadeobj",
          Make<TCelshadeObject>,
          {Fixed(TCelshadeObject::ShadeFile, R::Picture), Fixed(TCelshadeObject::FlareFile, R::Picture),
-          Fixed(TCelshadeObject::ModelFile, R::Model)}},
+          Fixed(TCelshadeObject::ModelFile, R::Model)},
+         "",
+         ""},
         // A: the model; B: its base texture; C: the sphere-mapped texture.
         {"object",
          Make<T3DObject>,
          {Field(&TCEffect::A, R::Model, true), Field(&TCEffect::B, R::Picture, false),
-          Field(&TCEffect::C, R::Picture, false)}},
+          Field(&TCEffect::C, R::Picture, false)},
+         "",
+         "X Y Z VX VY VZ S"},
         // A: the sprite picture (none: white squares).
-        {"particles", Make<TParticles>, {Field(&TCEffect::A, R::Picture, false)}},
+        {"particles", Make<TParticles>, {Field(&TCEffect::A, R::Picture, false)}, "", "D VX VY VZ S"},
     };
     return types;
 }

@@ -34,6 +34,11 @@ struct TEffectType {
     const char* Name;
     std::unique_ptr<TCEffect> (*Create)();
     std::vector<TEffectFile> Files;
+    // The float fields (X Y Z H W D VX VY VZ S) the type reads on every
+    // frame, and those it reads only once at load, space-separated; a track
+    // moves only the first kind (docs/script.md lists both). Null: not known.
+    const char* FrameFields = nullptr;
+    const char* LoadFields = nullptr;
 };
 
 const std::vector<TEffectType>& EffectTypes();
