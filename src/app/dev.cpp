@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/dev_tracks.h"
 #include "assets/png.h"
 #include "base/report.h"
 #include "media/keyboard.h"
@@ -117,10 +118,12 @@ int TDevSession::ExitCode() { return reloader ? reloader->Demo().ExitCode() : 1;
 
 bool TDevSession::Reload(std::string& error) {
     const float before = paused ? heldTime : Now();
+    const TTracks tracksBefore = Demo().Tracks;
     if (!reloader->Reload()) {
         error = reloadError = reloader->Error();
         return false;
     }
+    CarryTracks(tracksBefore, Demo().Tracks);
     reloadError.clear();
     // Music taken over plays on from where it is; music loaded anew starts
     // at the time shown before the reload.
@@ -370,10 +373,13 @@ bool TDevSession::Execute(const std::string& line) {
         if (!arguments(0, "quit")) return true;
         Answer("ok " + TimeText(Now()));
         finished = true;
+    } else if (std::string text; ExecuteTracksCommand(d, words, text)) {
+        Answer(text);
     } else {
         Answer("error: unknown command '" + name +
                "'; commands: seek POSITION, pause, play, step, speed F, loop FROM TO, loop off, reload, "
-               "shot FILE.png, quit");
+               "shot FILE.png, value NAME, key NAME POSITION VALUE [TYPE], unkey NAME POSITION, keys NAME, "
+               "tracks, tracks save, quit");
     }
     return true;
 }
@@ -556,6 +562,7 @@ TDevSession::TBox TDevSession::DrawHud() {
     }
     if (active > HudMaxBars)
         hud.push_back({"+" + std::to_string(active - HudMaxBars) + " more bars", TRGBAColor{0.7f, 0.9f, 1, 1}});
+    for (const std::string& line : TrackHudLines(d)) hud.push_back({line, TRGBAColor{0.6f, 1, 0.7f, 1}});
     if (!reloadError.empty()) hud.push_back({reloadError, TRGBAColor{1, 0.25f, 0.25f, 1}});
 
     const int windowWidth = CurrentWindow.Width, windowHeight = CurrentWindow.Height;
