@@ -312,7 +312,13 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              d.windowOpen = true;
              glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
              PresentFrame(d.Window);
-             CreateKeyboard(d.Window, true);
+             CreateKeyboard(d.Window.Wnd, true);
+             SetKeyEventHook([](const TKeyEvent& key) {
+                 if (key.FocusLost)
+                     ReleaseAllKeys();
+                 else
+                     KeyboardEvent(key.Scancode, key.Down);
+             });
              // A picture that fails is reported at the LOADINGSCREEN line;
              // DRAWLOADING then shows the clear colour and the demo goes on.
              d.LoadingTexture = NoTexture;

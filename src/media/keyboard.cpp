@@ -120,15 +120,16 @@ void KeyboardEvent(int sdlScancode, bool down) {
 void ReleaseAllKeys() { liveState.fill(0); }
 
 // SDL needs no device of its own: key events arrive with the window's events
-// (PresentFrame pumps them). The polled state starts zeroed.
-void TBINKeyboardDevice::InitKeyboard(const TRenderWindow&, bool) {
+// (PresentFrame pumps them, the demo hands them here). The polled state
+// starts zeroed.
+void TBINKeyboardDevice::InitKeyboard(void*, bool) {
     LastResult = 0;
     KeyState.fill(0);
 }
 
-void CreateKeyboard(const TRenderWindow& window, bool exclusive) {
+void CreateKeyboard(void* windowHandle, bool exclusive) {
     Keyboard = std::make_unique<TBINKeyboardDevice>();
-    Keyboard->InitKeyboard(window, exclusive);
+    Keyboard->InitKeyboard(windowHandle, exclusive);
 }
 
 void PollKeyboard() {

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "base/report.h"
-#include "media/keyboard.h"
 #include "render/gl.h"
 
 TRenderWindow CurrentWindow;
@@ -19,6 +18,7 @@ namespace {
 bool FullscreenRequested = false;
 bool closeRequested = false;
 std::function<void()> beforeSwapHook;
+std::function<void(const TKeyEvent&)> keyEventHook;
 
 SDL_Window* AsWindow(void* handle) { return static_cast<SDL_Window*>(handle); }
 
@@ -76,12 +76,12 @@ void HandleEvent(const SDL_Event& event) {
         } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             if (SDL_Window* window = AsWindow(CurrentWindow.Wnd)) FollowDrawable(window);
         } else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
-            ReleaseAllKeys();
+            if (keyEventHook) keyEventHook(TKeyEvent{0, false, true});
         }
         break;
     case SDL_KEYDOWN:
     case SDL_KEYUP:
-        KeyboardEvent(event.key.keysym.scancode, event.type == SDL_KEYDOWN);
+        if (keyEventHook) keyEventHook(TKeyEvent{event.key.keysym.scancode, event.type == SDL_KEYDOWN, false});
         break;
     default:
         break;
@@ -271,3 +271,5 @@ bool SetVerticalSync(bool on) {
 }
 
 void SetBeforeSwapHook(std::function<void()> hook) { beforeSwapHook = std::move(hook); }
+
+void SetKeyEventHook(std::function<void(const TKeyEvent&)> hook) { keyEventHook = std::move(hook); }

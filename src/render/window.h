@@ -53,6 +53,17 @@ bool ReadBackBuffer(std::vector<uint8_t>& rgba, int& width, int& height);
 // (on: adaptive sync where offered, else plain). Creation switches it on for
 // a window on a real display. False when the driver refused.
 bool SetVerticalSync(bool on);
+// A keyboard event as the window's event loop hands it on: a key went down
+// (a held key repeats going down) or up, named by the window system's (SDL)
+// scancode; or the window lost the keyboard, so every key is up.
+struct TKeyEvent {
+    int Scancode = 0;
+    bool Down = false;
+    bool FocusLost = false;  // Scancode and Down mean nothing then
+};
+// Where PresentFrame hands every keyboard event, in order; the demo feeds the
+// keyboard state (media/keyboard) from it. An empty function removes it.
+void SetKeyEventHook(std::function<void(const TKeyEvent&)> hook);
 // A call PresentFrame makes every frame after handling the events and right
 // before the swap, with the frame still in the back buffer (frame capture).
 // An empty function removes it.

@@ -4,7 +4,7 @@
 #include "media/keyboard.h"
 
 TEST(Keyboard, PressesBetweenPollsWithAndWithoutRepeats) {
-    CreateKeyboard(TRenderWindow{}, true);
+    CreateKeyboard(nullptr, true);
     // A tap within one frame, then a key held with two repeats.
     KeyboardEvent(SDL_SCANCODE_SPACE, true);
     KeyboardEvent(SDL_SCANCODE_SPACE, false);

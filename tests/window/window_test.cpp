@@ -117,7 +117,16 @@ TEST(RenderWindow, ResizeViewAndViewAngle) {
 TEST(RenderWindow, PresentFrameHandlesEveryEventAndStillPresents) {
     REQUIRE_WINDOW();
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
-    CreateKeyboard(CurrentWindow, true);
+    CreateKeyboard(CurrentWindow.Wnd, true);
+    // The window hands key events on; the demo feeds the keyboard with them.
+    std::vector<TKeyEvent> keys;
+    SetKeyEventHook([&](const TKeyEvent& key) {
+        keys.push_back(key);
+        if (key.FocusLost)
+            ReleaseAllKeys();
+        else
+            KeyboardEvent(key.Scancode, key.Down);
+    });
 
     int swaps = 0;
     uint32_t centre = 0;
@@ -145,6 +154,10 @@ TEST(RenderWindow, PresentFrameHandlesEveryEventAndStillPresents) {
     EXPECT_EQ(PendingEvents(), 0);
 
     // The key event of that frame reached the keyboard state.
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].Scancode, SDL_SCANCODE_ESCAPE);
+    EXPECT_TRUE(keys[0].Down);
+    EXPECT_FALSE(keys[0].FocusLost);
     EXPECT_FALSE(KeyDown(ScanEscape));
     PollKeyboard();
     EXPECT_TRUE(KeyDown(ScanEscape));
@@ -155,6 +168,19 @@ TEST(RenderWindow, PresentFrameHandlesEveryEventAndStillPresents) {
     PollKeyboard();
     EXPECT_FALSE(KeyDown(ScanEscape));
 
+    // Losing the focus is handed on as every key up.
+    PushKey(SDL_SCANCODE_SPACE, true);
+    SDL_Event focus{};
+    focus.type = SDL_WINDOWEVENT;
+    focus.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+    ASSERT_EQ(SDL_PushEvent(&focus), 1);
+    PresentFrame(CurrentWindow);
+    ASSERT_EQ(keys.size(), 4u);
+    EXPECT_TRUE(keys[3].FocusLost);
+    PollKeyboard();
+    EXPECT_FALSE(KeyDown(ScanSpace));
+
+    SetKeyEventHook({});
     SetBeforeSwapHook({});
     InitRenderState();
 }
@@ -206,7 +232,7 @@ TEST(Keyboard, ScanCodeTable) {
 }
 
 TEST(Keyboard, PollSeesOnlyTheStateAtPollTime) {
-    CreateKeyboard(TRenderWindow{}, true);
+    CreateKeyboard(nullptr, true);
     for (int code = 0; code < 256; ++code) ASSERT_FALSE(KeyDown(uint8_t(code)));
 
     KeyboardEvent(SDL_SCANCODE_A, true);
