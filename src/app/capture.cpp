@@ -14,6 +14,7 @@
 #include "app/frame_writer.h"
 #include "app/video.h"
 #include "demo/demo.h"
+#include "base/output.h"
 #include "base/report.h"
 #include "media/sound.h"
 #include "render/window.h"
@@ -44,7 +45,45 @@ void RemoveQuietly(const std::string& file) {
     fs::remove(file, ec);
 }
 
+bool IsFrameName(const std::string& name) {
+    // frame_ + at least six digits + .png, as CaptureFrameName makes them.
+    constexpr size_t Prefix = 6, Suffix = 4;
+    if (name.size() < Prefix + 6 + Suffix || name.compare(0, Prefix, "frame_") != 0 ||
+        name.compare(name.size() - Suffix, Suffix, ".png") != 0)
+        return false;
+    for (size_t i = Prefix; i < name.size() - Suffix; ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
+    return true;
+}
+
+// Refuses outputs that would replace what the production reads: the video,
+// and the frames and sound file in the capture folder. Run once the script
+// is loaded, so that every file it read has been noted.
+bool OutputsAreNotInputs(const TCaptureOptions& options, std::string& error) {
+    if (!options.Video.empty() && !CheckOutputPath(options.Video, {}, "the video", error)) return false;
+    if (options.Dir.empty()) return true;
+    for (const std::string& input : ProtectedInputs()) {
+        const fs::path path(input);
+        const std::string name = path.filename().string();
+        if ((IsFrameName(name) || name == "audio.wav") && SameFile(path.parent_path().string(), options.Dir)) {
+            error = "refusing to capture into " + options.Dir + ": " + input +
+                    " there is a file the production reads; choose another folder";
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+std::vector<std::string> EarlierFrames(const std::string& dir) {
+    std::vector<std::string> frames;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        if (IsFrameName(entry.path().filename().string())) frames.push_back(entry.path().string());
+    std::sort(frames.begin(), frames.end());
+    return frames;
+}
 
 int RunCapture(const TCaptureOptions& options) {
     // No window appears: SDL renders offscreen, and the script's clock is the
@@ -56,6 +95,16 @@ int RunCapture(const TCaptureOptions& options) {
         if (!fs::is_directory(options.Dir)) {
             ReportMessage("Capture", "Cannot create the output folder " + options.Dir);
             return 1;
+        }
+        // Frames of a longer earlier run would stay mixed in with these.
+        if (!options.Overwrite && !options.RenderOnly) {
+            const std::vector<std::string> earlier = EarlierFrames(options.Dir);
+            if (!earlier.empty()) {
+                ReportMessage("Capture", "The folder " + options.Dir + " holds " + std::to_string(earlier.size()) +
+                                             " frames of an earlier capture (" + earlier.front() +
+                                             "); give --overwrite to replace them, or choose another folder");
+                return 2;
+            }
         }
     }
     if (!options.Video.empty()) {
@@ -80,17 +129,40 @@ int RunCapture(const TCaptureOptions& options) {
     demoOptions.Clock = TClockSource{CaptureClock, options.Fps};
     demoOptions.Start = options.Start;
     TCDemo demo(options.Script, demoOptions);
+    {
+        // The script is read: every file it named has been noted.
+        std::string error;
+        if (!OutputsAreNotInputs(options, error)) {
+            ReportMessage("Capture", error);
+            return 2;
+        }
+    }
+    if (options.Overwrite && !options.RenderOnly && !options.Dir.empty())
+        for (const std::string& frame : EarlierFrames(options.Dir)) RemoveQuietly(frame);
 
-    // With music the picture goes to a temporary file first and the sound is
-    // muxed in at the end; without, ffmpeg writes the video itself.
+    // The video is made under a temporary name beside it (its extension kept)
+    // and renamed over the destination only when ffmpeg made it whole: a
+    // failed or killed ffmpeg leaves an earlier video as it was.
+    TOutputFile videoOut;
+    if (!options.Video.empty() && !options.RenderOnly) {
+        std::string error;
+        if (!videoOut.Open(options.Video, error)) {
+            ReportMessage("Capture", error);
+            return 1;
+        }
+        videoOut.CloseForHelper();
+    }
+    // With music the picture goes to another temporary file first and the
+    // sound is muxed in at the end; without, ffmpeg writes the video itself.
     const bool muxLater = !options.Video.empty() && demo.MusicLoaded;
-    const std::string videoStream = muxLater ? options.Video + ".part.mp4" : options.Video;
+    const std::string videoStream = muxLater ? TemporaryNameBeside(options.Video) : videoOut.TempPath();
     const std::string wav = !options.Dir.empty() ? (fs::path(options.Dir) / "audio.wav").string()
-                                                 : options.Video + ".part.wav";
+                                                 : TemporaryNameBeside(options.Video + ".wav");
     TFrameWriterSettings settings;
     if (!options.RenderOnly) {
         settings.PNGDir = options.Dir;
         settings.VideoFile = videoStream;
+        settings.VideoName = options.Video;
     }
     settings.Fps = options.Fps;
     settings.PNGThreads = PNGThreadCount();
@@ -172,12 +244,24 @@ int RunCapture(const TCaptureOptions& options) {
                      options.Dir.c_str(), demo.MusicLoaded ? " with audio.wav" : "");
     if (!options.Video.empty()) {
         std::string error;
-        if (muxLater && !MuxVideoAndAudio(videoStream, wav, options.Video, error)) {
+        if (muxLater && !MuxVideoAndAudio(videoStream, wav, videoOut.TempPath(), options.Video, error)) {
             ReportMessage("Capture", error);
             removeParts();
             return 1;
         }
         removeParts();
+        // An ffmpeg that ended well must also have written the file.
+        std::error_code sizeError;
+        const auto size = fs::file_size(videoOut.TempPath(), sizeError);
+        if (sizeError || size == 0) {
+            ReportMessage("Capture", "ffmpeg ended without writing the video " + options.Video +
+                                         (fs::exists(options.Video) ? "; the earlier file is left as it was" : ""));
+            return 1;
+        }
+        if (!videoOut.Commit(error)) {
+            ReportMessage("Capture", error);
+            return 1;
+        }
         std::fprintf(stderr, "capture: video written to %s\n", options.Video.c_str());
     }
     return demo.ExitCode();

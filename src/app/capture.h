@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "demo/position.h"
 
@@ -18,7 +19,13 @@ struct TCaptureOptions {
     std::string Video;       // encode frames and audio into this MP4 (empty: none)
     bool RenderOnly = false; // benchmarks: render every frame, read back and write nothing
     std::string Script;      // the script to run, already resolved
+    bool Overwrite = false;  // frames of an earlier run in Dir may be replaced
 };
 
-// Runs the capture in the current directory; returns the process exit code.
+// The frame files (frame_NNNNNN.png) an earlier capture left in `dir`.
+std::vector<std::string> EarlierFrames(const std::string& dir);
+
+// Runs the capture in the current directory; returns the process exit code
+// (2 when an output would replace a file the production reads, or frames of
+// an earlier run without Overwrite).
 int RunCapture(const TCaptureOptions& options);

@@ -71,7 +71,8 @@ bool TFrameWriter::Finish() {
             std::string error;
             if (!Video.Finish(error)) Fail(error);
         } else if (!Settings.VideoFile.empty() && !Failed()) {
-            Fail("No frame was rendered, so there is no video " + Settings.VideoFile);
+            Fail("No frame was rendered, so there is no video " +
+                 (Settings.VideoName.empty() ? Settings.VideoFile : Settings.VideoName));
         }
     }
     return !Failed();
@@ -137,7 +138,8 @@ void TFrameWriter::VideoLoop() {
     while (VideoQueue.Pop(frame)) {
         if (Failed()) break;
         if (!Video.Started() &&
-            !Video.Start(Settings.VideoFile, frame->Width, frame->Height, Settings.Fps, error)) {
+            !Video.Start(Settings.VideoFile, frame->Width, frame->Height, Settings.Fps, error,
+                         Settings.VideoName)) {
             Fail(error);
             break;
         }

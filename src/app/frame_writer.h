@@ -68,6 +68,7 @@ private:
 struct TFrameWriterSettings {
     std::string PNGDir;    // frame_NNNNNN.png files go here (empty: none)
     std::string VideoFile; // H.264 video without sound (empty: none)
+    std::string VideoName; // the video as messages name it (empty: VideoFile)
     int Fps = 25;
     int PNGThreads = 2;
 };

@@ -19,6 +19,7 @@
 #include "app/rehearse.h"
 #include "demo/demo.h"
 #include "app/asset_report.h"
+#include "base/output.h"
 #include "base/report.h"
 
 namespace {
@@ -28,7 +29,8 @@ namespace fs = std::filesystem;
 const char* const Usage =
     "usage: corvala [--start POSITION] [SCRIPT]\n"
     "       corvala --dev [--start POSITION] [--loop FROM TO] [SCRIPT]\n"
-    "       corvala --capture DIR [--start POSITION] [--fps N] [--frames N | --until SECONDS] [--video FILE] [SCRIPT]\n"
+    "       corvala --capture DIR [--overwrite] [--start POSITION] [--fps N] [--frames N | --until SECONDS]\n"
+    "               [--video FILE] [SCRIPT]\n"
     "       corvala --video FILE [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
     "       corvala --check [SCRIPT]\n"
     "       corvala --rehearse [--report FILE.json] [SCRIPT]\n"
@@ -49,6 +51,8 @@ const char* const Usage =
     "  --capture DIR     render offline and headless to DIR/frame_000000.png ... and\n"
     "                    DIR/audio.wav; frame k shows demo time START + k x SPEED / N\n"
     "                    seconds, START being --start or the script's STARTTIME\n"
+    "  --overwrite       with --capture: replace the frames an earlier capture left in\n"
+    "                    DIR (without it such a folder is refused)\n"
     "  --fps N           capture frames per second (default 60)\n"
     "  --frames N        capture at most N frames, counted from START\n"
     "  --until SECONDS   capture until SECONDS of the timer have passed since the start\n"
@@ -138,6 +142,8 @@ int main(int argc, char** argv) {
             mode = Mode::Capture;
             if (!value(capture.Dir) || capture.Dir.empty())
                 return ArgumentError("--capture needs an output folder");
+        } else if (arg == "--overwrite") {
+            capture.Overwrite = true;
         } else if (arg == "--fps") {
             if (!value(text) || !ParseCount(text, number) || number < 1 || number > 1000 ||
                 number != std::floor(number))
@@ -199,6 +205,7 @@ int main(int argc, char** argv) {
                                 !capture.Video.empty() || capture.RenderOnly;
     if (captureOptions && mode != Mode::Capture)
         return ArgumentError("--fps, --frames, --until and --video belong to --capture");
+    if (capture.Overwrite && capture.Dir.empty()) return ArgumentError("--overwrite belongs to --capture");
     if (capture.Frames >= 0 && capture.Until >= 0)
         return ArgumentError("give either --frames or --until, not both");
     if (!dumpDir.empty() && mode != Mode::Inspect) return ArgumentError("--dump belongs to --inspect");
@@ -213,6 +220,16 @@ int main(int argc, char** argv) {
     }
     if (positional.size() > 1) return ArgumentError("more than one script given");
     const std::string script = positional.empty() ? DefaultScriptFile : positional[0];
+    // An output named where the script was meant ("--video karmont.cvl") is
+    // refused before anything runs; the files the script reads are checked
+    // once it is loaded.
+    std::string refusal;
+    if (mode == Mode::Capture && !capture.Video.empty() &&
+        !CheckOutputPath(capture.Video, {script}, "the video", refusal))
+        return ArgumentError(refusal);
+    if (mode == Mode::Rehearse && !rehearse.ReportFile.empty() &&
+        !CheckOutputPath(rehearse.ReportFile, {script}, "the report", refusal))
+        return ArgumentError(refusal);
 
     switch (mode) {
     case Mode::Capture:

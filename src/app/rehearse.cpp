@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "base/output.h"
 #include "base/report.h"
 #include "demo/demo.h"
 #include "media/sound.h"
@@ -190,13 +190,14 @@ std::string RehearsalJson(const TRehearsalReport& report) {
 
 int RunRehearse(const TRehearseOptions& options) {
     const Clock::time_point start = Clock::now();
-    // The report file is opened first: a name that cannot be written is
-    // told before the production plays, not after.
-    std::ofstream out;
+    // A report that could not be written is told before the production
+    // plays: the folder must take a new file. The report itself is written
+    // whole at the end, so an earlier one stays as it was until then.
     if (!options.ReportFile.empty()) {
-        out.open(options.ReportFile, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            ReportMessage("Rehearsal", "Cannot write the report file " + options.ReportFile);
+        std::string error;
+        TOutputFile probe;
+        if (!probe.Open(options.ReportFile, error)) {
+            ReportMessage("Rehearsal", error);
             return 1;
         }
     }
@@ -209,6 +210,14 @@ int RunRehearse(const TRehearseOptions& options) {
         report.Video = "offscreen (no display)";
 
     TCDemo demo(options.Script);
+    if (!options.ReportFile.empty()) {
+        // The script is read: every file it named has been noted.
+        std::string error;
+        if (!CheckOutputPath(options.ReportFile, {}, "the report", error)) {
+            ReportMessage("Rehearsal", error);
+            return 2;
+        }
+    }
     if (demo.Window.RC != nullptr) {
         // The figures are what the machine can do, not the display's rate.
         report.VerticalSyncOff = SetVerticalSync(false);
@@ -249,10 +258,15 @@ int RunRehearse(const TRehearseOptions& options) {
     std::fputs(RehearsalText(report).c_str(), stdout);
     std::fflush(stdout);
     if (!options.ReportFile.empty()) {
-        out << RehearsalJson(report);
-        out.close();
-        if (!out) {
-            ReportMessage("Rehearsal", "Cannot write the report file " + options.ReportFile);
+        // A rehearsal that played nothing measured nothing: an earlier report
+        // is kept rather than replaced by an empty one.
+        if (wholeMs.empty()) {
+            ReportMessage("Rehearsal", "No frame was played, so the report " + options.ReportFile + " was not written");
+            return 1;
+        }
+        std::string error;
+        if (!WriteFileWhole(options.ReportFile, RehearsalJson(report), error)) {
+            ReportMessage("Rehearsal", error);
             return 1;
         }
     }

@@ -12,8 +12,9 @@
 bool ProgramOnPath(const std::string& program);
 
 // Runs a program (looked up on the PATH) with these arguments and waits for
-// it. Returns its exit status, or -1 when it could not be started.
-int RunProgram(const std::vector<std::string>& argv);
+// it. Returns its exit status, or -1 when it could not be started or did not
+// exit normally; `how` (when given) receives DescribeExit of its wait status.
+int RunProgram(const std::vector<std::string>& argv, std::string* how = nullptr);
 
 // An ffmpeg process encoding H.264 (yuv420p, starting at frame 0) into an
 // MP4 file from frames of 4 bytes per pixel (R, G, B, unused), rows stored
@@ -26,7 +27,10 @@ public:
     TVideoEncoder& operator=(const TVideoEncoder&) = delete;
 
     // Starts ffmpeg writing `file`. False, with a message, when it cannot.
-    bool Start(const std::string& file, int width, int height, int fps, std::string& error);
+    // Messages name the video `shownName` (the destination, when `file` is a
+    // temporary file beside it), or `file` when that is empty.
+    bool Start(const std::string& file, int width, int height, int fps, std::string& error,
+               const std::string& shownName = {});
     bool Started() const { return Pid > 0; }
     // Hands one frame of width x height x 4 bytes to ffmpeg; blocks while
     // ffmpeg is busy. False, with a message, once ffmpeg has stopped.
@@ -37,11 +41,17 @@ public:
 private:
     pid_t Pid = -1;
     int Pipe = -1;
+    int ErrorLog = -1; // ffmpeg's standard error, an in-memory file
     std::string File;
     size_t FrameBytes = 0;
 };
 
 // Copies the video stream of `video` and encodes `wav` as AAC into one MP4
 // `output`, arranged for playback while downloading (moov atom first).
+// Messages name the result `shownName`.
 bool MuxVideoAndAudio(const std::string& video, const std::string& wav, const std::string& output,
-                      std::string& error);
+                      const std::string& shownName, std::string& error);
+
+// How a child process ended, for messages: "exited with status 1", "was
+// killed by signal 9 (Killed)".
+std::string DescribeExit(int status);

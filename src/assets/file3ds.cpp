@@ -201,6 +201,10 @@ TFile3DS::TFile3DS(const std::string& fileName) : Name(fileName) {
     ObjectList = std::make_unique<TObjectList>(*this);
     KeyFrames = std::make_unique<TKeyFramer>(*this);
     NoteInputFile(fileName);
+    if (const std::string kind = SpecialFileKind(fileName); !kind.empty()) {
+        Beep3DS();
+        throw E3DSError(fileName, -1, "is " + kind + ", not a file");
+    }
     std::FILE* f = std::fopen(fileName.c_str(), "rb");
     if (!f) {
         const int err = errno;

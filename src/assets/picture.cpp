@@ -41,6 +41,9 @@ TPictureFormat PictureFormatOf(const std::string& name) {
 bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
     bytes.clear();
     NoteInputFile(name);
+    // A FIFO would block the open until something writes to it.
+    if (!SpecialFileKind(name).empty())
+        return false;
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };

@@ -2,6 +2,8 @@
 // recovery and takes a negative row stride for bottom-up buffers.
 #include "assets/png.h"
 
+#include "base/output.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -189,15 +191,10 @@ bool WritePNG(const std::string& name, const TPicture& picture, std::string& err
     std::vector<uint8_t> bytes;
     if (!EncodePNG(picture, bytes, error, compression))
         return false;
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "wb"));
-    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        std::fclose(file.release()) != 0) {
-        error = "Couldn't write \"" + name + "\"";
+    // The one writer: a failed write leaves an earlier file of this name as it was.
+    if (!WriteFileWhole(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                        error))
         return false;
-    }
     error.clear();
     return true;
 }

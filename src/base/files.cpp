@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <sys/stat.h>
+
+#include "base/output.h"
 #include "base/report.h"
 
 namespace {
@@ -42,6 +45,11 @@ bool CheckAssetFile(const std::string& name, const std::string& what) {
     // A missing file is watched too: it may appear.
     NoteInputFile(name);
     if (fs::is_regular_file(name, ec)) return true;
+    std::string special;
+    if (!CheckNotSpecialFile(name, special)) {
+        ShowScriptError("The " + what + " file " + special);
+        return false;
+    }
     const std::string other = OtherCase(fs::path(name));
     if (!other.empty())
         ShowScriptError("The " + what + " file " + name + " is missing, but " + other +
@@ -49,6 +57,23 @@ bool CheckAssetFile(const std::string& name, const std::string& what) {
     else
         ShowScriptError("The " + what + " file " + name + " is missing (looked in " + LookupFolder() +
                         ")");
+    return false;
+}
+
+std::string SpecialFileKind(const std::string& name) {
+    struct stat info {};
+    if (name.empty() || ::stat(name.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return {};
+    if (S_ISDIR(info.st_mode)) return "a folder";
+    if (S_ISFIFO(info.st_mode)) return "a FIFO (named pipe)";
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
+    if (S_ISSOCK(info.st_mode)) return "a socket";
+    return "a special file";
+}
+
+bool CheckNotSpecialFile(const std::string& name, std::string& error) {
+    const std::string kind = SpecialFileKind(name);
+    if (kind.empty()) return true;
+    error = name + ": is " + kind + ", not a file";
     return false;
 }
 
@@ -67,5 +92,8 @@ std::string AbsoluteFileName(const std::string& name) {
 void SetInputFileObserver(TInputFileObserver observer) { inputObserver = std::move(observer); }
 
 void NoteInputFile(const std::string& name) {
-    if (inputObserver && !name.empty()) inputObserver(name);
+    if (name.empty()) return;
+    // What the production reads is never written over (CheckOutputPath).
+    NoteProtectedInput(name);
+    if (inputObserver) inputObserver(name);
 }

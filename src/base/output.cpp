@@ -193,13 +193,13 @@ void ClearProtectedInputs() { Protected().clear(); }
 bool CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
                      const std::string& role, std::string& error) {
     auto refuse = [&](const std::string& input, const std::string& what) {
-        error = "refusing to write " + role + " to " + output + ": it is " + input + ", " + what +
+        error = "refusing to write " + role + " to " + output + ": that file is " + input + ", " + what +
                 "; choose another name";
         return false;
     };
     for (const auto& input : inputs)
-        if (!input.empty() && SameFile(output, input)) return refuse(input, "an input of this command");
+        if (!input.empty() && SameFile(output, input)) return refuse(input, "which this command reads");
     for (const auto& input : Protected())
-        if (SameFile(output, input)) return refuse(input, "a file the production reads");
+        if (SameFile(output, input)) return refuse(input, "which the production reads");
     return true;
 }

@@ -148,6 +148,9 @@ int TCDemo::ExitCode() const {
 
 void TCDemo::ReadScript(const std::string& fileName) {
     NoteInputFile(fileName);
+    // A FIFO or a folder is refused before it is opened (a FIFO would block).
+    if (const std::string kind = SpecialFileKind(fileName); !kind.empty())
+        RaiseApplicationError("Cannot open file " + fileName + ": it is " + kind + ", not a script");
     std::ifstream file(fileName, std::ios::binary);
     if (!file) RaiseApplicationError("Cannot open file " + fileName);
     std::string text;

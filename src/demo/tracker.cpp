@@ -27,6 +27,9 @@ bool TrackError(const std::string& text) {
 
 bool TDemoTracker::LoadTrack(const std::string& fileName) {
     NoteInputFile(fileName);
+    // A FIFO or a folder is refused before it is opened (a FIFO would block).
+    if (const std::string kind = SpecialFileKind(fileName); !kind.empty())
+        return TrackError("Tracker file " + fileName + " is " + kind + ", not a file");
     std::ifstream file(fileName, std::ios::binary);
     if (!file) RaiseApplicationError("Cannot open file " + fileName);
     // Never read more than the largest grid the engine accepts.
@@ -58,6 +61,13 @@ bool TDemoTracker::LoadTrackData(const std::string& name, const std::vector<uint
                           " rows, more than the engine accepts (" +
                           std::to_string(limits::MaxTrackerChannels) + " channels, " +
                           std::to_string(limits::MaxTrackerCells) + " notes)");
+    // A file cut short (a full disk, an interrupted copy) is refused rather
+    // than played with silent channels.
+    const uint64_t declared = uint64_t(channels) * uint64_t(rows);
+    if (data.size() - 8 < declared)
+        return TrackError("Tracker file " + name + " is " + std::to_string(data.size()) + " bytes long, shorter than the " +
+                          std::to_string(8 + declared) + " bytes its header declares (" + std::to_string(channels) +
+                          " channels of " + std::to_string(rows) + " rows): the file is cut short");
     Rows = rows;
     Channels.resize(size_t(channels));
     const size_t available = data.size() - 8;

@@ -1,5 +1,6 @@
 #include "media/module_song.h"
 
+#include "base/files.h"
 #include "base/limits.h"
 #include "media/note_grid.h"
 
@@ -55,6 +56,7 @@ bool IsModuleData(const std::vector<uint8_t>& data) {
 }
 
 bool IsModuleFile(const std::string& fileName) {
+    if (!SpecialFileKind(fileName).empty()) return false;
     std::ifstream file(fileName, std::ios::binary | std::ios::ate);
     if (!file) return false;
     const std::streamoff size = file.tellg();

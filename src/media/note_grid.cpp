@@ -1,5 +1,6 @@
 #include "media/note_grid.h"
 
+#include "base/files.h"
 #include "base/limits.h"
 
 #include <filesystem>
@@ -78,11 +79,7 @@ bool DecodeTrackerFile(const std::string& name, const std::vector<uint8_t>& data
 bool ReadWholeFile(const std::string& name, int64_t maxBytes, std::vector<uint8_t>& data,
                    std::string& error) {
     data.clear();
-    std::error_code ec;
-    if (std::filesystem::is_directory(name, ec)) {
-        error = name + ": is a folder, not a file";
-        return false;
-    }
+    if (!CheckNotSpecialFile(name, error)) return false;
     std::ifstream file(name, std::ios::binary);
     if (!file) {
         error = name + ": cannot be opened";

@@ -1,5 +1,6 @@
 #include "media/song_import.h"
 
+#include "base/files.h"
 #include "base/limits.h"
 #include "media/midi_file.h"
 #include "media/module_song.h"
@@ -209,6 +210,7 @@ float ScriptBpm(double bpm) { return float(std::round(bpm * 1000.0) / 1000.0); }
 bool IsSongData(const std::vector<uint8_t>& data) { return IsMidiData(data) || IsModuleData(data); }
 
 bool IsSongFile(const std::string& fileName) {
+    if (!SpecialFileKind(fileName).empty()) return false;
     std::ifstream file(fileName, std::ios::binary);
     char head[4] = {};
     if (file.read(head, 4) && std::memcmp(head, "MThd", 4) == 0) return true;

@@ -26,9 +26,9 @@ bool IsMpeg(int format) { return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG
 bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::string& error) {
     sound = TDecodedSound{};
     NoteInputFile(fileName);
-    std::error_code ec;
-    if (std::filesystem::is_directory(fileName, ec)) {
-        error = "is a directory, not a sound file";
+    // Refused before it is opened: a FIFO would block the open.
+    if (const std::string kind = SpecialFileKind(fileName); !kind.empty()) {
+        error = "is " + kind + ", not a sound file";
         return false;
     }
 

@@ -1,17 +1,12 @@
 // WriteWav16: the capture output as a plain RIFF/WAVE file, 16-bit PCM stereo.
 #include "media/sound.h"
 
+#include "base/output.h"
 #include "base/report.h"
 
 #include <array>
-#include <cstdio>
-#include <memory>
 
 namespace {
-
-struct TFileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 void PutLE(std::vector<unsigned char>& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
@@ -45,23 +40,30 @@ bool WriteWav16(const std::string& path, int sampleRate, const std::vector<int16
     header.insert(header.end(), {'d', 'a', 't', 'a'});
     PutLE(header, uint32_t(dataBytes), 4);
 
-    std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file) return fail("cannot open it for writing");
-    bool ok = std::fwrite(header.data(), 1, header.size(), file.get()) == header.size();
+    // The one writer: a failed write leaves an earlier file of this name as it was.
+    TOutputFile file;
+    std::string error;
+    if (!file.Open(path, error)) {
+        ReportWarning(error);
+        return false;
+    }
+    file.Write(header.data(), header.size());
     // Samples go out little-endian whatever the host order.
     std::array<unsigned char, 8192> block{};
     size_t filled = 0;
-    for (size_t i = 0; ok && i < interleavedStereo.size(); ++i) {
+    for (size_t i = 0; i < interleavedStereo.size(); ++i) {
         const auto value = static_cast<uint16_t>(interleavedStereo[i]);
         block[filled++] = static_cast<unsigned char>(value & 0xFF);
         block[filled++] = static_cast<unsigned char>(value >> 8);
         if (filled == block.size()) {
-            ok = std::fwrite(block.data(), 1, filled, file.get()) == filled;
+            if (!file.Write(block.data(), filled)) break;
             filled = 0;
         }
     }
-    if (ok && filled > 0) ok = std::fwrite(block.data(), 1, filled, file.get()) == filled;
-    ok = std::fclose(file.release()) == 0 && ok;
-    if (!ok) return fail("writing failed (disk full?)");
+    if (filled > 0) file.Write(block.data(), filled);
+    if (!file.Commit(error)) {
+        ReportWarning(error);
+        return false;
+    }
     return true;
 }

@@ -8,10 +8,13 @@
 #include "media/note_grid.h"
 #include "media/song_import.h"
 #include "song_builders.h"
+#include "support/file_limit.h"
 #include "support/temp_dir.h"
 #include "tool.h"
 
 #include <libopenmpt/libopenmpt.hpp>
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -206,4 +209,51 @@ TEST(RealSongs, ImportKeepsEveryNoteOfEveryChannel) {
         }
     }
     EXPECT_GE(songsSeen, 4);
+}
+
+// An output named like the input (the song, through a link, the text) is
+// refused before anything is read; a full disk keeps the earlier tracker file.
+TEST(TrackerTool, NeverWritesOverItsInputAndWritesWholeOrNotAtAll) {
+    testutil::TempDir dir;
+    const std::vector<uint8_t> midi = songs::TestMidi();
+    const std::string song = dir.Write("song.mid", midi);
+    std::filesystem::create_symlink(song, dir.File("link.mid"));
+    const TNoteGrid grid = RandomGrid(4, 400, 3);
+    const std::string text = dir.Write("grid.txt", GridToText(grid));
+    auto bytes = [](const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), {});
+    };
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"import", song, "-o", song},
+             {"import", dir.File("link.mid"), "-o", song},
+             {"import", song, "-o", dir.File("link.mid")},
+             {"detect", song, "-o", song},
+             {"build", text, "-o", text}}) {
+        const TToolRun run = Tool(args);
+        EXPECT_EQ(run.Code, 2) << args[0] << " " << args[1];
+        EXPECT_NE(run.Err.find("refusing to write the tracker file to " + args[3]), std::string::npos) << run.Err;
+    }
+    EXPECT_EQ(bytes(song), midi);
+    const std::vector<uint8_t> textAfter = bytes(text);
+    EXPECT_EQ(GridToText(grid), std::string(textAfter.begin(), textAfter.end()));
+
+    const std::string trk = dir.Write("music.trk", EncodeTrackerFile(RandomGrid(1, 8, 1)));
+    const std::vector<uint8_t> before = bytes(trk);
+    {
+        testutil::FileSizeLimit fullDisk(1024);
+        const TToolRun run = Tool({"build", text, "-o", trk});
+        EXPECT_EQ(run.Code, 1);
+        EXPECT_NE(run.Err.find("cannot write " + trk + ": File too large"), std::string::npos) << run.Err;
+    }
+    EXPECT_EQ(bytes(trk), before);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
+    EXPECT_EQ(names.size(), 4u) << "a partial file stayed behind";
+
+    // A FIFO as the song is refused, not waited on.
+    ASSERT_EQ(mkfifo(dir.File("pipe.mid").c_str(), 0600), 0);
+    const TToolRun fifo = Tool({"import", dir.File("pipe.mid"), "-o", dir.File("out.trk")});
+    EXPECT_EQ(fifo.Code, 1);
+    EXPECT_NE(fifo.Err.find("is a FIFO"), std::string::npos) << fifo.Err;
 }

@@ -1,7 +1,9 @@
 #include "production.h"
 
 #include <filesystem>
-#include <fstream>
+#include <string_view>
+
+#include "base/output.h"
 
 #include "models.h"
 #include "music.h"
@@ -13,11 +15,10 @@ namespace gen {
 namespace {
 
 bool WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, std::string& error) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (out) out.close();
-    if (!out) {
-        error = "Cannot write " + path.string();
+    std::string why;
+    if (!WriteFileWhole(path.string(),
+                        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), why)) {
+        error = why;
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include "grid_text.h"
 
 #include "base/limits.h"
+#include "base/output.h"
 #include "media/note_grid.h"
 #include "media/song_import.h"
 
@@ -117,15 +118,23 @@ bool ParseList(const std::string& text, std::vector<int>& list) {
     return !list.empty() && text.back() != ',';
 }
 
+// The one writer: a full disk or a crash leaves an earlier file as it was.
 bool WriteFile(const std::string& name, const std::vector<uint8_t>& bytes, std::ostream& err) {
-    std::ofstream file(name, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    file.close();
-    if (!file) {
-        err << "corvala-tracker: " << name << ": cannot be written\n";
+    std::string error;
+    if (!WriteFileWhole(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error)) {
+        err << "corvala-tracker: " << error << "\n";
         return false;
     }
     return true;
+}
+
+// An output named like the command's own input (also through a link) is a
+// command-line mistake, told before anything is read.
+bool OutputIsNotInput(const std::string& output, const std::string& input, std::ostream& err) {
+    std::string error;
+    if (CheckOutputPath(output, {input}, "the tracker file", error)) return true;
+    err << "corvala-tracker: " << error << "\n";
+    return false;
 }
 
 bool ReadGrid(const std::string& name, TNoteGrid& grid, std::ostream& err) {
@@ -152,6 +161,7 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "corvala-tracker: import needs one SONG and -o OUT.trk\n";
         return 2;
     }
+    if (!OutputIsNotInput(a.Values["-o"], a.Positional[0], err)) return 2;
     TImportOptions options;
     options.Instruments = a.Flags.count("--instruments") > 0;
     options.Tracks = a.Flags.count("--tracks") > 0;
@@ -214,6 +224,7 @@ int Detect(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "corvala-tracker: detect needs one MUSIC file and -o OUT.trk\n";
         return 2;
     }
+    if (!OutputIsNotInput(a.Values["-o"], a.Positional[0], err)) return 2;
     double bpm = 0;
     if (a.Values.count("--bpm") && !ParseNumber(a.Values["--bpm"], 1, 100000, bpm)) {
         err << "corvala-tracker: --bpm needs a number from 1 to 100000, not \"" << a.Values["--bpm"] << "\"\n";
@@ -293,6 +304,7 @@ int Build(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         err << "corvala-tracker: build needs one TEXT file and -o FILE.trk\n";
         return 2;
     }
+    if (!OutputIsNotInput(a.Values["-o"], a.Positional[0], err)) return 2;
     std::vector<uint8_t> data;
     TNoteGrid grid;
     if (!ReadWholeFile(a.Positional[0], MaxInputBytes, data, error) ||

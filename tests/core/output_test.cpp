@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "base/files.h"
+#include "base/output.h"
+#include "support/file_limit.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(OutputFile, WritesWholeOrLeavesTheEarlierFileAsItWas) {
+    testutil::TempDir dir;
+    const std::string target = dir.Write("music.trk", "the earlier file");
+    std::string error;
+    ASSERT_TRUE(WriteFileWhole(target, "new bytes", error)) << error;
+    EXPECT_EQ(Bytes(target), "new bytes");
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"music.trk"}); // no temporary left
+
+    // The disk fills up in the middle of the write: the message says why,
+    // the destination keeps every byte and no partial file stays behind.
+    {
+        testutil::FileSizeLimit limit(4096);
+        EXPECT_FALSE(WriteFileWhole(target, std::string(100000, 'x'), error));
+    }
+    EXPECT_NE(error.find(target), std::string::npos) << error;
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    EXPECT_EQ(Bytes(target), "new bytes");
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"music.trk"});
+
+    // Written in pieces, then dropped: nothing changes.
+    {
+        TOutputFile out;
+        ASSERT_TRUE(out.Open(target, error)) << error;
+        EXPECT_TRUE(out.Write("half"));
+        EXPECT_NE(out.TempPath(), target);
+        EXPECT_EQ(fs::path(out.TempPath()).parent_path(), fs::path(target).parent_path());
+    } // an uncommitted file is discarded
+    EXPECT_EQ(Bytes(target), "new bytes");
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"music.trk"});
+
+    // A helper process writes the temporary file by name; its extension is kept.
+    TOutputFile video;
+    ASSERT_TRUE(video.Open(dir.File("demo.mp4"), error)) << error;
+    EXPECT_EQ(fs::path(video.TempPath()).extension(), ".mp4");
+    video.CloseForHelper();
+    std::ofstream(video.TempPath(), std::ios::binary) << "frames";
+    ASSERT_TRUE(video.Commit(error)) << error;
+    EXPECT_EQ(Bytes(dir.File("demo.mp4")), "frames");
+
+    // Folders and missing folders are refused with the reason.
+    EXPECT_FALSE(WriteFileWhole(dir.Path().string(), "x", error));
+    EXPECT_NE(error.find("folder"), std::string::npos) << error;
+    EXPECT_FALSE(WriteFileWhole(dir.File("missing/x.trk"), "x", error));
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+}
+
+TEST(OutputFile, RefusesAnOutputThatIsAnInput) {
+    testutil::TempDir dir;
+    ClearProtectedInputs();
+    const std::string song = dir.Write("song.mod", "module");
+    fs::create_symlink(song, dir.File("link.mod"));
+    std::string error;
+    EXPECT_FALSE(CheckOutputPath(song, {song}, "the tracker file", error));
+    EXPECT_NE(error.find("refusing to write the tracker file to " + song), std::string::npos) << error;
+    // Through a link, and by a name that is not yet a file.
+    EXPECT_FALSE(CheckOutputPath(dir.File("link.mod"), {song}, "the tracker file", error));
+    EXPECT_FALSE(CheckOutputPath(dir.File("./sub/../new.trk"), {dir.File("new.trk")}, "x", error));
+    EXPECT_TRUE(CheckOutputPath(dir.File("song.trk"), {song}, "the tracker file", error)) << error;
+
+    // Files the production reads are protected once they are noted.
+    const std::string picture = dir.Write("title.jpg", "jpeg");
+    NoteInputFile(picture);
+    EXPECT_FALSE(CheckOutputPath(picture, {}, "the video", error));
+    EXPECT_NE(error.find("which the production reads"), std::string::npos) << error;
+    ClearProtectedInputs();
+    EXPECT_TRUE(CheckOutputPath(picture, {}, "the video", error));
+}
+
+TEST(Files, SpecialFilesAreRefusedBeforeTheyAreOpened) {
+    testutil::TempDir dir;
+    ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+    std::string error;
+    EXPECT_FALSE(CheckNotSpecialFile(dir.File("pipe"), error));
+    EXPECT_NE(error.find("is a FIFO"), std::string::npos) << error;
+    EXPECT_FALSE(CheckNotSpecialFile(dir.Path().string(), error));
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    EXPECT_FALSE(CheckNotSpecialFile("/dev/null", error));
+    EXPECT_TRUE(CheckNotSpecialFile(dir.Write("plain", "x"), error));
+    EXPECT_TRUE(CheckNotSpecialFile(dir.File("missing"), error));
+}
