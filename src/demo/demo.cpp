@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -90,6 +91,9 @@ std::string NearestKeyword(const std::string& word, std::vector<std::string> kno
 TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     : ScriptFile(scriptFile), Options(options) {
     SetPlayingTracks(&Tracks, 0);
+    const char* glCheckVariable = std::getenv("CORVALA_GL_CHECK");
+    glCheck = Options.GLCheck ||
+              (glCheckVariable && *glCheckVariable && std::string(glCheckVariable) != "0");
     DemoCheckOnly = Options.CheckOnly;
     DemoQuit = false;
     errorsAtStart = ScriptErrorCount();
@@ -143,7 +147,7 @@ int TCDemo::ExitCode() const {
     // that failed to load, a second INIT): the run was not what was written.
     const int errors = ScriptErrorCount() - errorsAtStart;
     if (Options.CheckOnly) return errors > 0 ? 1 : 0;
-    return failed || errors > 0 ? 1 : 0;
+    return failed || glCheckFailed || errors > 0 ? 1 : 0;
 }
 
 void TCDemo::ReadScript(const std::string& fileName) {
@@ -666,7 +670,8 @@ void TCDemo::DrawLoading() {
         // of an untextured white rectangle.
         if (LoadingTexture > 0) {
             PushView();
-            DrawPicture(uint32_t(LoadingTexture), 0, 0, 800, 600);
+            // The whole window, whatever its size (overlay units are its pixels).
+            DrawPicture(uint32_t(LoadingTexture), 0, 0, float(Window.Width), float(Window.Height));
             PopView();
         }
         PresentFrame(Window);

@@ -77,6 +77,12 @@ struct TDemoOptions {
     // handover's demo time. Without music the caller carries the time on
     // (TimeHook); StartTime stays the script's.
     std::optional<TDemoHandover> Handover;
+    // Debug: after every effect's draw, take GL's error flags and look for
+    // matrices and attributes left pushed; each is reported once per slot
+    // with the effect's type, slot, LOAD line and bar, and makes the exit
+    // code 1. Also on when the environment variable CORVALA_GL_CHECK is set
+    // to anything but "" or "0" (the test suite sets it).
+    bool GLCheck = false;
 };
 
 class TCDemo {
@@ -157,6 +163,10 @@ public:
     // Called at the end of every RenderFrame, after the buffer swap (frame
     // statistics); empty for none.
     std::function<void()> AfterFrame;
+    // Called right before and right after each active bar's effect runs its
+    // Update and Draw, with the bar's index into Bars (the rehearsal times
+    // each effect between them); empty for none.
+    std::function<void(int32_t bar)> BeforeEffect, AfterEffect;
     const TDemoOptions Options;
 
 private:
@@ -178,6 +188,11 @@ private:
     // exit code.
     void Tolerate(const std::string& description);
     std::vector<bool> reportedSlots;
+    // The GL check switch (TDemoOptions::GLCheck or CORVALA_GL_CHECK).
+    bool glCheck = false;
+    bool glCheckFailed = false;          // it found something
+    std::vector<bool> glReportedSlots;   // slots it has reported
+    void CheckEffectGL(const TScriptBar& bar, int32_t slot);
 
     // Pre-flight only.
     int32_t currentLine = 0;  // the script line being executed

@@ -8,6 +8,7 @@
 #include "media/keyboard.h"
 #include "media/sound.h"
 #include "render/gl.h"
+#include "render/gl_state.h"
 #include "render/overlay.h"
 
 void TCDemo::Run() {
@@ -20,6 +21,10 @@ void TCDemo::Run() {
 }
 
 void TCDemo::RenderFrame() {
+    // Whatever drew after the last effect (the timer overlay, the dev HUD,
+    // a loading picture) is put back before the frame is cleared: the depth
+    // mask and colour mask steer the clear too.
+    if (windowOpen) RestoreBaseline();
     glClearColor(ClearColor.R, ClearColor.G, ClearColor.B, ClearColor.A);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
@@ -67,8 +72,16 @@ void TCDemo::RenderFrame() {
                                    : 0.0f;
         }
         ApplyTracks(*effect);
+        if (BeforeEffect) BeforeEffect(int32_t(&bar - Bars.data()));
         effect->Update(inputs);
         effect->Draw(inputs);
+        if (AfterEffect) AfterEffect(int32_t(&bar - Bars.data()));
+        if (windowOpen) {
+            if (glCheck) CheckEffectGL(bar, slot);
+            // Nothing this effect switched reaches the next one, or this
+            // one's next frame: each draws from the baseline alone.
+            RestoreBaseline();
+        }
     }
 
     if (ShowTimer) DrawTimerOverlay(row);
@@ -79,6 +92,26 @@ void TCDemo::RenderFrame() {
     // last position for ever: the demo ends with its music.
     if (MusicLoaded && DemoTime >= float(SampleSeconds(MusicSample))) DemoQuit = true;
     if (AfterFrame) AfterFrame();
+}
+
+void TCDemo::CheckEffectGL(const TScriptBar& bar, int32_t slot) {
+    const std::string errors = TakeGLErrors();
+    const std::string unbalanced = RebalanceStacks();
+    if (errors.empty() && unbalanced.empty()) return;
+    glCheckFailed = true;
+    if (glReportedSlots.size() <= size_t(slot)) glReportedSlots.resize(size_t(slot) + 1, false);
+    if (glReportedSlots[size_t(slot)]) return;
+    glReportedSlots[size_t(slot)] = true;
+    const std::string type = size_t(slot) < EffectTypeNames.size() && !EffectTypeNames[size_t(slot)].empty()
+                                 ? EffectTypeNames[size_t(slot)]
+                                 : "effect";
+    const int32_t loadLine = size_t(slot) < EffectLines.size() ? EffectLines[size_t(slot)] : 0;
+    std::string text = ScriptFile + ":" + std::to_string(loadLine) + ": the " + type + " in slot " +
+                       std::to_string(slot) + " (bar \"" + bar.Label + "\" at line " +
+                       std::to_string(bar.ScriptLine) + ")";
+    if (!errors.empty()) text += " raised " + errors + " in its draw";
+    if (!unbalanced.empty()) text += std::string(errors.empty() ? "" : " and") + " left " + unbalanced;
+    ReportMessage("GL check", text + " (said once for the slot)");
 }
 
 void TCDemo::DrawTimerOverlay(int32_t row) {

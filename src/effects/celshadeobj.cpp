@@ -17,10 +17,15 @@ using Ext = long double;
 TCelshadeObject::TCelshadeObject() {
     // Pre-flight runs without GL: the check looks at the files instead.
     if (DemoCheckOnly) return;
+    // The ramp is sampled nearest so its bands stay hard, the flare
+    // mipmapped; the filter mode is put back as it was for the effects that
+    // load after this one.
+    const uint8_t filterMode = TexFilterMode;
     TexFilterMode = 0;
     ShadeTexture = LoadEffectTexture(ShadeFile);
     TexFilterMode = 2;
     FlareTexture = LoadEffectTexture(FlareFile);
+    TexFilterMode = filterMode;
     std::unique_ptr<TBGLBrush> model = LoadEffectModel(ModelFile, 0);
     if (model) {
         Brush = std::make_unique<TBGL2CelshadeBrush>(*model->Meshes[0]);
@@ -53,17 +58,27 @@ TVec3 TCelshadeObject::EyeAt(float t) {
     return eye;
 }
 
+void TCelshadeObject::SetupRenderState(const TVec3& eye) {
+    // On top of the baseline (render/gl_state.h): the 45-degree camera
+    // circling the logo, no fixed-function lighting (the ramp is the
+    // light), the depth test with GL_LESS for the shaded pass and the
+    // highlights (the outline pass switches to GL_LEQUAL for its lines).
+    // Each pass binds its own texture and blending.
+    SetViewAngle(45.0f);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    gluLookAt(eye.X, eye.Y, eye.Z, 0, 0, 0, 0, 1, 0);
+}
+
 void TCelshadeObject::Draw(const TInputValues& inputs) {
     (void)inputs;
     if (!Loaded) return;
     const float t = BarTime;
 
-    SetViewAngle(45.0f);
-    glDisable(GL_LIGHTING);
     Lights[0] = LightAt(t);
     const TVec3 eye = EyeAt(t);
-    glLoadIdentity();
-    gluLookAt(eye.X, eye.Y, eye.Z, 0, 0, 0, 0, 1, 0);
+    SetupRenderState(eye);
 
     Brush->CalcShade(Lights);
     Brush->DrawShaded(uint32_t(ShadeTexture));

@@ -16,9 +16,11 @@
 // reported there, naming the file and the folder it was looked for in; Load
 // then stops the demo and Draw draws nothing.
 //
-// Draw leaves: the 45-degree projection, lighting off, texturing on with the
+// Draw depends on BarTime alone and sets what it needs in SetupRenderState;
+// it leaves the 45-degree projection, lighting off, texturing on with the
 // flare bound, blending on with (GL_ONE, GL_ONE), depth function GL_LESS,
-// culling off, fill mode for both faces, colour opaque white.
+// culling off, fill mode for both faces, colour opaque white, which the
+// frame loop puts back to the baseline.
 class TCelshadeObject : public TCEffect {
 public:
     TCelshadeObject();
@@ -41,4 +43,5 @@ public:
 
 private:
     bool Loaded = false;
+    void SetupRenderState(const TVec3& eye);
 };

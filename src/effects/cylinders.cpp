@@ -45,17 +45,15 @@ TVec3 TCylinderPlasma::EyeAt(float t) {
     return eye;
 }
 
-void TCylinderPlasma::Draw(const TInputValues& inputs) {
-    if (!Brush) return;
-    const Ext t = BarTime;
-    const Ext i0 = inputs[0], i1 = inputs[1];
-
-    SetViewAngle(float(40 * i1 + 80));
-    const TVec3 eye = EyeAt(BarTime);
+void TCylinderPlasma::SetupRenderState(float fieldOfView) {
+    // On top of the baseline (render/gl_state.h): its own field of view,
+    // a depth buffer of its own with the test on (GL_LESS), white linear
+    // fog from 400 to 500 units, the warm plain colour, and GL_LIGHT0 at
+    // the eye. The frame loop switches all of it off again after the draw.
+    SetViewAngle(fieldOfView);
     glClear(GL_DEPTH_BUFFER_BIT);
-    // The field needs the depth test it clears for; an effect drawn before
-    // it (an inverse flash, a picture) may have left it off.
     glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
 
     static const GLfloat fogColor[] = {1, 1, 1, 1};
     glEnable(GL_FOG);
@@ -75,8 +73,16 @@ void TCylinderPlasma::Draw(const TInputValues& inputs) {
     SetupDefaultLight();
     SetLightPosition(MakeVec3(0, 0, 0));
     SetLightColors(MakeColor(1, 0.4f, 0.4f, 1), MakeColor(2, 2, 2, 2));
-
     glLoadIdentity();
+}
+
+void TCylinderPlasma::Draw(const TInputValues& inputs) {
+    if (!Brush) return;
+    const Ext t = BarTime;
+    const Ext i0 = inputs[0], i1 = inputs[1];
+
+    SetupRenderState(float(40 * i1 + 80));
+    const TVec3 eye = EyeAt(BarTime);
     gluLookAt(eye.X, eye.Y, eye.Z, 0, 0, 0, float(std::sin(2.2L * t)), float(std::sin(0.8L * t)),
               float(std::sin(0.7L * t)));
 

@@ -15,9 +15,11 @@
 // is reported there, naming the file and the folder it was looked for in,
 // Load then stops the demo and Draw draws nothing.
 //
-// Draw leaves: fog on (linear, white, 400 to 500), lighting on with
-// GL_LIGHT0 and GL_NORMALIZE, texturing and blending off, current colour
-// (1.2, 0.915, 0.7, 1), the projection of its field of view.
+// Draw sets what it needs in SetupRenderState and leaves: fog on (linear,
+// white, 400 to 500), lighting on with GL_LIGHT0 and GL_NORMALIZE,
+// texturing and blending off, current colour (1.2, 0.915, 0.7, 1), depth
+// function GL_LESS, the projection of its field of view. The frame loop
+// puts all of it back to the baseline, so the fog reaches nothing else.
 class TCylinderPlasma : public TCEffect {
 public:
     TCylinderPlasma();
@@ -41,6 +43,7 @@ public:
 
 private:
     uint32_t MeshList = 0; // 0 until compiled
+    void SetupRenderState(float fieldOfView);
     void DrawMesh();
     // The field at the current model-view matrix: 21 x 21 copies on a
     // 65-unit grid, heights waving with t.

@@ -16,10 +16,13 @@
 // degrees per second about x, y, z. Inputs are not read. Only mesh 0 of the
 // model is drawn.
 //
-// Draw sets no projection (the last one set applies) and leaves lighting
-// off; mode 0 leaves texturing and blending off, mode 1 texturing on with the
-// base texture, mode 2 texturing on with the environment texture and
-// blending on with (GL_ONE, GL_ONE). The depth test is not touched.
+// Draw sets what it needs in SetupRenderState: the 45-degree perspective at
+// the window's aspect, lighting off, the depth test with GL_LEQUAL (before,
+// it took whatever projection and depth function an earlier effect left, so
+// the environment pass vanished after the cel-shaded logo's GL_LESS). Mode
+// 0 leaves texturing and blending off, mode 1 texturing on with the base
+// texture, mode 2 texturing on with the environment texture and blending on
+// with (GL_ONE, GL_ONE); the frame loop puts the baseline back.
 class T3DObject : public TCEffect {
 public:
     void Load() override;
@@ -33,4 +36,7 @@ public:
     TVec3 Position{};
     TVec3 Spin{}; // degrees per second
     int32_t SurfaceMode = 0; // 0 flat colour, 1 base texture, 2 plus environment pass
+
+private:
+    void SetupRenderState();
 };

@@ -62,13 +62,20 @@ void TParticles::Check() {
                       "white squares");
 }
 
-void TParticles::Draw(const TInputValues& inputs) {
+void TParticles::SetupRenderState() {
+    // On top of the baseline (render/gl_state.h), whose 45-degree
+    // perspective it uses: the camera at (100, 100, 100), no lighting, the
+    // sprite texture added onto the frame without the depth test.
     glLoadIdentity();
     gluLookAt(100, 100, 100, 0, 0, 0, 0, 1, 0);
     glDisable(GL_LIGHTING);
     BindTexture(int32_t(Texture));
     glDisable(GL_DEPTH_TEST);
     AdditiveBlend();
+}
+
+void TParticles::Draw(const TInputValues& inputs) {
+    SetupRenderState();
     if (Volume) {
         Volume->UpdateParticles(FrameTime);
         Volume->DrawParticles(float(static_cast<long double>(inputs[0]) * SizeBoost));

@@ -27,9 +27,12 @@ class TParticles : public TCEffect {
   public:
     TParticles() = default;
     void Load() override;
-    // Camera at (100, 100, 100) looking at the origin (projection untouched).
-    // Leaves lighting off, texturing on with Texture bound, blending on with
-    // (GL_ONE, GL_ONE), depth test on, current colour opaque white.
+    // Camera at (100, 100, 100) looking at the origin, in the projection it
+    // finds (the frame loop gives every effect the baseline's). Leaves
+    // lighting off, texturing on with Texture bound, blending on with
+    // (GL_ONE, GL_ONE), depth test on, current colour opaque white; the
+    // frame loop puts the baseline back. The cloud's positions are the one
+    // thing of a bar's picture that depends on the frames before it.
     void Draw(const TInputValues& inputs) override;
     // Pre-flight: E is within range; no picture in A is a warning.
     void Check() override;
@@ -41,4 +44,5 @@ class TParticles : public TCEffect {
   private:
     // Reports an E outside 0 to limits::MaxParticles as a script error.
     bool CountValid() const;
+    void SetupRenderState();
 };

@@ -11,10 +11,12 @@
 
 namespace {
 
-// The defaults the four flat effects share: full 800 x 600 in white.
+// The defaults the four flat effects share: the whole window in white. The
+// window is the one INIT opened (RESOLUTIONX x RESOLUTIONY overlay units);
+// a fixed 800 x 600 here left the rest of a larger window uncovered.
 void SetFlatDefaults(TCEffect& effect) {
-    effect.H = 600;
-    effect.W = 800;
+    effect.H = float(OverlayHeight());
+    effect.W = float(OverlayWidth());
     effect.E = effect.F = effect.G = 255;
 }
 
@@ -75,7 +77,8 @@ TFlash::TFlash() { SetFlatDefaults(*this); }
 
 void TFlash::Draw(const TInputValues& inputs) {
     PushView();
-    DrawAddRect(TRGBAColor{Channel(E), Channel(F), Channel(G), inputs[0]}, 0, 0, 800, 600);
+    DrawAddRect(TRGBAColor{Channel(E), Channel(F), Channel(G), inputs[0]}, 0, 0, float(OverlayWidth()),
+                float(OverlayHeight()));
     PopView();
 }
 

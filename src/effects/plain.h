@@ -1,6 +1,8 @@
 // Flat effects drawn in overlay units (window pixels at the creation size,
 // origin bottom-left, y up): an opaque coloured rectangle, a picture, an
-// additive flash and an inverting flash.
+// additive flash and an inverting flash. X and Y start at 0 and W x H at the
+// whole window (RESOLUTIONX x RESOLUTIONY, as the window was opened when the
+// LOAD line ran), E, F, G at 255.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +35,8 @@ private:
     bool ownsTexture = false;
 };
 
-// "flash": adds colour (E, F, G)/255 weighted by input 0 over 800 x 600.
+// "flash": adds colour (E, F, G)/255 weighted by input 0 over the whole
+// window.
 class TFlash : public TCEffect {
 public:
     TFlash();

@@ -1,12 +1,13 @@
 // Overlay drawing in immediate mode. BeginOrtho maps CurrentWindow's requested
-// size onto the viewport; EndOrtho always restores the 45-degree 4:3
-// perspective and leaves the model-view matrix alone.
+// size onto the viewport; EndOrtho always restores the baseline's 45-degree
+// perspective at the window's aspect and leaves the model-view matrix alone.
 #include "render/overlay.h"
 
 #include <cstring>
 #include <vector>
 
 #include "render/gl.h"
+#include "render/gl_state.h"
 #include "render/material.h"
 #include "render/window.h"
 
@@ -49,6 +50,9 @@ void BillboardVertex(const TVec3& p, float size, int sr, int su) {
 
 } // namespace
 
+int OverlayWidth() { return CurrentWindow.Width > 0 ? CurrentWindow.Width : 800; }
+int OverlayHeight() { return CurrentWindow.Height > 0 ? CurrentWindow.Height : 600; }
+
 void BeginOrtho() {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -58,10 +62,9 @@ void BeginOrtho() {
 }
 
 void EndOrtho() {
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(45.0, 4.0 / 3.0, 1.0, FarPlane);
-    glMatrixMode(GL_MODELVIEW);
+    // The baseline's perspective, at the window's aspect: a fixed 4:3 here
+    // stretched every later 3D draw on a window of another shape.
+    LoadPerspective(45.0);
 }
 
 void PushView() {

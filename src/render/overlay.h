@@ -19,6 +19,11 @@ extern TVec3 BillboardRight, BillboardUp;
 // Codes at or above this have no glyph and print nothing.
 constexpr int FontGlyphCount = 200;
 
+// The overlay's extent in its units: the window's requested size
+// (RESOLUTIONX x RESOLUTIONY), or 800 x 600 while no window is open.
+int OverlayWidth();
+int OverlayHeight();
+
 void BeginOrtho();
 void EndOrtho();
 void PushView();

@@ -9,6 +9,7 @@
 
 #include "base/report.h"
 #include "render/gl.h"
+#include "render/gl_state.h"
 
 TRenderWindow CurrentWindow;
 
@@ -209,23 +210,16 @@ void ResizeView(int width, int height) {
 
 void InitRenderState() {
     glClearColor(0.2f, 0.2f, 0.4f, 0.0f);
-    glShadeModel(GL_SMOOTH);
     glClearDepth(1.0);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
-    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
-    glTexGenf(GL_S, GL_TEXTURE_GEN_MODE, float(GL_SPHERE_MAP));
-    glTexGenf(GL_T, GL_TEXTURE_GEN_MODE, float(GL_SPHERE_MAP));
+    // Smooth shading, the depth test with GL_LEQUAL, perspective-correct
+    // texturing, sphere-map texture coordinates when switched on, and the
+    // rest of the baseline every effect draws from (render/gl_state.h).
+    RestoreBaseline();
 }
 
 void SetViewAngle(float fieldOfView) {
     // The aspect ratio is the one requested at creation, not the drawable's.
-    // A zero height (no window) is taken as 1, as ResizeView does.
-    const int height = CurrentWindow.Height == 0 ? 1 : CurrentWindow.Height;
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(fieldOfView, double(CurrentWindow.Width) / double(height), 1.0, FarPlane);
-    glMatrixMode(GL_MODELVIEW);
+    LoadPerspective(fieldOfView);
     glLoadIdentity();
 }
 

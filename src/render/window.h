@@ -34,7 +34,11 @@ TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool full
                                  const std::string& caption);
 void DestroyRenderWindow(TRenderWindow& window, bool fullscreen);
 void ResizeView(int width, int height);
+// The clear colour and depth of start-up and the GL baseline
+// (render/gl_state.h): the state INIT leaves.
 void InitRenderState();
+// The perspective of fieldOfView degrees at the window's aspect (see
+// LoadPerspective) and an identity model-view matrix.
 void SetViewAngle(float fieldOfView);
 // Flushes, handles every pending event and presents the back buffer. Returns
 // true once the window was asked to close.
