@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/dev_tracks.h"
+#include "app/editor_link.h"
 #include "assets/png.h"
 #include "base/report.h"
 #include "media/keyboard.h"
@@ -107,6 +108,7 @@ TDevSession::TDevSession(const TDevOptions& devOptions) : options(devOptions) {
             ReportWarning("--loop: the end lies before the start at this tempo; playing without a loop");
     }
     channelOpen = options.ControlChannel && !isatty(STDIN_FILENO);
+    if (options.EditorPort != 0) editor = std::make_unique<TEditorLink>(options.EditorHost, options.EditorPort);
     SetBeforeSwapHook([this] { BeforeSwap(); });
 }
 
@@ -495,6 +497,7 @@ void TDevSession::Frame() {
     // Taken after the commands and the reload, which may replace the demo.
     TCDemo& d = Demo();
     if (&d != attached) Attach(d);
+    PollEditor();
 
     const double start = SteadySeconds();
     if (lastFrameStart > 0) frameMilliseconds = (start - lastFrameStart) * 1000;

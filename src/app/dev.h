@@ -21,7 +21,12 @@ struct TDevOptions {
     std::optional<std::pair<TDemoPosition, TDemoPosition>> Loop;
     // Read commands from standard input (when it is not a terminal).
     bool ControlChannel = true;
+    // --editor: the sync-tracker editor to link to; port 0 for none.
+    std::string EditorHost;
+    uint16_t EditorPort = 0;
 };
+
+class TEditorLink;
 
 // The speeds + and - step through.
 inline constexpr float DevSpeeds[] = {0.25f, 0.5f, 1.0f, 1.5f, 2.0f};
@@ -79,6 +84,8 @@ private:
         bool Answer = false; // a control command waits for it
     };
 
+    // Applies what the editor link (--editor) received; dev_tracks.cpp.
+    void PollEditor();
     void Attach(TCDemo& demo);
     void AdjustTime(float& demoTime, float& frameDelta);
     void HandleKeys();
@@ -116,6 +123,7 @@ private:
     int32_t loopMarkRow = 0;
     bool hudVisible = true;
     std::string reloadError; // shown in red until a reload succeeds
+    std::unique_ptr<TEditorLink> editor; // null without --editor
 
     double lastFrameStart = 0;
     double frameMilliseconds = 0;

@@ -1,5 +1,9 @@
 #include "app/dev_tracks.h"
 
+#include "app/dev.h"
+#include "app/editor_link.h"
+#include "base/report.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -154,4 +158,23 @@ std::vector<std::string> TrackHudLines(const TCDemo& demo) {
         if (!line.empty()) lines.push_back("slot " + std::to_string(slot) + ": " + line);
     }
     return lines;
+}
+
+void TDevSession::PollEditor() {
+    if (!editor) return;
+    TCDemo& d = Demo();
+    TEditorRequests requests;
+    editor->Poll(d.Tracks, d.CurrentRow, !paused, requests);
+    // A pause first: a row that comes with it is then held there.
+    if (requests.Pause) SetPaused(*requests.Pause);
+    if (requests.SeekRow) Seek(RowStartSeconds(*d.Tracker, *requests.SeekRow));
+    if (!requests.Save) return;
+    std::string error;
+    if (d.Tracks.Files.empty())
+        ReportWarning("editor: the script has no TRACKS line; the keys are not saved");
+    else if (!SaveTracks(d.Tracks, error))
+        ReportWarning("editor: the tracks are not saved: " + error);
+    else
+        for (const TTracksFile& file : d.Tracks.Files)
+            std::fprintf(stderr, "corvala: editor: tracks saved to %s\n", file.Name.c_str());
 }

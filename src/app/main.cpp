@@ -16,6 +16,7 @@
 #include "app/capture.h"
 #include "app/check.h"
 #include "app/dev.h"
+#include "app/editor_link.h"
 #include "app/rehearse.h"
 #include "demo/demo.h"
 #include "app/asset_report.h"
@@ -28,7 +29,7 @@ namespace fs = std::filesystem;
 
 const char* const Usage =
     "usage: corvala [--start POSITION] [SCRIPT]\n"
-    "       corvala --dev [--start POSITION] [--loop FROM TO] [SCRIPT]\n"
+    "       corvala --dev [--start POSITION] [--loop FROM TO] [--editor [HOST:]PORT] [SCRIPT]\n"
     "       corvala --capture DIR [--overwrite] [--start POSITION] [--fps N] [--frames N | --until SECONDS]\n"
     "               [--video FILE] [SCRIPT]\n"
     "       corvala --video FILE [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
@@ -46,8 +47,12 @@ const char* const Usage =
     "                    a bar range (L), change speed (+/-), save a frame (F12), hide\n"
     "                    the HUD (Tab); with standard input not a terminal, one command\n"
     "                    per line: seek POSITION, pause, play, step, speed F,\n"
-    "                    loop FROM TO, loop off, reload, shot FILE.png, quit\n"
+    "                    loop FROM TO, loop off, reload, shot FILE.png, value NAME,\n"
+    "                    key NAME POSITION VALUE [TYPE], unkey NAME POSITION,\n"
+    "                    keys NAME, tracks, tracks save, quit\n"
     "  --loop FROM TO    with --dev: play the range between two positions in a loop\n"
+    "  --editor [HOST:]PORT  with --dev: link to a sync-tracker editor (default\n"
+    "                    127.0.0.1:1338); its keys play, its row and pause drive the demo\n"
     "  --capture DIR     render offline and headless to DIR/frame_000000.png ... and\n"
     "                    DIR/audio.wav; frame k shows demo time START + k x SPEED / N\n"
     "                    seconds, START being --start or the script's STARTTIME\n"
@@ -110,6 +115,12 @@ bool ParseCount(const std::string& text, long double& value) {
     return !text.empty() && end && *end == '\0' && std::isfinite(double(value));
 }
 
+// "1338" or "host:1338": a port after an optional colon.
+bool LooksLikeAddress(const std::string& text) {
+    const std::string port = text.substr(text.rfind(':') + 1);
+    return !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -121,6 +132,9 @@ int main(int argc, char** argv) {
     std::string dumpDir;
     TRehearseOptions rehearse;
     bool reportGiven = false;
+    bool editorGiven = false;
+    std::string editorHost;
+    uint16_t editorPort = 0;
     std::vector<std::string> positional;
 
     for (size_t i = 0; i < args.size(); ++i) {
@@ -162,6 +176,14 @@ int main(int argc, char** argv) {
             if (!value(capture.Video)) return ArgumentError("--video needs a file name");
         } else if (arg == "--dev") {
             mode = Mode::Dev;
+        } else if (arg == "--editor") {
+            // The address may be left out: the next word is one when it
+            // is a port or ends in ":PORT".
+            std::string error;
+            editorGiven = true;
+            if (i + 1 < args.size() && LooksLikeAddress(args[i + 1])) text = args[++i];
+            else text = "127.0.0.1:1338";
+            if (!ParseEditorAddress(text, editorHost, editorPort, error)) return ArgumentError("--editor: " + error);
         } else if (arg == "--start") {
             TDemoPosition position;
             std::string error;
@@ -212,6 +234,7 @@ int main(int argc, char** argv) {
     if (start && mode != Mode::Play && mode != Mode::Dev && mode != Mode::Capture)
         return ArgumentError("--start belongs to a run, --dev or --capture");
     if (loop && mode != Mode::Dev) return ArgumentError("--loop belongs to --dev");
+    if (editorGiven && mode != Mode::Dev) return ArgumentError("--editor belongs to --dev");
     if (reportGiven && mode != Mode::Rehearse) return ArgumentError("--report belongs to --rehearse");
 
     if (mode == Mode::Inspect) {
@@ -253,6 +276,8 @@ int main(int argc, char** argv) {
             dev.LaunchFolder = fs::current_path().string();
             dev.Start = start;
             dev.Loop = loop;
+            dev.EditorHost = editorHost;
+            dev.EditorPort = editorPort;
             dev.Script = EnterScriptFolder(script);
             dev.ScriptFolder = fs::current_path().string();
             return RunDev(dev);
