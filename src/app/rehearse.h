@@ -1,6 +1,9 @@
 // Rehearsal (`corvala --rehearse`): plays the whole production in real time
-// as on the compo machine, with vertical sync off, and reports frame times
-// per bar and for the whole run, as text and optionally as JSON.
+// as on the compo machine, with vertical sync off, and reports the time each
+// bar's own effect spent per frame (render/draw_timer.h), the frame times of
+// the whole run, and the five costliest bars with the moment of their worst
+// frame, as text and optionally as JSON. The first frame, which carries the
+// start-up, is told apart and counted in neither.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +38,10 @@ bool HoldsSixtyHz(const TFrameFigures& figures);
 struct TBarFigures {
     std::string Label;
     int32_t Line = 0;  // script line of the BAR command
-    TFrameFigures Figures;
+    TFrameFigures Figures;  // its effect's own time per frame
+    // When its worst frame was drawn: demo time and tracker row (-1: never).
+    double WorstAtSeconds = 0;
+    int32_t WorstAtRow = -1;
 };
 
 struct TRehearsalReport {
@@ -50,13 +56,19 @@ struct TRehearsalReport {
     std::string Video;         // "display" or "offscreen (no display)"
     std::string GLRenderer;
     std::string GLVersion;
+    std::string BarTiming;     // how the bars' times were taken
     std::string SoundOutput;
     double OutputLatencyMs = 0;
 };
 
-// "all bars hold 60 Hz", or the bars that do not, worst 99th percentile
-// first, or a note that nothing played.
+// One line: "all bars hold 60 Hz", or how many bars do not and the worst,
+// or a note that nothing played.
 std::string RehearsalVerdict(const TRehearsalReport& report);
+// The five bars with the highest 99th percentile, one line each with the
+// time and position of their worst frame ("" when no bar played).
+std::string WorstBarsText(const TRehearsalReport& report);
+// (SoftwareRenderer, in render/draw_timer.h, tells a renderer that draws on
+// the CPU, whose figures say nothing about a party machine's graphics card.)
 std::string RehearsalText(const TRehearsalReport& report);
 std::string RehearsalJson(const TRehearsalReport& report);
 

@@ -266,4 +266,9 @@ bool SetVerticalSync(bool on) {
 
 void SetBeforeSwapHook(std::function<void()> hook) { beforeSwapHook = std::move(hook); }
 
+void* GLProcAddress(const char* name) {
+    if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_GL_GetCurrentContext() == nullptr) return nullptr;
+    return SDL_GL_GetProcAddress(name);
+}
+
 void SetKeyEventHook(std::function<void(const TKeyEvent&)> hook) { keyEventHook = std::move(hook); }

@@ -72,3 +72,8 @@ void SetKeyEventHook(std::function<void(const TKeyEvent&)> hook);
 // before the swap, with the frame still in the back buffer (frame capture).
 // An empty function removes it.
 void SetBeforeSwapHook(std::function<void()> hook);
+// The address of a GL function of the current context's driver (entry
+// points newer than GL 1.1); null when the driver has none or no window is
+// open. Whether the context offers it is a separate question (version,
+// extensions).
+void* GLProcAddress(const char* name);

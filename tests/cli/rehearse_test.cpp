@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/rehearse.h"
+#include "render/draw_timer.h"
 #include "support/run_engine.h"
 #include "support/temp_dir.h"
 
@@ -60,7 +62,27 @@ TEST(Rehearsal, FiguresAreNearestRankAndTheVerdictListsSlowBarsWorstFirst) {
     EXPECT_EQ(RehearsalVerdict(ReportOf({hitch, {}, {2.0, 3.0}})), "all bars hold 60 Hz");
     const TRehearsalReport slow = ReportOf({{20.0, 20.0}, {5.0}, {40.0}});
     EXPECT_EQ(RehearsalVerdict(slow),
-              "2 bars do not hold 60 Hz, worst first: bar2 (line 12) 40.0 ms, bar0 (line 10) 20.0 ms");
+              "2 bars do not hold 60 Hz; the worst is bar2 (line 12) at 40.0 ms; whole frames: 99th percentile "
+              "40.0 ms");
+    // Bars that hold while their frames together do not.
+    TRehearsalReport together = ReportOf({{10.0}, {10.0}});
+    together.Whole = SummariseFrames({20.0});
+    EXPECT_EQ(RehearsalVerdict(together),
+              "no bar alone misses 60 Hz, but the frames together do (99th percentile 20.0 ms)");
+
+    // The five costliest bars, one line each, with when their worst frame was.
+    TRehearsalReport many = ReportOf({{1.0}, {7.0}, {3.0}, {6.0}, {2.0}, {5.0}, {4.0}});
+    many.Bars[1].WorstAtSeconds = 12.5;
+    many.Bars[1].WorstAtRow = 104;
+    const std::string worst = WorstBarsText(many);
+    EXPECT_EQ(std::count(worst.begin(), worst.end(), '\n'), 5);
+    EXPECT_EQ(worst.rfind("  bar1 (line 11): 99th percentile 7.00 ms, worst 7.00 ms at 12.50 s (1:2:2:0)\n", 0), 0u)
+        << worst;
+    EXPECT_EQ(worst.find("bar0"), std::string::npos);
+    EXPECT_EQ(worst.find("bar4"), std::string::npos);
+    EXPECT_TRUE(SoftwareRenderer("llvmpipe (LLVM 15.0.6, 256 bits)"));
+    EXPECT_TRUE(SoftwareRenderer("Mesa softpipe"));
+    EXPECT_FALSE(SoftwareRenderer("NVIDIA GeForce RTX 4070/PCIe/SSE2"));
     EXPECT_EQ(RehearsalVerdict(ReportOf({{}})), "no frames were played");
     const nlohmann::json json = nlohmann::json::parse(RehearsalJson(slow));
     EXPECT_EQ(json["below_60_hz"], nlohmann::json::parse("[2, 0]"));
