@@ -33,8 +33,10 @@ public:
 
     // Once per installed effect, in slot order, after the whole script ran.
     virtual void Load() {}
-    // Once per active bar naming the effect, right after Update. The base
-    // enables GL blending and draws nothing.
+    // Once per active bar naming the effect, right after Update. It starts
+    // from the GL baseline (render/gl_state.h) and may leave any state: the
+    // frame loop puts the baseline back after it. The base enables GL
+    // blending and draws nothing.
     virtual void Draw(const TInputValues& inputs);
     // Once per active bar naming the effect, right before Draw.
     virtual void Update(const TInputValues& inputs) { (void)inputs; }
