@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -30,51 +29,18 @@ double PlaySeconds(const TCDemo& demo) {
 class TLineOrderedReports {
 public:
     TLineOrderedReports() {
-        SetReportSink([this](const std::string& caption, const std::string& text) { Add(caption, text); });
+        SetReportSink([this](const TReport& report) { reports.push_back(report); });
     }
     ~TLineOrderedReports() {
         SetReportSink(nullptr);
         std::stable_sort(reports.begin(), reports.end(),
                          [](const TReport& a, const TReport& b) { return a.Line < b.Line; });
-        for (const TReport& report : reports) std::fprintf(stderr, "%s\n", report.Text.c_str());
+        for (const TReport& report : reports) std::fprintf(stderr, "%s\n", ReportLineText(report).c_str());
         std::fflush(stderr);
     }
 
 private:
-    struct TReport {
-        int Line;
-        std::string Text;
-    };
     std::vector<TReport> reports;
-
-    // The line number of "FILE:LINE" at the start of `where`; 0 without one.
-    static int LineOf(const std::string& where) {
-        const size_t colon = where.rfind(':');
-        return colon == std::string::npos ? 0 : std::atoi(where.c_str() + colon + 1);
-    }
-
-    void Add(const std::string& caption, const std::string& text) {
-        static const std::string scriptError = "Description: ";
-        if (caption == "warning") {
-            // "FILE:LINE: warning: MESSAGE", or the bare message.
-            const size_t mark = text.find(": warning: ");
-            if (mark == std::string::npos)
-                reports.push_back({0, "warning: " + text});
-            else
-                reports.push_back({LineOf(text.substr(0, mark)), text});
-            return;
-        }
-        const size_t description = text.find(scriptError);
-        if (description != std::string::npos && text.rfind("Corvala Demosystem\n", 0) == 0) {
-            const std::string message = text.substr(description + scriptError.size());
-            if (caption == "Corvala Demosystem")
-                reports.push_back({0, "error: " + message});
-            else
-                reports.push_back({LineOf(caption), caption + ": error: " + message});
-            return;
-        }
-        reports.push_back({0, caption + ": " + text});
-    }
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -23,18 +24,42 @@ struct TObserverScope {
     ~TObserverScope() { SetInputFileObserver(nullptr); }
 };
 
-// A bar that would play a slot holding no effect stops playback at its first
-// frame; a rebuilt demo is refused for it before it replaces a good one.
-std::string UnplayableBar(const TCDemo& demo) {
-    for (const TScriptBar& bar : demo.Bars) {
-        if (bar.LengthRows <= 0) continue;
-        const int32_t slot = bar.EffectSlot;
-        if (slot >= 0 && size_t(slot) < demo.Effects.size() && demo.Effects[size_t(slot)]) continue;
-        return demo.ScriptFile + ":" + std::to_string(bar.ScriptLine) +
-               ": Effect not installed: " + std::to_string(slot);
+// Collects the reports of one build as data; each still reaches the sink
+// that was set before (stderr) unless `quiet`.
+class TBuildReports {
+public:
+    explicit TBuildReports(bool quiet) : previous(CurrentReportSink()) {
+        SetReportSink([this, quiet](const TReport& report) {
+            All.push_back(report);
+            if (quiet && report.Kind == TReportKind::Error) return;
+            if (previous)
+                previous(report);
+            else
+                PrintReport(report);
+        });
     }
-    return {};
-}
+    ~TBuildReports() { SetReportSink(previous); }
+    TBuildReports(const TBuildReports&) = delete;
+    TBuildReports& operator=(const TBuildReports&) = delete;
+
+    const TReport* FirstError() const {
+        for (const TReport& report : All)
+            if (report.Kind == TReportKind::Error) return &report;
+        return nullptr;
+    }
+    // The reports in line order (a build checks the timeline after the
+    // script's lines).
+    std::vector<TReport> InLineOrder() const {
+        std::vector<TReport> sorted = All;
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const TReport& a, const TReport& b) { return a.Line < b.Line; });
+        return sorted;
+    }
+    std::vector<TReport> All;
+
+private:
+    TReportSink previous;
+};
 
 } // namespace
 
@@ -48,13 +73,15 @@ TFileStamp StampOf(const std::string& path) {
     return stamp;
 }
 
-TDevReloader::TDevReloader(const std::string& script, const TDemoOptions& options)
-    : script(script), options(options) {
+TDevReloader::TDevReloader(const std::string& script, const TDemoOptions& demoOptions)
+    : script(script), options(demoOptions) {
+    options.Checked = true;
     std::error_code ec;
     folder = fs::current_path(ec).string();
     BeginTextureRebuild(nullptr);
     BeginModelRebuild(nullptr);
     TStamps noted;
+    TBuildReports built(false);
     try {
         demo = Build(options, noted);
     } catch (...) {
@@ -62,6 +89,7 @@ TDevReloader::TDevReloader(const std::string& script, const TDemoOptions& option
         EndModelRebuild(false);
         throw;
     }
+    reports = built.InLineOrder();
     EndTextureRebuild(true);
     EndModelRebuild(true);
     loaded = watched = noted;
@@ -120,39 +148,44 @@ bool TDevReloader::Reload() {
     TDemoOptions buildOptions = options;
     buildOptions.Handover = handover;
 
-    // Reports of the new build are collected, not shown: the first error is
-    // the answer, warnings still go to stderr.
-    std::string failure;
-    const TReportSink previousSink = CurrentReportSink();
-    SetReportSink([&failure, this](const std::string& caption, const std::string& text) {
-        if (caption == "warning") {
-            std::fprintf(stderr, "%s\n", text.c_str());
-            return;
-        }
-        if (!failure.empty()) return;
-        const size_t at = text.find("Description: ");
-        const std::string description = at == std::string::npos ? text : text.substr(at + 13);
-        const std::string where = ScriptLocationText();
-        failure = (where.empty() ? script : where) + ": " + description;
-    });
+    // Reports of the new build are collected: the first error is the
+    // answer, warnings still go to stderr.
     const bool quitBefore = DemoQuit;
     const int errorsBefore = ScriptErrorCount();
     BeginTextureRebuild(isChanged);
     BeginModelRebuild(isChanged);
     TStamps noted;
     std::unique_ptr<TCDemo> fresh;
-    try {
-        fresh = Build(buildOptions, noted);
-    } catch (const std::exception& raised) {
-        // Application errors carry "file:line: " already.
-        if (failure.empty()) failure = raised.what();
+    std::optional<TReport> failure;
+    std::vector<TReport> freshReports;
+    {
+        TBuildReports built(true);
+        try {
+            fresh = Build(buildOptions, noted);
+        } catch (const EApplicationError& raised) {
+            TReport report;
+            report.File = ScriptLocationFile().empty() ? script : ScriptLocationFile();
+            report.Line = ScriptLocationLine();
+            report.Message = raised.Bare();
+            failure = report;
+        } catch (const std::exception& raised) {
+            TReport report;
+            report.File = script;
+            report.Message = raised.what();
+            failure = report;
+        }
+        ClearScriptLocation();
+        if (!failure && built.FirstError()) failure = *built.FirstError();
+        freshReports = built.InLineOrder();
     }
-    ClearScriptLocation();
-    SetReportSink(previousSink);
-    if (fresh && failure.empty()) failure = UnplayableBar(*fresh);
-    if (fresh && failure.empty() && DemoQuit) failure = script + ": the demo stopped while it loaded";
+    if (fresh && !failure && DemoQuit) {
+        TReport report;
+        report.File = script;
+        report.Message = "the demo stopped while it loaded";
+        failure = report;
+    }
 
-    if (!failure.empty()) {
+    if (failure) {
         if (fresh && fresh->MusicLoaded && fresh->MusicSample != demo->MusicSample) FreeSample(fresh->MusicSample);
         fresh.reset();
         EndTextureRebuild(false);
@@ -165,7 +198,7 @@ bool TDevReloader::Reload() {
         watched.clear();
         for (const auto& entry : loaded) watched[entry.first] = StampOf(entry.first);
         for (const auto& entry : noted) watched[entry.first] = entry.second;
-        error = failure;
+        refusal = failure;
         return false;
     }
 
@@ -177,6 +210,9 @@ bool TDevReloader::Reload() {
     EndTextureRebuild(true);
     EndModelRebuild(true);
     loaded = watched = noted;
-    error.clear();
+    refusal.reset();
+    reports = std::move(freshReports);
     return true;
 }
+
+std::string TDevReloader::Error() const { return refusal ? ReportPlacedText(*refusal) : std::string(); }

@@ -2,15 +2,18 @@
 // the window, the GL context and the sound output stay open. Pictures and
 // models whose files did not change come from memory, the music is taken
 // over unless its file changed, and playback goes on at the same demo time.
-// A script that fails keeps the previous demo playing.
+// Every build runs the pre-flight's checks (TDemoOptions::Checked); a new
+// version with any error keeps the previous demo playing.
 #pragma once
 
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/report.h"
 #include "demo/demo.h"
 
 // Size and modification time of a file; equal stamps mean unchanged.
@@ -41,16 +44,24 @@ public:
     bool FilesChanged();
 
     // Executes the script again into a new demo that continues the current
-    // one at its demo time. True: the new demo replaced the old one, whose
-    // effects and what they owned (textures, display lists, meshes, a
-    // replaced music) are freed. False: the old demo is kept and plays on;
-    // Error() says why as "file:line: message". The caller gives the next
-    // frame FrameTime 0 and applies its own pause and speed to the music
-    // when it was loaded anew (MusicReplaced()).
+    // one at its demo time, and runs the pre-flight's checks on it. True:
+    // the new demo replaced the old one, whose effects and what they owned
+    // (textures, display lists, meshes, a replaced music) are freed. False:
+    // the new version had an error (a script error, a file that failed, a
+    // bar on an empty slot, an INPUT on a channel the new tracker lacks...);
+    // the old demo is kept and plays on, and Refusal() holds the first
+    // error. The caller gives the next frame FrameTime 0 and applies its own
+    // pause and speed to the music when it was loaded anew
+    // (MusicReplaced()).
     bool Reload();
 
-    // The message of the last failed Reload; empty after a good one.
-    const std::string& Error() const { return error; }
+    // The first error of the last failed Reload; empty after a good one.
+    const std::optional<TReport>& Refusal() const { return refusal; }
+    // Refusal() as "file:line: message"; "" after a good Reload.
+    std::string Error() const;
+    // What the checks said of the playing version: its warnings, and the
+    // errors of a first build that played on after them, in line order.
+    const std::vector<TReport>& Reports() const { return reports; }
     // The last successful Reload loaded the music again (its file changed).
     bool MusicReplaced() const { return musicReplaced; }
     // Absolute names of the files watched for changes.
@@ -69,7 +80,8 @@ private:
     std::unique_ptr<TCDemo> demo;
     TStamps loaded;  // files of the playing demo, stamped when they were read
     TStamps watched; // what FilesChanged compares against
-    std::string error;
+    std::optional<TReport> refusal;
+    std::vector<TReport> reports;
     bool musicReplaced = false;
     bool changeSeen = false;
     std::chrono::steady_clock::time_point lastPoll{};

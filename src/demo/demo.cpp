@@ -70,14 +70,14 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 // The known keyword closest to `word` (letter case aside), or "" when none
 // is close: at most one edit in two letters (and never more than three), so
 // that a short word does not match every one-letter command.
-std::string NearestKeyword(const std::string& word, std::vector<std::string> known) {
-    if (word.size() > 40) return {};
+std::string NearestName(const std::string& word, std::vector<std::string> known) {
+    if (word.empty() || word.size() > 40) return {};
     std::sort(known.begin(), known.end());
     const size_t limit = std::min<size_t>(3, (word.size() - 1) / 2);
     std::string best;
     size_t bestDistance = limit + 1;
     for (const std::string& keyword : known) {
-        const size_t distance = EditDistance(Upper(word), keyword);
+        const size_t distance = EditDistance(Upper(word), Upper(keyword));
         if (distance < bestDistance) {
             best = keyword;
             bestDistance = distance;
@@ -105,7 +105,7 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
         CheckPlayable();
         CheckTimeline();
         CheckSongSync();
-        CheckEffects();
+        CheckEffects(true);
         CheckTracks();
         DemoQuit = true;
         Timer = std::make_unique<TETimer>(Options.Clock);
@@ -118,6 +118,12 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     if (!DemoQuit) CheckPlayable();
     if (!DemoQuit) LoadEffects();
     if (failed) DemoQuit = true;
+    if (!DemoQuit && Options.Checked) {
+        CheckTimeline();
+        CheckSongSync();
+        CheckEffects(false);
+        CheckTracks();
+    }
 
     // A demo continuing another one keeps the font that one built.
     if (windowOpen && !Options.Handover) BuildFont("Verdana", 14, true);
@@ -175,7 +181,7 @@ void TCDemo::ReadScript(const std::string& fileName) {
         SetScriptLocation(fileName, int(i + 1));
         currentLine = int32_t(i + 1);
         parser.Parse(ApplyMacros(lines[i], MacroKeys, MacroValues));
-        if (!Options.CheckOnly) {
+        if (!Checking()) {
             ExecuteCommand(parser.Command);
             continue;
         }
@@ -197,7 +203,7 @@ TCEffect* TCDemo::TargetEffect(const TCDemoCommand& command) {
         return nullptr;
     }
     TCEffect* target = Effects.back().get();
-    if (Options.CheckOnly && target) CheckParameterTarget(command, *target);
+    if (Checking() && target) CheckParameterTarget(command, *target);
     return target;
 }
 
@@ -220,9 +226,14 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
             if (TCEffect* e = d.TargetEffect(c)) e->*field = value;
         };
     };
-    auto textField = [](std::string TCEffect::*field) {
-        return [field](TCDemo& d, C c) {
-            if (TCEffect* e = d.TargetEffect(c)) e->*field = ArgText(c, 1);
+    // A, B and C name files: their line is kept for the file's reports.
+    auto fileField = [](std::string TCEffect::*field, size_t letter) {
+        return [field, letter](TCDemo& d, C c) {
+            TCEffect* e = d.TargetEffect(c);
+            if (!e) return;
+            e->*field = ArgText(c, 1);
+            const size_t slot = size_t(e->SlotIndex);
+            if (slot < d.EffectFileLines.size()) d.EffectFileLines[slot][letter] = d.currentLine;
         };
     };
     auto intField = [](int TCEffect::*field) {
@@ -405,12 +416,19 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              d.lastLoadSlot = -1;
              d.targetWarned = false;
              const int slot = TokenInt(c, 2);
+             if (slot >= 0 && slot <= limits::MaxEffectSlot) d.failedLoads[slot] = d.currentLine;
              if (slot < 0 || slot > limits::MaxEffectSlot)
                  return d.Fail("Effect slot " + std::to_string(slot) + " is outside 0 to " +
                                std::to_string(limits::MaxEffectSlot));
              std::unique_ptr<TCEffect> effect = CreateEffect(type);
-             if (!effect) return d.Fail("No such effect in demo: " + type);
-             if (d.Options.CheckOnly && size_t(slot) < d.Effects.size() && d.Effects[size_t(slot)])
+             if (!effect) {
+                 std::vector<std::string> known;
+                 for (const TEffectType& knownType : EffectTypes()) known.push_back(knownType.Name);
+                 const std::string nearest = NearestName(type, known);
+                 return d.Fail("No such effect in demo: " + type +
+                               (nearest.empty() ? "" : " (did you mean " + nearest + "?)"));
+             }
+             if (d.Checking() && size_t(slot) < d.Effects.size() && d.Effects[size_t(slot)])
                  ReportWarning("Slot " + std::to_string(slot) + " already holds the " +
                                (size_t(slot) < d.EffectTypeNames.size() ? d.EffectTypeNames[size_t(slot)]
                                                                          : std::string("effect")) +
@@ -422,6 +440,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              d.EffectTypeNames[size_t(slot)] = type;
              d.loadFailed = false;
              d.lastLoadSlot = slot;
+             d.failedLoads.erase(slot);
          }},
         {"X", floatField(&TCEffect::X)},
         {"Y", floatField(&TCEffect::Y)},
@@ -437,9 +456,9 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              const float value = ToFloat(TokenInt(c, 1) / 100.0L);
              if (TCEffect* e = d.TargetEffect(c)) e->S = value;
          }},
-        {"A", textField(&TCEffect::A)},
-        {"B", textField(&TCEffect::B)},
-        {"C", textField(&TCEffect::C)},
+        {"A", fileField(&TCEffect::A, 0)},
+        {"B", fileField(&TCEffect::B, 1)},
+        {"C", fileField(&TCEffect::C, 2)},
         {"E", intField(&TCEffect::E)},
         {"F", intField(&TCEffect::F)},
         {"G", intField(&TCEffect::G)},
@@ -505,7 +524,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
     const auto found = commands.find(command[0]);
     if (found == commands.end()) {
         // The script language ignores such lines; the check says so.
-        if (Options.CheckOnly && !command[0].empty()) {
+        if (Checking() && !command[0].empty()) {
             std::vector<std::string> known;
             for (const auto& entry : commands) known.push_back(entry.first);
             WarnUnknownCommand(command[0], known);
@@ -515,9 +534,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
     found->second(*this, command);
     if (command[0] == "BAR") {
         // Remember where the bar was written, for messages during playback.
-        const std::string where = ScriptLocationText();
-        const size_t colon = where.rfind(':');
-        if (colon != std::string::npos) Bars.back().ScriptLine = std::atoi(where.c_str() + colon + 1);
+        Bars.back().ScriptLine = ScriptLocationLine();
     }
 }
 
@@ -525,12 +542,12 @@ void TCDemo::InstallEffect(std::unique_ptr<TCEffect> effect, int32_t slot) {
     if (size_t(slot) >= Effects.size()) {
         Effects.resize(size_t(slot) + 1);
         EffectLines.resize(size_t(slot) + 1, 0);
+        EffectFileLines.resize(size_t(slot) + 1);
     }
+    EffectFileLines[size_t(slot)] = {};
     effect->SlotIndex = slot;
     Effects[size_t(slot)] = std::move(effect);
-    const std::string where = ScriptLocationText();
-    const size_t colon = where.rfind(':');
-    EffectLines[size_t(slot)] = colon == std::string::npos ? 0 : std::atoi(where.c_str() + colon + 1);
+    EffectLines[size_t(slot)] = ScriptLocationLine();
 }
 
 void TCDemo::LoadEffects() {
@@ -538,9 +555,17 @@ void TCDemo::LoadEffects() {
         if (!Effects[slot]) continue;
         // Errors of an effect's Load name the line of its LOAD.
         SetScriptLocation(ScriptFile, EffectLines[slot]);
+        NameEffectFiles(slot);
         Effects[slot]->Load();
     }
+    SetNamedFileLines({});
     ClearScriptLocation();
+}
+
+void TCDemo::NameEffectFiles(size_t slot) {
+    const TCEffect& effect = *Effects[slot];
+    const std::array<int32_t, 3>& lines = EffectFileLines[slot];
+    SetNamedFileLines({{effect.A, lines[0]}, {effect.B, lines[1]}, {effect.C, lines[2]}});
 }
 
 bool TCDemo::CheckPlayable() {
@@ -569,8 +594,8 @@ void TCDemo::CheckTimeline() {
         if (slot < 0 || size_t(slot) >= Effects.size() || !Effects[size_t(slot)]) {
             // The line to fix is the EFFECT line (a misspelt one counts as none).
             SetScriptLocation(ScriptFile, bar.EffectLine > 0 ? bar.EffectLine : bar.ScriptLine);
-            ShowScriptError(name + " plays effect slot " + std::to_string(slot) +
-                            ", which holds no effect");
+            ShowScriptError(name + " plays effect slot " + std::to_string(slot) + ", which holds no effect: " +
+                            EmptySlotReason(slot));
             SetScriptLocation(ScriptFile, bar.ScriptLine);
         }
         if (bar.LengthRows <= 0)
@@ -598,14 +623,30 @@ void TCDemo::CheckTimeline() {
     ClearScriptLocation();
 }
 
-void TCDemo::CheckEffects() {
+std::string TCDemo::EmptySlotReason(int32_t slot) const {
+    const auto failedLoad = failedLoads.find(slot);
+    if (failedLoad != failedLoads.end())
+        return "the LOAD at line " + std::to_string(failedLoad->second) + " that would fill it failed";
+    std::string loaded;
+    for (size_t i = 0; i < Effects.size(); ++i)
+        if (Effects[i]) loaded += (loaded.empty() ? "" : ", ") + std::to_string(i);
+    return "no LOAD line loads slot " + std::to_string(slot) + " (a line 'LOAD TYPE " + std::to_string(slot) +
+           "' before the BAR would; " + (loaded.empty() ? "no slot is loaded" : "loaded slots: " + loaded) + ")";
+}
+
+void TCDemo::CheckEffects(bool files) {
     for (size_t slot = 0; slot < Effects.size(); ++slot) {
         if (!Effects[slot]) continue;
-        // Problems of an effect are the LOAD line's to fix.
+        // Problems of an effect are the LOAD line's to fix; a file is the
+        // line's that names it.
         SetScriptLocation(ScriptFile, EffectLines[slot]);
         const std::string typeName = slot < EffectTypeNames.size() ? EffectTypeNames[slot] : "";
-        Effects[slot]->Check();
-        if (const TEffectType* type = FindEffectType(typeName)) CheckEffectFiles(*type, *Effects[slot]);
+        if (files) {
+            NameEffectFiles(slot);
+            Effects[slot]->Check();
+            if (const TEffectType* type = FindEffectType(typeName)) CheckEffectFiles(*type, *Effects[slot]);
+            SetNamedFileLines({});
+        }
         const bool played = std::any_of(Bars.begin(), Bars.end(), [&](const TScriptBar& bar) {
             return bar.EffectSlot == int32_t(slot);
         });
@@ -636,7 +677,7 @@ void TCDemo::CheckParameterTarget(const TCDemoCommand& command, const TCEffect& 
 }
 
 void TCDemo::WarnUnknownCommand(const std::string& keyword, const std::vector<std::string>& known) {
-    const std::string nearest = NearestKeyword(keyword, known);
+    const std::string nearest = NearestName(keyword, known);
     // A stray binary or pasted text can make a keyword of any length.
     const std::string shown = keyword.size() > 60 ? keyword.substr(0, 57) + "..." : keyword;
     ReportWarning("unknown command '" + shown + "'" +

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,6 +69,12 @@ struct TDemoOptions {
     bool Capture = false;
     // The window opens windowed whatever FULLSCREEN says (dev mode).
     bool Windowed = false;
+    // Run the pre-flight's checks that need no second reading of the files
+    // (the timeline against the tracker and the slots, the inputs against
+    // the notes, unknown commands, misdirected parameter lines) in a build
+    // that plays (dev mode): their errors are reported, the demo still
+    // plays, and a reload is refused for them.
+    bool Checked = false;
     // Replaces STARTTIME when set (--start).
     std::optional<TDemoPosition> Start;
     // Continue from another demo instead of starting: INIT opens nothing
@@ -106,6 +113,10 @@ public:
     // was reported, whether it stopped the demo or the demo played on.
     int ExitCode() const;
 
+    // Why a slot holds no effect, and where an effect would be loaded into
+    // it, for the messages of a bar that plays it.
+    std::string EmptySlotReason(int32_t slot) const;
+
     std::string DemoName = "<demo>";
     std::string GroupName = "<group>";
     std::string PartyName = "<party>";
@@ -141,6 +152,9 @@ public:
     std::vector<int32_t> EffectLines;
     // The type name each slot's effect was loaded as ("" when not by LOAD).
     std::vector<std::string> EffectTypeNames;
+    // The lines of the A, B and C parameters of each slot's effect (0 none):
+    // a file they name is reported there.
+    std::vector<std::array<int32_t, 3>> EffectFileLines;
     // The line of LOADINGSCREEN, which names the picture INIT loads.
     int32_t LoadingScreenLine = 0;
     // Pre-flight: the music's length in seconds (0 when none or broken).
@@ -170,11 +184,18 @@ public:
     const TDemoOptions Options;
 
 private:
+    // The pre-flight's checks run (--check, or Options.Checked).
+    bool Checking() const { return Options.CheckOnly || Options.Checked; }
+    // Reports of files an effect reads go to the A, B or C line naming them.
+    void NameEffectFiles(size_t slot);
     void Fail(const std::string& description);
     bool CheckPlayable();
     void CheckTimeline();
     void StartPlayback();
     void DrawTimerOverlay(int32_t row);
+    // An INPUT on a channel the tracker lacks: reported once at its line,
+    // with the bar's label; the demo stops after this frame.
+    void ReportMissingChannel(size_t barIndex, size_t input);
     TCEffect* TargetEffect(const TCDemoCommand& command);
     TScriptBar* TargetBar(const TCDemoCommand& command);
 
@@ -193,13 +214,19 @@ private:
     bool glCheckFailed = false;          // it found something
     std::vector<bool> glReportedSlots;   // slots it has reported
     void CheckEffectGL(const TScriptBar& bar, int32_t slot);
+    // Slots whose last LOAD line failed, with that line.
+    std::map<int32_t, int32_t> failedLoads;
+    // (bar, input) pairs whose missing channel was reported during playback.
+    std::vector<std::pair<size_t, size_t>> reportedInputs;
 
     // Pre-flight only.
     int32_t currentLine = 0;  // the script line being executed
     int32_t lastLoadLine = 0; // the nearest LOAD line above (or a misspelling of it)
     int32_t lastLoadSlot = -1; // its slot; -1 when it created nothing
     bool targetWarned = false; // parameters after that line were warned about
-    void CheckEffects();
+    // `files`: decode every file again (the pre-flight); a build that plays
+    // has loaded them already.
+    void CheckEffects(bool files);
     void CheckParameterTarget(const TCDemoCommand& command, const TCEffect& target);
     void WarnUnknownCommand(const std::string& keyword, const std::vector<std::string>& known);
 
@@ -215,6 +242,9 @@ private:
     void ReadTracks(const std::string& name);
     void ApplyTracks(TCEffect& effect);
     void CheckTracks();
+    // An INPUT whose note plays on its channel, but nowhere its envelope
+    // could reach inside its bar's rows.
+    void WarnNoteOutsideBar(const TScriptBar& bar, size_t index);
     std::string trackerSong; // file name; empty for a tracker file
     double songBpm = 0;      // the imported song's own tempo
     std::string musicFile;   // pre-flight: the LOADMUSIC file

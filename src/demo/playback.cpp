@@ -1,5 +1,6 @@
 // The playback loop: one frame after another until Escape, a closed window,
 // the end time, the end of the tracker data, or DemoQuit.
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -58,7 +59,7 @@ void TCDemo::RenderFrame() {
             if (!reportedSlots[barIndex]) {
                 reportedSlots[barIndex] = true;
                 SetScriptLocation(ScriptFile, bar.ScriptLine);
-                ShowScriptError("Effect not installed: " + std::to_string(slot));
+                ShowScriptError("Effect not installed: " + std::to_string(slot) + " (" + EmptySlotReason(slot) + ")");
                 ClearScriptLocation();
             }
             failed = true;
@@ -67,9 +68,13 @@ void TCDemo::RenderFrame() {
         }
         for (size_t i = 0; i < inputs.size(); ++i) {
             const TBarInput& in = bar.Inputs[i];
-            inputs[i] = in.Enabled ? Tracker->InputValue(in.Channel, in.Note, in.FadeTime,
-                                                         in.LeadTime, DemoTime)
-                                   : 0.0f;
+            inputs[i] = 0;
+            if (!in.Enabled) continue;
+            if (in.Channel < 0 || in.Channel >= Tracker->ChannelCount()) {
+                ReportMissingChannel(size_t(&bar - Bars.data()), i);
+                continue;
+            }
+            inputs[i] = Tracker->InputValue(in.Channel, in.Note, in.FadeTime, in.LeadTime, DemoTime);
         }
         ApplyTracks(*effect);
         if (BeforeEffect) BeforeEffect(int32_t(&bar - Bars.data()));
@@ -112,6 +117,23 @@ void TCDemo::CheckEffectGL(const TScriptBar& bar, int32_t slot) {
     if (!errors.empty()) text += " raised " + errors + " in its draw";
     if (!unbalanced.empty()) text += std::string(errors.empty() ? "" : " and") + " left " + unbalanced;
     ReportMessage("GL check", text + " (said once for the slot)");
+}
+
+void TCDemo::ReportMissingChannel(size_t barIndex, size_t input) {
+    const std::pair<size_t, size_t> key{barIndex, input};
+    if (std::find(reportedInputs.begin(), reportedInputs.end(), key) != reportedInputs.end()) return;
+    reportedInputs.push_back(key);
+    const TScriptBar& bar = Bars[barIndex];
+    const int32_t channel = bar.Inputs[input].Channel;
+    SetScriptLocation(ScriptFile, bar.InputLines[input] > 0 ? bar.InputLines[input] : bar.ScriptLine);
+    ShowScriptError("Error reading demotrack " + std::to_string(channel) + ": " +
+                    (bar.Label.empty() ? "the bar" : "the bar '" + bar.Label + "'") + " (line " +
+                    std::to_string(bar.ScriptLine) + "), INPUT " + std::to_string(input) + " listens to channel " +
+                    std::to_string(channel) + ", but the tracker has " + std::to_string(Tracker->ChannelCount()) +
+                    " channels");
+    ClearScriptLocation();
+    failed = true;
+    DemoQuit = true;
 }
 
 void TCDemo::DrawTimerOverlay(int32_t row) {

@@ -3,6 +3,7 @@
 // script's tempo, inputs and tracker to the song and the music.
 #include "demo/demo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -43,6 +44,24 @@ void TCDemo::ImportTrackerSong() {
         for (const std::string& warning : result.Warnings) ReportWarning("Tracker file " + trackerSong + ": " + warning);
 }
 
+void TCDemo::WarnNoteOutsideBar(const TScriptBar& bar, size_t index) {
+    // The envelope reaches a note from RowAt(fade) rows before it to
+    // RowAt(lead) rows after it; row 0 never counts.
+    const TBarInput& input = bar.Inputs[index];
+    const int64_t first = int64_t(bar.StartRow);
+    const int64_t last = first + bar.LengthRows - 1;
+    const int64_t reachFrom = std::max<int64_t>(1, first - Tracker->RowAt(input.FadeTime));
+    const int64_t reachTo = last + std::max(Tracker->RowAt(input.LeadTime), Tracker->RowAt(input.FadeTime));
+    const std::vector<uint8_t>& notes = Tracker->Channels[size_t(input.Channel)];
+    const int64_t end = std::min<int64_t>(reachTo, int64_t(notes.size()) - 1);
+    for (int64_t row = reachFrom; row <= end; ++row)
+        if (notes[size_t(row)] == input.Note) return;
+    ReportWarning("INPUT " + std::to_string(index) + " listens for note " + std::to_string(input.Note) +
+                  " on channel " + std::to_string(input.Channel) + ", which never plays it inside its bar's rows " +
+                  std::to_string(first) + " to " + std::to_string(last) + " (" + RowPositionText(int32_t(first)) +
+                  " to " + RowPositionText(int32_t(last)) + "); the input stays 0 there");
+}
+
 void TCDemo::CheckSongSync() {
     if (!Tracker || !(Tracker->BPM > 0)) return;
     const float bpm = Tracker->BPM;
@@ -69,9 +88,13 @@ void TCDemo::CheckSongSync() {
             if (!input.Enabled || input.Note == 0 || input.Channel < 0 || input.Channel >= Tracker->ChannelCount())
                 continue;
             const std::vector<uint8_t>& notes = Tracker->Channels[size_t(input.Channel)];
+            SetScriptLocation(ScriptFile, bar.InputLines[i] > 0 ? bar.InputLines[i] : bar.ScriptLine);
             std::set<int> played(notes.begin(), notes.end());
             played.erase(0);
-            if (played.count(input.Note)) continue;
+            if (played.count(input.Note)) {
+                if (bar.LengthRows > 0) WarnNoteOutsideBar(bar, i);
+                continue;
+            }
             std::string list;
             int shown = 0;
             for (int note : played) {

@@ -74,9 +74,16 @@ int32_t Upload(const std::string& name, const TPicture& picture) {
     return NoTexture;
 }
 
+// CheckAssetFile with its report placed at the line naming the file.
+bool CheckNamedFile(const std::string& name, const char* what) {
+    const TFileReportScope about(name);
+    return CheckAssetFile(name, what);
+}
+
 } // namespace
 
 bool DecodeEffectPicture(const std::string& name, TPicture& picture) {
+    const TFileReportScope about(name);
     if (!CheckAssetFile(name, "picture")) return false;
     TPictureError error;
     if (DecodePictureFile(name, picture, error)) return true;
@@ -86,17 +93,21 @@ bool DecodeEffectPicture(const std::string& name, TPicture& picture) {
 
 bool DecodeEffectMaskedPicture(const std::string& colorName, const std::string& alphaName,
                                TPicture& picture) {
-    const bool haveColor = CheckAssetFile(colorName, "picture");
-    const bool haveAlpha = CheckAssetFile(alphaName, "alpha picture");
+    const bool haveColor = CheckNamedFile(colorName, "picture");
+    const bool haveAlpha = CheckNamedFile(alphaName, "alpha picture");
     if (!haveColor || !haveAlpha) return false;
     // Each picture is decoded on its own so that a failure names its file.
     TPicture color;
     TPicture alpha;
     TPictureError error;
     bool decoded = DecodeJPEGFile(colorName, color, error);
-    if (!decoded) ShowScriptError(PictureFailure(colorName, error));
+    if (!decoded) {
+        const TFileReportScope about(colorName);
+        ShowScriptError(PictureFailure(colorName, error));
+    }
     error = TPictureError{};
     if (!DecodeJPEGFile(alphaName, alpha, error)) {
+        const TFileReportScope about(alphaName);
         ShowScriptError(PictureFailure(alphaName, error));
         decoded = false;
     }
@@ -104,6 +115,7 @@ bool DecodeEffectMaskedPicture(const std::string& colorName, const std::string& 
 }
 
 bool CheckModelMesh(const std::string& name, int32_t meshIndex) {
+    const TFileReportScope about(name);
     if (!CheckAssetFile(name, "model")) return false;
     try {
         T3DSLoader loader;
@@ -118,6 +130,7 @@ bool CheckModelMesh(const std::string& name, int32_t meshIndex) {
 }
 
 int32_t LoadEffectTexture(const std::string& name) {
+    const TFileReportScope about(name);
     const int32_t known = FindTexture(name);
     if (known != NoTexture) return known;
     TPicture picture;
@@ -133,12 +146,14 @@ int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string&
     if (known != NoTexture) return known;
     TPicture picture;
     if (!DecodeEffectMaskedPicture(colorName, alphaName, picture)) return NoTexture;
+    const TFileReportScope about(colorName);
     const int32_t texture = Upload(colorName, picture);
     if (texture != NoTexture) RegisterMaskedTexture(colorName, alphaName, texture);
     return texture;
 }
 
 std::unique_ptr<TBGLBrush> LoadEffectModel(const std::string& name, int32_t meshIndex) {
+    const TFileReportScope about(name);
     if (!CheckAssetFile(name, "model")) return nullptr;
     try {
         std::unique_ptr<TBGLBrush> brush;

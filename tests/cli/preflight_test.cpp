@@ -85,9 +85,9 @@ TEST(PreflightMistakes, EachIsReportedAtTheLineToFix) {
         {"LOAD plaincolor 1\n" + Bar(1) + Bar(2),
          {"demo.cvl:11: error: The bar plays effect slot 2, which holds no effect"}, 1},
         {"LOAD plaintexture 0\nA nothere.bmp\n" + Bar(0),
-         {"demo.cvl:3: error: The picture file nothere.bmp is missing (looked in "}, 1},
+         {"demo.cvl:4: error: The picture file nothere.bmp is missing (looked in ", "(LOAD at line 3)"}, 1},
         {"LOAD plaintexture 0\nA pic.bmp\nB nothere.jpg\n" + Bar(0),
-         {"demo.cvl:3: error: The alpha picture file nothere.jpg is missing (looked in "}, 1},
+         {"demo.cvl:5: error: The alpha picture file nothere.jpg is missing (looked in ", "(LOAD at line 3)"}, 1},
         {"LOAD plaintexture 0\n" + Bar(0),
          {"demo.cvl:3: error: Effect plaintexture needs a file name in parameter A"}, 1},
         {"LOAD plaincolor 0\n" + Bar(0) + "INPUT 3 40 36 250 0\n",
@@ -153,8 +153,8 @@ TEST(PreflightMistakes, SummaryCountsErrorsAndWarnings) {
     EXPECT_NE(missing.Output.find("none.cvl: 1 error, 0 warnings\n"), std::string::npos) << missing.Output;
 }
 
-// A run: every picture that fails is reported once with its LOAD (or
-// LOADINGSCREEN) line and folder, drawn untextured, the demo plays on, and
+// A run: every picture that fails is reported once at the line naming it
+// (with its LOAD line) or the LOADINGSCREEN line, with its folder, drawn untextured, the demo plays on, and
 // the exit code is 1 at the end.
 TEST(FilePolicy, FailedPicturesAreReportedDrawnUntexturedAndExitOne) {
     testutil::TempDir dir;
@@ -180,10 +180,10 @@ TEST(FilePolicy, FailedPicturesAreReportedDrawnUntexturedAndExitOne) {
     const std::string folder = dir.Path().string();
     const std::vector<std::string> expected = {
         "demo.cvl:3: error: The picture file noscreen.jpg is missing (looked in " + folder + ")",
-        "demo.cvl:9: error: The picture file nospark.tga is missing (looked in " + folder + ")",
-        "demo.cvl:12: error: ",
-        "demo.cvl:15: error: The alpha picture file noalpha.jpg is missing (looked in " + folder + ")",
-        "demo.cvl:18: error: The picture file nothere.bmp is missing (looked in " + folder + ")",
+        "demo.cvl:10: error: The picture file nospark.tga is missing (looked in " + folder + ") (LOAD at line 9)",
+        "demo.cvl:14: error: ",
+        "demo.cvl:17: error: The alpha picture file noalpha.jpg is missing (looked in " + folder + ") (LOAD at line 15)",
+        "demo.cvl:19: error: The picture file nothere.bmp is missing (looked in " + folder + ") (LOAD at line 18)",
     };
     for (const std::string& line : expected) EXPECT_EQ(Occurrences(result.Output, line), 1u) << line << "\n" << result.Output;
     EXPECT_NE(result.Output.find("broken.jpg"), std::string::npos) << result.Output;
@@ -210,4 +210,22 @@ TEST(FilePolicy, MusicThatFailsPlaysOnTheTimerAndExitsOne) {
     EXPECT_NE(result.Output.find("demo.cvl:4: error: Music file song.ogg did not load"), std::string::npos)
         << result.Output;
     EXPECT_TRUE(fs::exists(dir.Path() / "out" / "frame_000001.png")) << result.Output;
+}
+
+// A run or capture that reaches an input on a channel the tracker lacks
+// names the INPUT line and the bar, with the system's own text.
+TEST(FilePolicy, MissingChannelInARunIsReportedAtItsInputLine) {
+    Folder folder;
+    folder.dir.Write("demo.cvl", "RESOLUTIONX 32\nRESOLUTIONY 24\nINIT\nTRACKER beat.trk\nBPM 125\n"
+                                 "LOAD plaincolor 0\nBAR kicks\nMOUNT 0\nLENGTH 1\nEFFECT 0\n"
+                                 "INPUT 2 7 36 250 0\n"); // line 11
+    const auto result = testutil::RunEngine("--capture out --frames 3 demo.cvl", folder.dir.Path().string());
+    EXPECT_EQ(result.ExitCode, 1) << result.Output;
+    EXPECT_EQ(Occurrences(result.Output, "demo.cvl:11: error: Error reading demotrack 7: the bar 'kicks' (line 7), "
+                                         "INPUT 2 listens to channel 7, but the tracker has 2 channels\n"),
+              1u)
+        << result.Output;
+    EXPECT_NE(result.Output.find("Error in demoscript. Demo will now crash\nDescription: Error reading demotrack 7"),
+              std::string::npos)
+        << result.Output;
 }

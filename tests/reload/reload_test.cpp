@@ -16,6 +16,7 @@
 #include "render/material.h"
 #include "render/window.h"
 #include "support/temp_dir.h"
+#include "tracker/song_builders.h"
 
 namespace {
 
@@ -134,29 +135,48 @@ TEST(Reload, ChangedPictureLoadsAgainUnchangedComesFromMemory) {
               1);
 }
 
-TEST(Reload, BrokenScriptKeepsThePreviousDemoAndNamesTheLine) {
+// Every kind of error the pre-flight finds refuses the reload: the old
+// version plays on and the answer names the line to fix.
+TEST(Reload, EveryPreflightErrorKeepsThePreviousDemoAndNamesTheLine) {
     PictureDemo folder;
     TDevReloader reloader("karmont.cvl");
     ASSERT_EQ(CentrePixel(reloader.Demo()), Red);
     TCDemo* playing = &reloader.Demo();
+    const std::vector<uint8_t> tracker = testutil::TrackerBytes(2, 256, std::vector<uint8_t>(512, 0));
+    const std::string listening = "BAR in\nLENGTH 1\nEFFECT 0\nINPUT 0 1 36 250 0\n";
 
     const struct {
-        const char* Extra; // line 8 of the script
-        const char* Expected;
+        std::string Extra;    // line 8 of the script on
+        std::string File;     // a file rewritten with the script ("" none)
+        std::vector<uint8_t> Content;
+        std::string Expected; // the start of Error()
     } broken[] = {
-        {"X 1o0\n", "karmont.cvl:8: "},
-        {"LOAD plaintextur 1\n", "karmont.cvl:8: No such effect in demo: plaintextur"},
-        {"LOAD plaintexture 1\nA missing.tga\n", "karmont.cvl:8: The picture file missing.tga is missing"},
-        {"BAR\nLENGTH 1\nEFFECT 7\n", "karmont.cvl:8: Effect not installed: 7"},
+        {"X 1o0\n", "", {}, "karmont.cvl:8: "},
+        {"LOAD plaintextur 1\n", "", {},
+         "karmont.cvl:8: No such effect in demo: plaintextur (did you mean plaintexture?)"},
+        {"LOAD plaintexture 1\nA missing.tga\n", "", {},
+         "karmont.cvl:9: The picture file missing.tga is missing"},
+        {"", "pic.tga", {1, 2, 3}, "karmont.cvl:7: "},
+        {"BAR\nLENGTH 1\nEFFECT 7\n", "", {},
+         "karmont.cvl:10: The bar plays effect slot 7, which holds no effect: no LOAD line loads slot 7"},
+        // The musician's new export has one channel: the input on channel 1
+        // would end the session at that bar.
+        {listening, "music.trk", testutil::TrackerBytes(1, 256, std::vector<uint8_t>(256, 0)),
+         "karmont.cvl:11: The bar 'in': INPUT 0 listens to channel 1, but the tracker has 1 channels"},
+        {"", "music.trk", {1, 2, 3}, "karmont.cvl:1: "},
     };
     for (const auto& entry : broken) {
-        SCOPED_TRACE(entry.Extra);
-        // The picture changes with the broken script: the old one stays.
-        Rewrite(folder.dir, "pic.tga", SolidTga(0, 0, 255));
+        SCOPED_TRACE(entry.Extra + entry.File);
+        // The picture changes with the broken version: the old one stays.
+        if (entry.File != "pic.tga") Rewrite(folder.dir, "pic.tga", SolidTga(0, 0, 255));
+        if (!entry.File.empty()) Rewrite(folder.dir, entry.File, entry.Content);
         Rewrite(folder.dir, "karmont.cvl", PictureScript(entry.Extra));
         ASSERT_TRUE(WaitForChange(reloader));
         EXPECT_FALSE(reloader.Reload());
         EXPECT_EQ(reloader.Error().rfind(entry.Expected, 0), 0u) << reloader.Error();
+        ASSERT_TRUE(reloader.Refusal());
+        EXPECT_EQ(reloader.Refusal()->Kind, TReportKind::Error);
+        EXPECT_EQ(reloader.Refusal()->File, "karmont.cvl");
         EXPECT_EQ(&reloader.Demo(), playing);
         EXPECT_FALSE(DemoQuit);
         // The refused version's errors are not the playing demo's.
@@ -166,15 +186,47 @@ TEST(Reload, BrokenScriptKeepsThePreviousDemoAndNamesTheLine) {
         std::this_thread::sleep_for(TDevReloader::PollInterval * 2);
         EXPECT_FALSE(reloader.FilesChanged());
         Rewrite(folder.dir, "pic.tga", SolidTga(255, 0, 0));
+        Rewrite(folder.dir, "music.trk", tracker);
     }
 
     // A good save replaces it and clears the error.
     Rewrite(folder.dir, "pic.tga", SolidTga(0, 0, 255));
-    Rewrite(folder.dir, "karmont.cvl", PictureScript());
+    Rewrite(folder.dir, "karmont.cvl", PictureScript(listening));
     ASSERT_TRUE(WaitForChange(reloader));
     EXPECT_TRUE(reloader.Reload()) << reloader.Error();
     EXPECT_EQ(reloader.Error(), "");
+    EXPECT_FALSE(reloader.Refusal());
     EXPECT_EQ(CentrePixel(reloader.Demo()), Blue);
+}
+
+// A module that is music and tracker at once, replaced by one with fewer
+// channels than an input listens to: refused, the old music plays on.
+TEST(Reload, ReplacedModuleWithFewerChannelsIsRefused) {
+    ClearTextureRegistry();
+    testutil::TempDir dir;
+    auto pattern = songs::EmptyPattern();
+    for (int row = 0; row < 64; row += 8) pattern[size_t(row)][0] = {songs::PeriodC1, 1};
+    dir.Write("song.mod", songs::Mod({pattern, pattern}, 6));
+    const std::string script = "TRACKER song.mod\nBPM 125\nLOADMUSIC song.mod\nRESOLUTIONX 64\nRESOLUTIONY 64\n"
+                               "INIT\nLOAD plaincolor 0\nBAR\nMOUNT 0\nLENGTH 2\nEFFECT 0\n"
+                               "INPUT 0 5 49 250 0\n"; // 12
+    dir.Write("demo.cvl", script);
+    testutil::ScopedCwd cwd(dir.Path());
+    TDevReloader reloader("demo.cvl");
+    ASSERT_FALSE(DemoQuit);
+    ASSERT_TRUE(reloader.Demo().MusicLoaded);
+    const int sample = reloader.Demo().MusicSample;
+    EXPECT_EQ(reloader.Demo().Tracker->ChannelCount(), 6);
+
+    Rewrite(dir, "song.mod", songs::Mod({pattern, pattern}));
+    ASSERT_TRUE(WaitForChange(reloader));
+    EXPECT_FALSE(reloader.Reload());
+    EXPECT_EQ(reloader.Error().rfind("demo.cvl:12: The bar: INPUT 0 listens to channel 5, but the tracker has 4", 0),
+              0u)
+        << reloader.Error();
+    EXPECT_EQ(reloader.Demo().MusicSample, sample);
+    EXPECT_TRUE(SampleSeconds(sample) > 0);
+    EXPECT_EQ(reloader.Demo().Tracker->ChannelCount(), 6);
 }
 
 // The bundled production: each reload while it plays keeps the music, and a

@@ -34,7 +34,7 @@ TEST(EngineSongs, CheckWarnsAboutTempoInputsAndLength) {
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
     EXPECT_NE(result.Output.find("warning: BPM 120 differs from the song's own tempo, 125 BPM (song.mod)"), std::string::npos)
         << result.Output;
-    EXPECT_NE(result.Output.find("demo.cvl:5: warning: INPUT 1 listens for note 36 on channel 1, which never plays it; it plays 61\n"),
+    EXPECT_NE(result.Output.find("demo.cvl:10: warning: INPUT 1 listens for note 36 on channel 1, which never plays it; it plays 61\n"),
               std::string::npos) << result.Output;
     EXPECT_EQ(result.Output.find("INPUT 0"), std::string::npos) << result.Output;
     EXPECT_EQ(result.Output.find("differ by more than a bar"), std::string::npos) << result.Output;

@@ -16,10 +16,11 @@ struct TModCell {
 // Periods of ProTracker octave 1 (C-1 = 856 ... B-1 = 453); octave 2 halves them.
 constexpr int PeriodC1 = 856, PeriodD1 = 762, PeriodE1 = 678, PeriodC2 = 428;
 
-// A 4-channel "M.K." module of `patterns` patterns played in order. Sample
+// A 4-channel "M.K." module (or "6CHN", "8CHN" with `channels`) of
+// `patterns` patterns played in order. Sample
 // 1 has default volume 64, sample 2 volume 20; both are short loops of a
 // square wave. cells[pattern][row][channel].
-inline std::vector<uint8_t> Mod(const std::vector<std::vector<std::vector<TModCell>>>& cells) {
+inline std::vector<uint8_t> Mod(const std::vector<std::vector<std::vector<TModCell>>>& cells, int channels = 4) {
     std::vector<uint8_t> out(20, 0);
     const char* title = "corvala test";
     for (int i = 0; title[i]; ++i) out[size_t(i)] = uint8_t(title[i]);
@@ -42,10 +43,11 @@ inline std::vector<uint8_t> Mod(const std::vector<std::vector<std::vector<TModCe
     out.push_back(uint8_t(cells.size()));
     out.push_back(127);
     for (int o = 0; o < 128; ++o) out.push_back(uint8_t(o < int(cells.size()) ? o : 0));
-    for (char c : std::string("M.K.")) out.push_back(uint8_t(c));
+    const std::string tag = channels == 4 ? "M.K." : std::to_string(channels) + "CHN";
+    for (char c : tag) out.push_back(uint8_t(c));
     for (const auto& pattern : cells)
         for (int row = 0; row < 64; ++row)
-            for (int ch = 0; ch < 4; ++ch) {
+            for (int ch = 0; ch < channels; ++ch) {
                 TModCell cell;
                 if (row < int(pattern.size()) && ch < int(pattern[size_t(row)].size())) cell = pattern[size_t(row)][size_t(ch)];
                 out.push_back(uint8_t((cell.Sample & 0xF0) | ((cell.Period >> 8) & 0x0F)));

@@ -105,7 +105,13 @@ TEST(TrackerShow, PatternViewWithPositions) {
     int64_t row = 0;
     EXPECT_TRUE(ParsePosition("2:3:1:2", row));
     EXPECT_EQ(row, 2 * 64 + 3 * 16 + 4 + 2);
-    for (const char* bad : {"1:4:0:0", "1:0:0", "1:0:0:0:", "-1", "a:0:0:0"}) EXPECT_FALSE(ParsePosition(bad, row)) << bad;
+    // The engine's short forms, as --start takes them.
+    EXPECT_TRUE(ParsePosition("2:3", row));
+    EXPECT_EQ(row, 2 * 64 + 3 * 16);
+    EXPECT_TRUE(ParsePosition("1:0:1", row));
+    EXPECT_EQ(row, 64 + 4);
+    for (const char* bad : {"1:0:0:0:", "1:0:0:0:0", "-1", "a:0:0:0", "2.5:0"})
+        EXPECT_FALSE(ParsePosition(bad, row)) << bad;
 
     // Damaged files and bad arguments: a message naming the file, no crash.
     dir.Write("short.trk", std::vector<uint8_t>{2, 0, 0, 0, 9, 0, 0, 0, 1});

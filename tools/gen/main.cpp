@@ -7,9 +7,22 @@
 
 #include "production.h"
 
+namespace {
+
+const char* const Usage = "usage: corvala-gen OUTDIR\n"
+                          "Writes every data file of the bundled production (music, tracker, pictures,\n"
+                          "models) into OUTDIR, the same bytes on every run.\n";
+
+} // namespace
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: corvala-gen OUTDIR\n");
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    // An option is never taken for a folder to fill.
+    if (argc != 2 || argv[1][0] == '-') {
+        std::fputs(Usage, stderr);
         return 2;
     }
     std::string error;

@@ -1,6 +1,7 @@
 #include "grid_text.h"
 
 #include "base/limits.h"
+#include "demo/position.h"
 
 #include <charconv>
 #include <cstdio>
@@ -40,16 +41,11 @@ std::string PositionText(int64_t row) {
 bool ParsePosition(const std::string& text, int64_t& row) {
     const int64_t maxRow = limits::MaxTrackerCells;
     if (text.find(':') == std::string::npos) return ParseCount(text, maxRow, row);
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream in(text);
-    while (std::getline(in, part, ':')) parts.push_back(part);
-    if (parts.size() != 4 || text.back() == ':') return false;
-    int64_t p = 0, values[3];
-    if (!ParseCount(parts[0], maxRow / 64, p)) return false;
-    for (int i = 0; i < 3; ++i)
-        if (!ParseCount(parts[size_t(i) + 1], 3, values[i])) return false;
-    row = p * 64 + values[0] * 16 + values[1] * 4 + values[2];
+    // The engine's form, as --start and dev mode read it: "2:3" is row 176.
+    TDemoPosition position;
+    std::string error;
+    if (!ParseDemoPosition(text, position, error) || !position.IsRow || position.Row > maxRow) return false;
+    row = position.Row;
     return true;
 }
 

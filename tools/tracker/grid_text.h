@@ -10,8 +10,9 @@
 
 // "P:B:b:r" (pattern, bar, beat, row: 64, 16, 4 and 1 rows) of a row.
 std::string PositionText(int64_t row);
-// Reads "P:B:b:r" (each part from 0; bar 0-3, beat 0-3, row 0-3 after the
-// first) or a plain row number. False when it is neither.
+// Reads a position as the engine's --start does, "P:B[:b[:r]]" counted as
+// MOUNT counts (64, 16, 4 and 1 rows), or a plain row number. False when it
+// is neither.
 bool ParsePosition(const std::string& text, int64_t& row);
 
 // The text form: a header line, "channels N", "rows M", then one line per
