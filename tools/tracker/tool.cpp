@@ -2,6 +2,7 @@
 
 #include "detect.h"
 #include "grid_text.h"
+#include "tracks_files.h"
 
 #include "base/limits.h"
 #include "base/output.h"
@@ -50,6 +51,15 @@ songs and recordings, and shows or edits them as text.
       Writes the grid as plain text to standard output.
   build TEXT -o FILE.trk
       Reads that text back into a tracker file (the round trip is exact).
+  tracks import EDITOR.rocket -o FILE.tracks
+  tracks import --track-dir DIR [--base NAME] -o FILE.tracks
+      A sync-tracker editor's project file (XML), or the players' binary
+      NAME_TRACK.track files (base "sync" by default), as a tracks file.
+  tracks export FILE.tracks -o EDITOR.rocket [--rows N]
+  tracks export FILE.tracks --track-dir DIR [--base NAME]
+      A tracks file as an editor project (N rows: the tracker's row count;
+      by default the patterns up to the last key and one more) or as one
+      binary .track file per track. Every key survives a round trip.
 )";
 
 // Largest song or text file read (bytes).
@@ -330,6 +340,7 @@ int RunTrackerTool(const std::vector<std::string>& args, std::ostream& out, std:
     if (command == "show") return Show(args, out, err);
     if (command == "text") return Text(args, out, err);
     if (command == "build") return Build(args, out, err);
+    if (command == "tracks") return TracksCommand(args, out, err);
     err << "corvala-tracker: unknown command \"" << command << "\" (try --help)\n";
     return 2;
 }
