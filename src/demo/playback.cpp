@@ -30,9 +30,16 @@ void TCDemo::RenderFrame() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
     // The timer is read every frame (it advances the frame delta) even when
-    // the music's position replaces its value.
-    DemoTime = float(static_cast<long double>(Timer->Elapsed()) * Speed + StartTime);
-    if (MusicLoaded) DemoTime = ChannelSeconds(MusicChannel);
+    // the music's position replaces its value. The time is summed in extended precision and narrowed once (halves to
+    // even), so a clock that counts frames puts frame k at exactly
+    // START + k x SPEED / fps, rounded to the nearest float.
+    Timer->Elapsed();
+    const long double clockTime = Timer->LastElapsed() * Speed + StartTime;
+    DemoTime = float(clockTime);
+    // A capture mixes the music up to each frame it renders, so its frame
+    // clock is the music's position too, without the mixer's rounding (its
+    // offset is counted in resampled source samples and narrowed twice).
+    if (MusicLoaded && !Options.Capture) DemoTime = ChannelSeconds(MusicChannel);
     FrameDelta = Timer->FrameDelta;
     if (TimeHook) TimeHook(DemoTime, FrameDelta);
     if (EndTime > 0 && DemoTime > EndTime) DemoQuit = true;

@@ -84,7 +84,17 @@ bool TDemoTracker::LoadTrackData(const std::string& name, const std::vector<uint
 int32_t TDemoTracker::RowAt(float seconds) const {
     const long double rows = (static_cast<long double>(seconds) * 4 / 60) * BPM;
     if (!(std::fabs(rows) < 2147483648.0L)) return rows < 0 ? INT32_MIN : INT32_MAX;
-    return int32_t(std::trunc(rows));
+    int64_t row = int64_t(std::trunc(rows));
+    // Times are floats, so a row's start is RowTime(row), its exact start
+    // rounded to the nearest float. A time at or past that lies in the row
+    // and a time before it does not, whichever way the rounding went: a
+    // frame whose time is a row's start shows that row (at 125 BPM, 0.48f
+    // is row 4 although it is a hair below 0.48).
+    if (seconds > 0 && BPM > 0) {
+        if (row < INT32_MAX && RowTime(int32_t(row + 1)) <= seconds) ++row;
+        else if (row > 0 && RowTime(int32_t(row)) > seconds) --row;
+    }
+    return int32_t(row);
 }
 
 float TDemoTracker::RowTime(int32_t row) const {

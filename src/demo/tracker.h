@@ -18,7 +18,9 @@ public:
     // Same from bytes in memory; `name` is used in messages.
     bool LoadTrackData(const std::string& name, const std::vector<uint8_t>& data);
 
-    // trunc(t * 4 / 60 * BPM), in extended precision.
+    // trunc(t * 4 / 60 * BPM), in extended precision; a positive time at or
+    // past RowTime(r) (a row's start as a float) lies in row r or later, so
+    // RowAt(RowTime(r)) == r for every row.
     int32_t RowAt(float seconds) const;
     // (60 / BPM) * (row / 4).
     float RowTime(int32_t row) const;

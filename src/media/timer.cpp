@@ -27,7 +27,9 @@ float TETimer::Seconds(int64_t ticks) const {
 float TETimer::Now() const { return Seconds(Ticks()); }
 
 float TETimer::Elapsed() {
-    const float result = Seconds(Ticks() - resetTicks);
+    const int64_t elapsedTicks = Ticks() - resetTicks;
+    lastElapsed = static_cast<long double>(elapsedTicks) / clock.TicksPerSecond;
+    const float result = float(lastElapsed);
     FrameDelta = Seconds(Ticks() - frameStartTicks);
     frameStartTicks = Ticks();
     ++FrameCount;
@@ -41,6 +43,7 @@ float TETimer::Elapsed() {
 
 void TETimer::Reset() {
     resetTicks = Ticks();
+    lastElapsed = 0;
     frameStartTicks = resetTicks;
     FrameCount = 0;
     fpsStartTicks = Ticks();

@@ -20,6 +20,10 @@ public:
     float Now() const;
     // Seconds since the last Reset; also updates FrameDelta and Fps.
     float Elapsed();
+    // The reading the last Elapsed call narrowed to float, unrounded: ticks
+    // over ticks per second in extended precision, so a frame counter clock
+    // gives frame k exactly k / fps however far the count has run.
+    long double LastElapsed() const { return lastElapsed; }
     // Starts a new measurement.
     void Reset();
 
@@ -41,4 +45,5 @@ private:
     int64_t resetTicks = 0;
     int64_t frameStartTicks = 0;
     int64_t fpsStartTicks = 0;
+    long double lastElapsed = 0;
 };

@@ -296,3 +296,38 @@ TEST(FrameWriter, QueueWaitsWhileFullAndDrainsAfterClose) {
     EXPECT_EQ(item, 3);
     EXPECT_FALSE(queue.Pop(item));
 }
+
+// A flash on every row with a 1 ms decay: a frame whose time is a row's
+// start shows the flash at full strength, at every frame rate and tempo
+// (frame k is k / fps seconds, row r starts at r x 15 / BPM seconds).
+TEST(Capture, EveryFrameOnARowStartFlashesAtFullStrength) {
+    for (const int bpm : {120, 125, 150}) {
+        for (const int fps : {25, 30, 50, 60}) {
+            testutil::TempDir dir;
+            std::vector<uint8_t> notes(64, 36);
+            dir.Write("beat.trk", testutil::TrackerBytes(1, 64, notes));
+            const bool music = bpm == 125 && fps == 25;
+            if (music) WriteTone(dir.File("tone.wav"));
+            dir.Write("demo.cvl", "RESOLUTIONX 16\nRESOLUTIONY 16\nINIT\nTRACKER beat.trk\nBPM " +
+                                      std::to_string(bpm) + "\nCLEARCOLOR 0 0 0 255\n" +
+                                      (music ? "LOADMUSIC tone.wav\n" : "") +
+                                      "LOAD flash 0\nE 255\nF 255\nG 255\n"
+                                      "BAR flash\nMOUNT 0\nLENGTH 1 0\nEFFECT 0\nINPUT 0 0 36 1 0\n");
+            const int frames = fps * 3;
+            const auto result = testutil::RunEngine("--capture out --fps " + std::to_string(fps) + " --frames " +
+                                                        std::to_string(frames) + " demo.cvl",
+                                                    dir.Path().string());
+            ASSERT_EQ(result.ExitCode, 0) << result.Output;
+            int onRows = 0;
+            for (int k = 1; k < frames; ++k) {
+                if (k * bpm % (15 * fps) != 0) continue; // no row starts on this frame
+                ++onRows;
+                char name[32];
+                std::snprintf(name, sizeof name, "frame_%06d.png", k);
+                EXPECT_EQ(Pixel(dir.Path() / "out" / name, 8, 8), 0xFFFFFFu)
+                    << bpm << " BPM, " << fps << " fps, frame " << k << ", row " << k * bpm / (15 * fps);
+            }
+            EXPECT_GT(onRows, 1) << bpm << " BPM, " << fps << " fps";
+        }
+    }
+}

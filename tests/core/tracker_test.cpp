@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,28 @@ TEST(Tracker, RowsAndTimes) {
     EXPECT_EQ(t.RowAt(0.999f), 7);
     EXPECT_EQ(t.RowAt(-0.2f), -1); // truncation toward zero
     EXPECT_FLOAT_EQ(t.RowTime(8), 1.0f);
+}
+
+// A row's start as a float lies in that row, and the float just before it in
+// the row before, however the tempo rounds (0.48f is a hair below 0.48).
+TEST(Tracker, RowStartsLieInTheRowTheyStart) {
+    for (const float bpm : {120.0f, 125.0f, 150.0f, 166.667f, 97.3f}) {
+        TDemoTracker t = Tracker120({});
+        t.BPM = bpm;
+        for (int32_t row = 1; row < 20000; ++row) {
+            const float start = t.RowTime(row);
+            ASSERT_EQ(t.RowAt(start), row) << bpm << " BPM";
+            ASSERT_EQ(t.RowAt(std::nextafter(start, 0.0f)), row - 1) << bpm << " BPM";
+        }
+    }
+    TDemoTracker t = Tracker120({});
+    t.BPM = 125;
+    EXPECT_EQ(t.RowAt(0.48f), 4);
+    std::vector<uint8_t> notes(8, 0);
+    notes[4] = 36;
+    t = Tracker120(notes);
+    t.BPM = 125;
+    EXPECT_FLOAT_EQ(t.InputValue(0, 36, 0.01f, 0, 0.48f), 1.0f);
 }
 
 TEST(Tracker, InputEnvelopes) {
