@@ -122,6 +122,7 @@ std::string PictureOrigin(const std::string& path) {
         return std::string((descriptor & 0x20) ? "top" : "bottom") + ((descriptor & 0x10) ? "-right" : "-left");
     }
     case TPictureFormat::JPEG:
+    case TPictureFormat::PNG:
         return "top-left";
     case TPictureFormat::Unknown:
         break;
@@ -177,7 +178,8 @@ int RunInspect(const std::vector<std::string>& files, const std::string& dumpDir
         } else if (PictureFormatOf(path) != TPictureFormat::Unknown) {
             ok = InspectPicture(path, dumpDir, out, headers);
         } else {
-            std::cerr << path << ": not a 3DS model or a BMP, JPEG or TGA picture\n";
+            std::cerr << path << ": not a 3DS model or a picture (" << ReadablePictureFormats
+                      << "; models from .3ds files)\n";
             ok = false;
         }
         failed = failed || !ok;

@@ -24,19 +24,24 @@ std::string PictureSizeMessage(const std::string& name, int64_t width, int64_t h
 }
 
 TPictureFormat PictureFormatOf(const std::string& name) {
-    if (name.size() < 4)
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.find('/', dot) != std::string::npos)
         return TPictureFormat::Unknown;
-    std::string ending = name.substr(name.size() - 4);
+    std::string ending = name.substr(dot);
     for (char& c : ending)
         c = char(std::toupper(static_cast<unsigned char>(c)));
     if (ending == ".BMP")
         return TPictureFormat::BMP;
-    if (ending == ".JPG")
+    if (ending == ".JPG" || ending == ".JPEG")
         return TPictureFormat::JPEG;
+    if (ending == ".PNG")
+        return TPictureFormat::PNG;
     if (ending == ".TGA")
         return TPictureFormat::TGA;
     return TPictureFormat::Unknown;
 }
+
+const char* const ReadablePictureFormats = "Pictures are read from .bmp, .jpg, .jpeg, .png and .tga files";
 
 bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
     bytes.clear();
@@ -100,6 +105,8 @@ bool DecodePictureFile(const std::string& name, TPicture& picture, TPictureError
         return DecodeBMPFile(name, picture, error);
     case TPictureFormat::JPEG:
         return DecodeJPEGFile(name, picture, error);
+    case TPictureFormat::PNG:
+        return DecodePNGFile(name, picture, error);
     case TPictureFormat::TGA:
         return DecodeTGAFile(name, picture, error);
     case TPictureFormat::Unknown:
@@ -107,6 +114,6 @@ bool DecodePictureFile(const std::string& name, TPicture& picture, TPictureError
     }
     picture = TPicture{};
     error = TPictureError{
-        "", "Couldn't load \"" + name + "\". Only .bmp, .jpg and .tga pictures are read.", false};
+        "", "Couldn't load \"" + name + "\". " + ReadablePictureFormats + ".", false};
     return false;
 }

@@ -43,9 +43,9 @@ bool PictureSizeAllowed(int64_t width, int64_t height);
 // Picture size W x H is not supported."
 std::string PictureSizeMessage(const std::string& name, int64_t width, int64_t height);
 
-// Format chosen by the last four characters of the upper-cased name, as the
-// texture loaders choose it.
-enum class TPictureFormat { Unknown, BMP, JPEG, TGA };
+// Format chosen by the ending of the upper-cased name, as the texture
+// loaders choose it: .BMP, .JPG or .JPEG, .PNG, .TGA.
+enum class TPictureFormat { Unknown, BMP, JPEG, PNG, TGA };
 TPictureFormat PictureFormatOf(const std::string& name);
 
 // Decoders over bytes already in memory; `name` only goes into messages.
@@ -53,13 +53,19 @@ TPictureFormat PictureFormatOf(const std::string& name);
 // top-down, padded rows. Result: 3 channels.
 bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
                TPictureError& error);
-// TGA: types 2 and 10, 24 or 32 bits, any origin corner. Result: 3 or 4 channels.
+// TGA: colour-mapped (types 1, 9) at 8 or 16 bits, true colour (2, 10) at
+// 15, 16, 24 or 32 bits, grey (3, 11) at 8 bits or 16 with alpha; any origin
+// corner. Result: 3 channels, or 4 where the file has alpha.
 bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
                TPictureError& error);
 // JPEG: baseline or progressive, colour or greyscale. Result: 4 channels,
 // alpha 255. Decoder errors come back Raised with "JPEG error #N".
 bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
                 TPictureError& error);
+// PNG: every colour type and bit depth, interlaced or not (assets/png.h).
+// Result: 3 channels, or 4 where the file has alpha or transparency.
+bool DecodePNGPicture(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
+                      TPictureError& error);
 // Colour from the first JPEG, alpha from the blue component (the grey level)
 // of the second at the same row and column; where the alpha picture is
 // smaller, the alpha is 255. Result: 4 channels of the colour picture's size.
@@ -70,13 +76,18 @@ bool CombineJPEGMask(const TPicture& color, const TPicture& alpha, TPicture& pic
 bool DecodeBMPFile(const std::string& name, TPicture& picture, TPictureError& error);
 bool DecodeTGAFile(const std::string& name, TPicture& picture, TPictureError& error);
 bool DecodeJPEGFile(const std::string& name, TPicture& picture, TPictureError& error);
+bool DecodePNGFile(const std::string& name, TPicture& picture, TPictureError& error);
 bool DecodeJPEGMaskedFiles(const std::string& colorName, const std::string& alphaName,
                            TPicture& picture, TPictureError& error);
 
 // Picks the decoder by extension; an unknown extension fails with an empty
-// caption and a text that says so.
+// caption and a text that names the formats that are read.
 bool DecodePictureFile(const std::string& name, TPicture& picture, TPictureError& error);
 
 // Whole file into memory, at most limits::MaxPictureFileBytes. False when
 // the file cannot be opened or read.
+// "Pictures are read from .bmp, .jpg, .jpeg, .png and .tga files": for
+// messages that refuse another kind.
+extern const char* const ReadablePictureFormats;
+
 bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes);

@@ -111,11 +111,14 @@ bool TexLoad(const std::string& name, int32_t& texture, bool fromResource) {
         return TexLoadBMP(name, texture, fromResource);
     case TPictureFormat::JPEG:
         return TexLoadJPG(name, texture, fromResource);
+    case TPictureFormat::PNG:
+        return TexLoadPNG(name, texture, fromResource);
     case TPictureFormat::TGA:
         return TexLoadTGA(name, texture, fromResource);
     case TPictureFormat::Unknown:
         break;
     }
+    ReportMessage("Texture", "Couldn't load \"" + name + "\". " + ReadablePictureFormats + ".");
     return false;
 }
 
@@ -137,6 +140,16 @@ bool TexLoadJPG(const std::string& name, int32_t& texture, bool fromResource) {
     if (!DecodeJPEGFile(name, picture, error))
         return Failed(error, name);
     return TexCreatePicture(name, "BMP Unit", picture, texture);
+}
+
+bool TexLoadPNG(const std::string& name, int32_t& texture, bool fromResource) {
+    if (fromResource)
+        return ResourceMissing(name, "PNG Texture");
+    TPicture picture;
+    TPictureError error;
+    if (!DecodePNGFile(name, picture, error))
+        return Failed(error, name);
+    return TexCreatePicture(name, "PNG File Error", picture, texture);
 }
 
 bool TexLoadTGA(const std::string& name, int32_t& texture, bool fromResource) {

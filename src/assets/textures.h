@@ -24,13 +24,15 @@ GLuint TexCreate(uint16_t width, uint16_t height, GLenum format, const uint8_t* 
 bool TexCreatePicture(const std::string& name, const std::string& caption, const TPicture& picture,
                       int32_t& texture);
 
-// Format by the last four characters of the upper-cased name: ".BMP",
-// ".JPG", ".TGA"; any other ending loads nothing and reports nothing.
+// Format by the ending of the upper-cased name: ".BMP", ".JPG" or ".JPEG",
+// ".PNG", ".TGA"; any other ending loads nothing and reports the formats
+// that are read.
 // `fromResource` asks for embedded data, which this build has none of: it
 // reports the name as not found in the resources and returns false.
 bool TexLoad(const std::string& name, int32_t& texture, bool fromResource = false);
 bool TexLoadBMP(const std::string& name, int32_t& texture, bool fromResource = false);
 bool TexLoadJPG(const std::string& name, int32_t& texture, bool fromResource = false);
+bool TexLoadPNG(const std::string& name, int32_t& texture, bool fromResource = false);
 bool TexLoadTGA(const std::string& name, int32_t& texture, bool fromResource = false);
 // RGBA from two JPEG files: colour from the first, alpha from the second.
 bool TexLoadJPGMasked(const std::string& colorName, const std::string& alphaName, int32_t& texture);

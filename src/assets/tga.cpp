@@ -1,7 +1,10 @@
-// Truevision pictures: types 2 (uncompressed) and 10 (run-length encoded)
-// true colour at 24 or 32 bits. The ID field is skipped by its length and
+// Truevision pictures: colour-mapped (types 1 and 9) at 8 or 16 bits an
+// index into entries of 15 to 32 bits, true colour (2 and 10) at 15, 16, 24
+// or 32 bits, and grey (3 and 11) at 8 bits, or 16 with alpha; the second
+// type of each pair is run-length encoded. The ID field is skipped by its length and
 // the origin bits of the image descriptor are honoured, so every corner
 // origin comes out upright and unmirrored.
+#include <algorithm>
 #include <filesystem>
 
 #include "assets/picture.h"
@@ -61,6 +64,70 @@ bool Unpack(const uint8_t* data, size_t size, size_t bpp, std::vector<uint8_t>& 
     return true;
 }
 
+enum class TTGAKind { Unknown, Mapped, TrueColour, Grey };
+
+// Types 1, 2, 3 and their run-length forms 9, 10, 11.
+TTGAKind KindOf(uint8_t imageType) {
+    switch (imageType & ~8) {
+    case 1:
+        return TTGAKind::Mapped;
+    case 2:
+        return TTGAKind::TrueColour;
+    case 3:
+        return TTGAKind::Grey;
+    default:
+        return TTGAKind::Unknown;
+    }
+}
+
+bool IsRunLength(uint8_t imageType) {
+    return imageType & 8;
+}
+
+const char* KindName(TTGAKind kind) {
+    return kind == TTGAKind::Mapped ? "colour-mapped" : kind == TTGAKind::Grey ? "grey" : "true-colour";
+}
+
+bool DepthAllowed(TTGAKind kind, uint8_t depth) {
+    switch (kind) {
+    case TTGAKind::Mapped:
+        return depth == 8 || depth == 16;
+    case TTGAKind::Grey:
+        return depth == 8 || depth == 16;
+    case TTGAKind::TrueColour:
+        return depth == 15 || depth == 16 || depth == 24 || depth == 32;
+    case TTGAKind::Unknown:
+        break;
+    }
+    return false;
+}
+
+// What the reader takes, for the messages that refuse a file.
+constexpr const char* Readable =
+    " (TGA pictures are read as types 1, 2, 3, 9, 10 and 11: colour-mapped at 8 or 16 bits, true "
+    "colour at 15, 16, 24 or 32 bits, grey at 8 or 16 bits, with or without run-length coding).";
+
+// One true-colour value (B, G, R [, A] little-endian; 15 and 16 bits pack
+// 5 bits a component, red highest) as R, G, B, A. `alpha` tells whether the
+// value carries an alpha: 32 bits, or 16 bits whose attribute bit is alpha.
+void ColourOf(const uint8_t* in, int depth, bool attributeAlpha, uint8_t* rgba, bool& alpha) {
+    if (depth == 15 || depth == 16) {
+        const unsigned v = U16(in);
+        const auto five = [](unsigned c) { return uint8_t(c << 3 | c >> 2); };
+        rgba[0] = five(v >> 10 & 31);
+        rgba[1] = five(v >> 5 & 31);
+        rgba[2] = five(v & 31);
+        alpha = depth == 16 && attributeAlpha;
+        rgba[3] = alpha && !(v & 0x8000) ? 0 : 255;
+        return;
+    }
+    rgba[0] = in[2];
+    rgba[1] = in[1];
+    rgba[2] = in[0];
+    alpha = depth == 32;
+    rgba[3] = alpha ? in[3] : 255;
+}
+
 } // namespace
 
 bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
@@ -72,35 +139,66 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
     const size_t idLength = data[0];
     const uint8_t colorMapType = data[1];
     const uint8_t imageType = data[2];
+    const size_t mapFirst = U16(data + 3);
+    const size_t mapLength = U16(data + 5);
+    const uint8_t mapDepth = data[7];
     const int64_t width = U16(data + 12);
     const int64_t height = U16(data + 14);
     const uint8_t depth = data[16];
     const uint8_t descriptor = data[17];
 
     const std::string prefix = "Couldn't load " + Quoted(name) + ". ";
-    if (imageType != 2 && imageType != 10)
-        return Fail(error, picture, "TGA File Error", prefix + "Only 24 and 32bit TGA supported.");
-    if (colorMapType != 0)
+    const TTGAKind kind = KindOf(imageType);
+    if (kind == TTGAKind::Unknown)
         return Fail(error, picture, "TGA File Error",
-                    prefix + "Colormapped TGA files not supported.");
-    if (depth != 24 && depth != 32)
+                    prefix + "TGA image type " + std::to_string(imageType) + " is not read" + Readable);
+    if (colorMapType > 1 || (kind == TTGAKind::Mapped && colorMapType != 1))
         return Fail(error, picture, "TGA File Error",
-                    prefix + "Only 24 and 32 bit TGA files supported.");
+                    prefix + "The colour map type " + std::to_string(colorMapType) +
+                        " does not fit TGA image type " + std::to_string(imageType) + Readable);
+    if (!DepthAllowed(kind, depth))
+        return Fail(error, picture, "TGA File Error",
+                    prefix + "A " + KindName(kind) + " TGA picture of " + std::to_string(depth) +
+                        " bits a pixel is not read" + Readable);
+    const size_t mapBytes = colorMapType == 1 ? mapLength * ((mapDepth + 7) / 8) : 0;
+    if (kind == TTGAKind::Mapped && (mapDepth != 15 && mapDepth != 16 && mapDepth != 24 && mapDepth != 32))
+        return Fail(error, picture, "TGA File Error",
+                    prefix + "Colour map entries of " + std::to_string(mapDepth) + " bits are not read" +
+                        Readable);
+    if (kind == TTGAKind::Mapped && mapLength == 0)
+        return Fail(error, picture, "TGA File Error", prefix + "The colour map is empty.");
     if (!PictureSizeAllowed(width, height))
         return Fail(error, picture, "TGA File Error", PictureSizeMessage(name, width, height));
 
-    const size_t bpp = depth / 8;
+    const size_t bpp = (depth + 7) / 8;
     const size_t pixels = size_t(width) * size_t(height);
-    const size_t start = HeaderSize + idLength;
+    const size_t mapAt = HeaderSize + idLength;
+    const size_t start = mapAt + mapBytes;
     if (start > size)
         return ReadFailure(error, picture, name);
     const uint8_t* body = data + start;
     const size_t bodySize = size - start;
 
-    // File-order pixels: B, G, R (, A), rows and columns as the origin says.
+    // The colour map as R, G, B, A entries; a 16-bit entry's top bit is its
+    // alpha when the descriptor counts one alpha bit.
+    const bool attributeAlpha = (descriptor & 0x0F) == 1;
+    std::vector<uint8_t> map;
+    bool mapAlpha = false;
+    if (kind == TTGAKind::Mapped) {
+        const size_t entryBytes = (mapDepth + 7) / 8;
+        map.resize(mapLength * 4);
+        for (size_t i = 0; i < mapLength; ++i) {
+            const uint8_t* in = data + mapAt + i * entryBytes;
+            bool alpha = false;
+            ColourOf(in, mapDepth, attributeAlpha, &map[i * 4], alpha);
+            mapAlpha = mapAlpha || alpha;
+        }
+    }
+
+    // File-order pixels, bpp bytes each, rows and columns as the origin says.
     std::vector<uint8_t> raw;
-    if (imageType == 2) {
-        if (bodySize < pixels * bpp)
+    if (!IsRunLength(imageType)) {
+        if (bodySize / bpp < pixels)
             return ReadFailure(error, picture, name);
         raw.assign(body, body + pixels * bpp);
     } else {
@@ -113,25 +211,42 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
             return ReadFailure(error, picture, name);
     }
 
+    size_t channels = 3;
+    if (kind == TTGAKind::Mapped)
+        channels = mapAlpha ? 4 : 3;
+    else if (kind == TTGAKind::Grey)
+        channels = depth == 16 ? 4 : 3;
+    else
+        channels = depth == 32 || (depth == 16 && attributeAlpha) ? 4 : 3;
+
     const size_t w = size_t(width);
     const size_t h = size_t(height);
     const bool top = descriptor & TopOrigin;
     const bool right = descriptor & RightOrigin;
     picture.Width = int(w);
     picture.Height = int(h);
-    picture.Channels = int(bpp);
-    picture.Pixels.resize(pixels * bpp);
+    picture.Channels = int(channels);
+    picture.Pixels.resize(pixels * channels);
     for (size_t y = 0; y < h; ++y) {
         const size_t fileRow = top ? h - 1 - y : y;
         for (size_t x = 0; x < w; ++x) {
             const size_t fileColumn = right ? w - 1 - x : x;
             const uint8_t* in = &raw[(fileRow * w + fileColumn) * bpp];
-            uint8_t* out = &picture.Pixels[(y * w + x) * bpp];
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
-            if (bpp == 4)
-                out[3] = in[3];
+            uint8_t rgba[4] = {0, 0, 0, 255};
+            if (kind == TTGAKind::Mapped) {
+                const size_t index = depth == 8 ? in[0] : U16(in);
+                // An index outside the map is a damaged file: black, opaque.
+                if (index >= mapFirst && index - mapFirst < mapLength)
+                    std::copy_n(&map[(index - mapFirst) * 4], 4, rgba);
+            } else if (kind == TTGAKind::Grey) {
+                rgba[0] = rgba[1] = rgba[2] = in[0];
+                if (depth == 16)
+                    rgba[3] = in[1];
+            } else {
+                bool alpha = false;
+                ColourOf(in, depth, attributeAlpha, rgba, alpha);
+            }
+            std::copy_n(rgba, channels, &picture.Pixels[(y * w + x) * channels]);
         }
     }
     error = TPictureError{};

@@ -8,6 +8,8 @@
 #include "assets/png.h"
 #include "picture_files.h"
 
+#include <png.h>
+
 using testpic::Bytes;
 using testpic::Pattern;
 
@@ -56,8 +58,10 @@ TEST(PictureFormat, ChosenByLastFourCharactersAnyCase) {
     EXPECT_EQ(PictureFormatOf("dir.bmp/a.Jpg"), TPictureFormat::JPEG);
     EXPECT_EQ(PictureFormatOf("a.bmp"), TPictureFormat::BMP);
     EXPECT_EQ(PictureFormatOf("A.tGa"), TPictureFormat::TGA);
-    EXPECT_EQ(PictureFormatOf("a.jpeg"), TPictureFormat::Unknown);
-    EXPECT_EQ(PictureFormatOf("a.png"), TPictureFormat::Unknown);
+    EXPECT_EQ(PictureFormatOf("a.jpeg"), TPictureFormat::JPEG);
+    EXPECT_EQ(PictureFormatOf("a.Png"), TPictureFormat::PNG);
+    EXPECT_EQ(PictureFormatOf("a.png.gif"), TPictureFormat::Unknown);
+    EXPECT_EQ(PictureFormatOf("a.jpeg/b"), TPictureFormat::Unknown);
     EXPECT_EQ(PictureFormatOf("bmp"), TPictureFormat::Unknown);
 }
 
@@ -158,14 +162,18 @@ TEST(TGADecoder, RunLengthPackets) {
 
 TEST(TGADecoder, RefusesWhatItCannotRead) {
     const std::string prefix = "Couldn't load \"pic.x\". ";
-    ExpectFailure(DecodeTGA, testpic::TGAHeader(1, 1, 4, 4, 8), "TGA File Error",
-                  prefix + "Only 24 and 32bit TGA supported.");
-    ExpectFailure(DecodeTGA, testpic::TGAHeader(9, 1, 4, 4, 8), "TGA File Error",
-                  prefix + "Only 24 and 32bit TGA supported.");
-    ExpectFailure(DecodeTGA, testpic::TGAHeader(2, 1, 4, 4, 24), "TGA File Error",
-                  prefix + "Colormapped TGA files not supported.");
-    ExpectFailure(DecodeTGA, testpic::TGAHeader(2, 0, 4, 4, 16), "TGA File Error",
-                  prefix + "Only 24 and 32 bit TGA files supported.");
+    const std::string readable =
+        " (TGA pictures are read as types 1, 2, 3, 9, 10 and 11: colour-mapped at 8 or 16 bits, true "
+        "colour at 15, 16, 24 or 32 bits, grey at 8 or 16 bits, with or without run-length coding).";
+    ExpectFailure(DecodeTGA, testpic::TGAHeader(1, 0, 4, 4, 8), "TGA File Error",
+                  prefix + "The colour map type 0 does not fit TGA image type 1" + readable);
+    ExpectFailure(DecodeTGA, testpic::TGAHeader(5, 0, 4, 4, 8), "TGA File Error",
+                  prefix + "TGA image type 5 is not read" + readable);
+    ExpectFailure(DecodeTGA, testpic::TGAHeader(2, 0, 4, 4, 8), "TGA File Error",
+                  prefix + "A true-colour TGA picture of 8 bits a pixel is not read" + readable);
+    Bytes mapped = testpic::TGAHeader(1, 1, 4, 4, 8);
+    mapped[7] = 24; // entries of 24 bits, but none
+    ExpectFailure(DecodeTGA, mapped, "TGA File Error", prefix + "The colour map is empty.");
     const std::string readError = "Couldn't read file \"pic.x\".";
     for (uint8_t type : {2, 10}) {
         Bytes b = testpic::MakeTGA(4, 4, 24, type);
@@ -308,4 +316,119 @@ TEST(PNGFiles, RoundTripIsExactAndDeterministic) {
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(EncodePNG(TPicture{2, 2, 2, Bytes(8)}, back.Pixels, error));
     EXPECT_FALSE(EncodePNG(TPicture{2, 2, 3, Bytes(11)}, back.Pixels, error, TPNGCompression::Fast));
+}
+
+namespace {
+
+// A TGA header with a colour map of `mapLength` entries of `mapBits` from
+// index `mapFirst`, and the descriptor's alpha bit count.
+Bytes MappedHeader(uint8_t type, int width, int height, int bits, int mapFirst, int mapLength, int mapBits,
+                   uint8_t descriptor = 0) {
+    Bytes b = testpic::TGAHeader(type, 1, width, height, bits);
+    b[3] = uint8_t(mapFirst);
+    b[4] = uint8_t(mapFirst >> 8);
+    b[5] = uint8_t(mapLength);
+    b[6] = uint8_t(mapLength >> 8);
+    b[7] = uint8_t(mapBits);
+    b[17] = descriptor;
+    return b;
+}
+
+std::vector<int> PixelsOf(const TPicture& p) { return std::vector<int>(p.Pixels.begin(), p.Pixels.end()); }
+
+} // namespace
+
+// Grey, colour-mapped and 15/16-bit files, plain and run-length coded: the
+// pixels worked out by hand from the bytes written.
+TEST(TGADecoder, GreyColourMappedAndSixteenBitKinds) {
+    TPictureError error;
+    // Grey, 2 x 1, bottom-left origin.
+    Bytes b = testpic::TGAHeader(3, 0, 2, 1, 8);
+    b.insert(b.end(), {10, 200});
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{10, 10, 10, 200, 200, 200})) << error.Text;
+    b = testpic::TGAHeader(11, 0, 3, 1, 8);
+    b.insert(b.end(), {0x81, 77, 0x00, 5}); // a run of two 77s, one raw 5
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{77, 77, 77, 77, 77, 77, 5, 5, 5}))
+        << error.Text;
+    b = testpic::TGAHeader(3, 0, 1, 1, 16); // grey and alpha
+    b.insert(b.end(), {90, 30});
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{90, 90, 90, 30})) << error.Text;
+
+    // Colour-mapped: entries 5 and 6 (B, G, R), indices 6 then 5; an index
+    // outside the map reads black.
+    b = MappedHeader(1, 3, 1, 8, 5, 2, 24);
+    b.insert(b.end(), {1, 2, 3, 4, 5, 6, 6, 5, 9});
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{6, 5, 4, 3, 2, 1, 0, 0, 0})) << error.Text;
+    b = MappedHeader(9, 3, 1, 8, 0, 2, 32);
+    b.insert(b.end(), {1, 2, 3, 128, 4, 5, 6, 255, 0x82, 0});
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{3, 2, 1, 128, 3, 2, 1, 128, 3, 2, 1, 128}))
+        << error.Text;
+    // A colour map ahead of true-colour pixels is skipped.
+    b = MappedHeader(2, 1, 1, 24, 0, 2, 24);
+    b.insert(b.end(), {9, 9, 9, 9, 9, 9, 30, 20, 10});
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{10, 20, 30})) << error.Text;
+
+    // 15 and 16 bits: 5 bits a component, red highest, widened as c << 3 | c >> 2.
+    for (const int bits : {15, 16}) {
+        b = testpic::TGAHeader(2, 0, 3, 1, bits);
+        b.insert(b.end(), {0x00, 0x7C, 0xE0, 0x03, 0x10, 0x42}); // red, green, 16/31 grey
+        EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)),
+                  (std::vector<int>{255, 0, 0, 0, 255, 0, 132, 132, 132}))
+            << bits << ": " << error.Text;
+    }
+    // 16 bits with one alpha bit: the top bit set is opaque.
+    b = testpic::TGAHeader(10, 0, 3, 1, 16);
+    b[17] = 1;
+    b.insert(b.end(), {0x81, 0x1F, 0x80, 0x00, 0x1F, 0x00});
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)),
+              (std::vector<int>{0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 0}))
+        << error.Text;
+    // A colour map that runs past the end of the file.
+    b = MappedHeader(1, 1, 1, 8, 0, 200, 24);
+    ExpectFailure(DecodeTGA, b, "TGA File Error", "Couldn't read file \"pic.x\".");
+}
+
+// PNG files of each colour type libpng writes, through the picture decoder
+// that the texture registry uses: grey, grey with alpha, palette with and
+// without transparency, RGB, RGBA.
+TEST(PNGPicture, EveryColourTypeComesOutRGBOrRGBA) {
+    struct TCase {
+        png_uint_32 Format;
+        std::vector<uint8_t> Pixels; // the top row first, in Format
+        std::vector<int> Expected;   // 2 x 1 pixels as the decoder gives them
+    };
+    const std::vector<TCase> cases = {
+        {PNG_FORMAT_GRAY, {0, 255}, {0, 0, 0, 255, 255, 255}},
+        {PNG_FORMAT_GA, {40, 0, 200, 255}, {40, 40, 40, 0, 200, 200, 200, 255}},
+        {PNG_FORMAT_RGB, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
+        {PNG_FORMAT_RGBA, {1, 2, 3, 0, 4, 5, 6, 255}, {1, 2, 3, 0, 4, 5, 6, 255}},
+        {PNG_FORMAT_RGB_COLORMAP, {0, 1}, {10, 20, 30, 40, 50, 60}},
+        {PNG_FORMAT_RGBA_COLORMAP, {0, 1}, {10, 20, 30, 0, 40, 50, 60, 255}},
+    };
+    for (const TCase& c : cases) {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        image.width = 2;
+        image.height = 1;
+        image.format = c.Format;
+        const uint8_t rgbMap[] = {10, 20, 30, 40, 50, 60};
+        const uint8_t rgbaMap[] = {10, 20, 30, 0, 40, 50, 60, 255};
+        const bool mapped = c.Format & PNG_FORMAT_FLAG_COLORMAP;
+        const void* colormap = !mapped ? nullptr : (c.Format & PNG_FORMAT_FLAG_ALPHA) ? (const void*)rgbaMap : rgbMap;
+        image.colormap_entries = mapped ? 2 : 0;
+        png_alloc_size_t size = 0;
+        ASSERT_TRUE(png_image_write_get_memory_size(image, size, 0, c.Pixels.data(), 0, colormap));
+        Bytes file(size);
+        ASSERT_TRUE(png_image_write_to_memory(&image, file.data(), &size, 0, c.Pixels.data(), 0, colormap));
+        file.resize(size);
+        TPictureError error;
+        const TPicture p = Decode(DecodePNGPicture, file, error);
+        EXPECT_EQ(PixelsOf(p), c.Expected) << "format " << c.Format << ": " << error.Text;
+        EXPECT_EQ(p.Channels, c.Format & PNG_FORMAT_FLAG_ALPHA ? 4 : 3) << c.Format;
+    }
+    TPictureError error;
+    const TPicture cut = Decode(DecodePNGPicture, Bytes{0x89, 'P', 'N', 'G', 0, 0}, error);
+    EXPECT_TRUE(cut.Pixels.empty());
+    EXPECT_EQ(error.Caption, "PNG File Error");
+    EXPECT_EQ(error.Text.rfind("Couldn't load \"pic.x\". ", 0), 0u) << error.Text;
 }
