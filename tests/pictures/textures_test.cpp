@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 
+#include "assets/png.h"
 #include "assets/textures.h"
 #include "base/report.h"
 #include "picture_files.h"
@@ -121,10 +122,23 @@ TEST(TexLoad, DispatchFormatsAndReports) {
     EXPECT_EQ(LevelParameter(0, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA);
     EXPECT_TRUE(reports.Seen.empty());
 
-    texture = 77;
-    EXPECT_FALSE(TexLoad(testpic::WriteFile("d.jpeg", testpic::MakeJPEG(8, 8)), texture));
-    EXPECT_FALSE(TexLoad("e.png", texture));
+    EXPECT_TRUE(TexLoad(testpic::WriteFile("d.jpeg", testpic::MakeJPEG(8, 8)), texture));
+    TPicture png;
+    png.Width = png.Height = 2;
+    png.Channels = 4;
+    png.Pixels.assign(16, 128);
+    std::string pngError;
+    ASSERT_TRUE(WritePNG((testpic::Folder() / "e.png").string(), png, pngError)) << pngError;
+    EXPECT_TRUE(TexLoad((testpic::Folder() / "e.png").string(), texture));
+    EXPECT_EQ(LevelParameter(0, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA);
     EXPECT_TRUE(reports.Seen.empty());
+
+    texture = 77;
+    EXPECT_FALSE(TexLoad("f.gif", texture));
+    ASSERT_EQ(reports.Seen.size(), 1u);
+    EXPECT_EQ(reports.Seen[0].second,
+              "Couldn't load \"f.gif\". Pictures are read from .bmp, .jpg, .jpeg, .png and .tga files.");
+    reports.Seen.clear();
     const std::string missing = (testpic::Folder() / "none.tga").string();
     EXPECT_FALSE(TexLoad(missing, texture));
     EXPECT_FALSE(TexLoad("logo.bmp", texture, true));
