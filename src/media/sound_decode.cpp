@@ -8,6 +8,7 @@
 #include <sndfile.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -20,6 +21,13 @@ using TSndFile = std::unique_ptr<SNDFILE, TSndFileCloser>;
 constexpr int64_t BlockFrames = 4096;
 
 bool IsMpeg(int format) { return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG; }
+
+// True when the file starts with a MIDI header chunk ("MThd").
+bool IsMidiFile(const std::string& fileName) {
+    std::ifstream file(fileName, std::ios::binary);
+    char magic[4] = {};
+    return file.read(magic, 4) && std::string(magic, 4) == "MThd";
+}
 
 } // namespace
 
@@ -34,6 +42,14 @@ bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::str
 
     // Tracker modules are rendered once through, as a recording of them.
     if (IsModuleFile(fileName)) return DecodeModuleFile(fileName, sound, error);
+
+    if (IsMidiFile(fileName)) {
+        error = "it is a MIDI file, which holds notes but no sound. Render it to a WAV, OGG or FLAC file "
+                "with a synthesizer and a sound font (for example: fluidsynth -F song.wav FONT.sf2 " +
+                std::filesystem::path(fileName).filename().string() +
+                ") and load that; corvala-tracker import makes the tracker file from the MIDI file itself";
+        return false;
+    }
 
     SF_INFO info{};
     TSndFile file(sf_open(fileName.c_str(), SFM_READ, &info));

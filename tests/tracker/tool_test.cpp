@@ -7,9 +7,11 @@
 #include "media/midi_file.h"
 #include "media/note_grid.h"
 #include "media/song_import.h"
+#include "media/sound_decode.h"
 #include "song_builders.h"
 #include "support/file_limit.h"
 #include "support/temp_dir.h"
+#include "support/tone.h"
 #include "tool.h"
 
 #include <libopenmpt/libopenmpt.hpp>
@@ -262,4 +264,25 @@ TEST(TrackerTool, NeverWritesOverItsInputAndWritesWholeOrNotAtAll) {
     const TToolRun fifo = Tool({"import", dir.File("pipe.mid"), "-o", dir.File("out.trk")});
     EXPECT_EQ(fifo.Code, 1);
     EXPECT_NE(fifo.Err.find("is a FIFO"), std::string::npos) << fifo.Err;
+}
+
+// Music in the wrong form says what to do with it: a recording given to
+// import points to detect, a MIDI file given as music says how to render it.
+TEST(TrackerImportTool, RecordingsAndMidiMusicSayWhatToUseInstead) {
+    testutil::TempDir dir;
+    ASSERT_TRUE(testutil::WriteToneWav(dir.File("loop.wav"), 1));
+    const TToolRun run = Tool({"import", dir.File("loop.wav"), "-o", dir.File("loop.trk")});
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("a WAV recording holds sound, not notes: make its tracker file with corvala-tracker "
+                           "detect " + dir.File("loop.wav") + " -o " + dir.File("loop.trk")),
+              std::string::npos)
+        << run.Err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("loop.trk")));
+
+    dir.Write("song.mid", songs::TestMidi());
+    TDecodedSound sound;
+    std::string error;
+    EXPECT_FALSE(DecodeSoundFile(dir.File("song.mid"), sound, error));
+    EXPECT_NE(error.find("MIDI file, which holds notes but no sound. Render it to a WAV"), std::string::npos) << error;
+    EXPECT_NE(error.find("corvala-tracker import"), std::string::npos) << error;
 }

@@ -160,6 +160,20 @@ bool ReadGrid(const std::string& name, TNoteGrid& grid, std::ostream& err) {
 
 std::string Decimal(double value, int decimals) { return DecimalText(value, decimals); }
 
+// The kind of recording the bytes start like (WAV, OGG, FLAC, MP3), or ""
+// for anything else.
+std::string RecordingKind(const std::vector<uint8_t>& data) {
+    const auto starts = [&](const char* magic, size_t at = 0) {
+        const std::string m(magic);
+        return data.size() >= at + m.size() && std::equal(m.begin(), m.end(), data.begin() + std::ptrdiff_t(at));
+    };
+    if (starts("RIFF") && starts("WAVE", 8)) return "WAV";
+    if (starts("OggS")) return "OGG";
+    if (starts("fLaC")) return "FLAC";
+    if (starts("ID3") || (data.size() >= 2 && data[0] == 0xFF && (data[1] & 0xE0) == 0xE0)) return "MP3";
+    return "";
+}
+
 int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     TArgs a;
     std::string error;
@@ -199,6 +213,10 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 1;
     }
     if (!ImportSong(data, options, result, error)) {
+        if (const std::string kind = RecordingKind(data); !kind.empty())
+            error = "a " + kind + " recording holds sound, not notes: make its tracker file with "
+                    "corvala-tracker detect " + song + " -o " + a.Values["-o"] +
+                    " (it finds the tempo and the beats)";
         err << "corvala-tracker: " << song << ": " << error << "\n";
         return 1;
     }
