@@ -217,6 +217,7 @@ TEST(Production, GeneratedCapturedAndChecked) {
     ASSERT_TRUE(gen::GenerateProduction((dir.Path() / "data").string(), error)) << error;
     std::error_code ec;
     fs::copy_file(ScriptFile, dir.Path() / "karmont.cvl", ec);
+    if (!ec) fs::copy_file(ScriptFile.parent_path() / "karmont.tracks", dir.Path() / "karmont.tracks", ec);
     ASSERT_FALSE(ec) << "cannot copy " << ScriptFile << ": " << ec.message();
     // The capture folder is absolute: DATADIR moves the engine into data/.
     const fs::path frames = dir.Path() / "capture";
