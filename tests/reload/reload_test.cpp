@@ -236,6 +236,7 @@ TEST(Reload, HundredReloadsOfTheProductionStayFlat) {
     std::string error;
     ASSERT_TRUE(gen::GenerateProduction((dir.Path() / "data").string(), error)) << error;
     fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.cvl", dir.File("karmont.cvl"));
+    fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.tracks", dir.File("karmont.tracks"));
     testutil::ScopedCwd cwd(dir.Path());
     TDevReloader reloader("karmont.cvl");
     ASSERT_FALSE(DemoQuit);
