@@ -17,7 +17,7 @@
 #include <memory>
 
 #include "app/dev.h"
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "media/sound.h"
 #include "render/gl.h"
 

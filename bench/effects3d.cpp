@@ -26,7 +26,7 @@
 
 #include "assets/png.h"
 #include "assets/writer3ds.h"
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "effects/celshadeobj.h"
 #include "effects/cylinders.h"
 #include "effects/object3d.h"

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "effects/particles.h"
 #include "render/gl.h"
 #include "render/window.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "demo/demo.h"
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "base/report.h"
 #include "fuzz_support.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "demo/tracker.h"
 #include "fuzz_support.h"
 

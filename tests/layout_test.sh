@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The source folders are layers (docs/architecture.md): fails, naming each
-# offending line, when a file includes from a layer above its own.
+# offending line, when a file includes from a layer above its own, or across
+# one of the ties that once ran back up: effects/ to demo/ (the effect base
+# lives in effects/), media/ to render/ (the keyboard takes key events, not
+# the window).
 set -u
 src="$(dirname "$0")/../src"
 bad=0
@@ -11,9 +14,11 @@ check() { # folder, forbidden include pattern
     bad=1
 }
 check base 'assets|media|render|special|effects|demo|app'
-for layer in assets media render special; do check "$layer" 'effects|demo|app'; done
-hits=$(grep -rn '#include "demo/' "$src/effects" | grep -v '"demo/effect.h"') && {
-    echo "$hits   <- effects/ may include only demo/effect.h"; bad=1; }
+check media 'render|special|effects|demo|app'
+check assets 'special|effects|demo|app'
+check render 'media|special|effects|demo|app'
+check special 'effects|demo|app'
+check effects 'demo|app'
 check demo 'app'
 [ $bad = 0 ] && echo "layout: every include points down"
 exit $bad

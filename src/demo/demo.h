@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "demo/position.h"
 #include "demo/script.h"
 #include "demo/tracker.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "base/files.h"
 #include "base/limits.h"
 #include "base/report.h"

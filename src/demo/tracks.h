@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 
 enum class TKeyType : uint8_t {
     Step = 0,   // hold the key's value up to the next key

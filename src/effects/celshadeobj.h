@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "special/celshade.h"
 
 // The fixed files ("shader.jpg": the shading ramp, loaded with nearest

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "special/celshade.h"
 
 // The fixed model "cyl2.3ds" (mesh 0) is loaded by the constructor, so the

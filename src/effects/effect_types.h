@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 
 enum class TEffectFileRole {
     Picture, // a texture (with an alpha picture from AlphaField when that is set)

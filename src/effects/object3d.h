@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "render/mesh.h"
 #include "render/vecmath.h"
 

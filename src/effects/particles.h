@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "special/volume.h"
 
 // Script fields, read by Load:

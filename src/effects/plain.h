@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 
 // "plaincolor": a rectangle of colour (E, F, G)/255 at (X, Y) + (VX, VY) x
 // BarTime, W x H overlay units, opaque. Leaves GL_BLEND enabled.

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "base/report.h"
 #include "demo/tracker.h"
 #include "support/temp_dir.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "app/dev.h"
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "render/gl.h"
 #include "render/window.h"
 #include "support/temp_dir.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "base/report.h"
 #include "effects/plain.h"
 #include "render/gl.h"

@@ -7,7 +7,7 @@
 
 #include "assets/png.h"
 #include "assets/writer3ds.h"
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "base/report.h"
 #include "render/gl.h"
 #include "render/material.h"

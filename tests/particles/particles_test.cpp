@@ -7,7 +7,7 @@
 
 #include "alloc_count.h"
 #include "demo/demo.h"
-#include "demo/effect.h"
+#include "effects/effect.h"
 #include "base/limits.h"
 #include "base/report.h"
 #include "effects/effect_types.h"

@@ -53,7 +53,8 @@ public:
     int SlotIndex = 0;
 };
 
-// Named tracks (TRACKS files) of the demo in play, for effects that bind
+// Named tracks (TRACKS files) of the demo in play (provided by the demo,
+// demo/tracks.cpp), for effects that bind
 // them, as shader effects bind uniforms. The index of the named track whose
 // uniform name (its name with every character but letters, digits and '_'
 // turned into '_') is `uniformName`, or -1. Asking marks the track as read,

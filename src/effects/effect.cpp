@@ -1,4 +1,4 @@
-#include "demo/effect.h"
+#include "effects/effect.h"
 
 #include "render/gl.h"
 
