@@ -1,6 +1,7 @@
 #include "app/check.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -21,6 +22,20 @@ double PlaySeconds(const TCDemo& demo) {
     if (demo.MusicSeconds > 0) seconds = std::min(seconds, demo.MusicSeconds);
     if (demo.EndTime > 0) seconds = std::min(seconds, double(demo.EndTime));
     return seconds;
+}
+
+// The big parties' limit for a demo's running time, in seconds.
+constexpr double PartyLengthLimit = 8 * 60;
+
+void WarnPartyLength(const TCDemo& demo) {
+    if (!demo.Tracker || !(demo.Tracker->BPM > 0)) return;
+    const double seconds = PlaySeconds(demo);
+    if (seconds <= PartyLengthLimit) return;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the production runs %d:%04.1f, longer than the 8 minutes the big parties allow",
+                  int(seconds / 60), seconds - 60 * std::floor(seconds / 60));
+    ReportWarning(text);
 }
 
 // Reports are collected and printed in line order when the check is done,
@@ -57,6 +72,7 @@ int RunCheck(const std::string& script) {
             TDemoOptions options;
             options.CheckOnly = true;
             demo = std::make_unique<TCDemo>(script, options);
+            WarnPartyLength(*demo);
         } catch (const EApplicationError& error) {
             // A script that cannot be read at all still gets its summary.
             ReportMessage("Application Error", error.what());

@@ -15,6 +15,7 @@
 
 #include "app/capture.h"
 #include "app/check.h"
+#include "app/compo.h"
 #include "app/dev.h"
 #include "app/editor_link.h"
 #include "app/rehearse.h"
@@ -33,6 +34,7 @@ const char* const Usage =
     "       corvala --capture DIR [--overwrite] [--start POSITION] [--fps N] [--frames N | --until SECONDS]\n"
     "               [--video FILE] [SCRIPT]\n"
     "       corvala --video FILE [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
+    "       corvala --compo [--autostart SECONDS] [SCRIPT]\n"
     "       corvala --check [SCRIPT]\n"
     "       corvala --rehearse [--report FILE.json] [SCRIPT]\n"
     "       corvala --inspect [--dump DIR] FILE...\n"
@@ -63,6 +65,10 @@ const char* const Usage =
     "  --until SECONDS   capture until SECONDS of the timer have passed since the start\n"
     "  --video FILE      render offline and headless into the video FILE (H.264 and\n"
     "                    AAC in MP4, needs ffmpeg); frames only with --capture as well\n"
+    "  --compo           compo mode: fullscreen at the display's resolution, the picture\n"
+    "                    at the production's aspect; loads and draws everything once,\n"
+    "                    then shows black until Space or Enter; Escape, Q or Alt-F4 end it\n"
+    "  --autostart SECONDS  with --compo: start by itself after SECONDS of black\n"
     "  --check           pre-flight: report every problem of the script as\n"
     "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing;\n"
     "                    ends with a summary line on stdout\n"
@@ -125,7 +131,7 @@ bool LooksLikeAddress(const std::string& text) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    enum class Mode { Play, Dev, Capture, Check, Inspect, Rehearse } mode = Mode::Play;
+    enum class Mode { Play, Dev, Capture, Check, Inspect, Rehearse, Compo } mode = Mode::Play;
     std::optional<TDemoPosition> start;
     std::optional<std::pair<TDemoPosition, TDemoPosition>> loop;
     TCaptureOptions capture;
@@ -135,6 +141,8 @@ int main(int argc, char** argv) {
     bool editorGiven = false;
     std::string editorHost;
     uint16_t editorPort = 0;
+    TCompoOptions compo;
+    bool autostartGiven = false;
     std::vector<std::string> positional;
 
     for (size_t i = 0; i < args.size(); ++i) {
@@ -203,6 +211,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--bench-render-only") {
             // For benchmarks: a capture that renders and writes nothing.
             capture.RenderOnly = true;
+        } else if (arg == "--compo") {
+            mode = Mode::Compo;
+        } else if (arg == "--autostart") {
+            autostartGiven = true;
+            if (!value(text) || !ParseCount(text, number) || number < 0 || number > 86400)
+                return ArgumentError("--autostart needs a number of seconds (0 to 86400)");
+            compo.Autostart = double(number);
         } else if (arg == "--check") {
             mode = Mode::Check;
         } else if (arg == "--rehearse") {
@@ -233,6 +248,7 @@ int main(int argc, char** argv) {
     if (!dumpDir.empty() && mode != Mode::Inspect) return ArgumentError("--dump belongs to --inspect");
     if (start && mode != Mode::Play && mode != Mode::Dev && mode != Mode::Capture)
         return ArgumentError("--start belongs to a run, --dev or --capture");
+    if (autostartGiven && mode != Mode::Compo) return ArgumentError("--autostart belongs to --compo");
     if (loop && mode != Mode::Dev) return ArgumentError("--loop belongs to --dev");
     if (editorGiven && mode != Mode::Dev) return ArgumentError("--editor belongs to --dev");
     if (reportGiven && mode != Mode::Rehearse) return ArgumentError("--report belongs to --rehearse");
@@ -264,6 +280,13 @@ int main(int argc, char** argv) {
             capture.Start = start;
             capture.Script = EnterScriptFolder(script);
             return RunCapture(capture);
+        });
+    case Mode::Compo:
+        // Nothing may wait for a click on the compo machine.
+        SetInteractiveReports(false);
+        return Guarded([&] {
+            compo.Script = EnterScriptFolder(script);
+            return RunCompo(compo);
         });
     case Mode::Check:
         return Guarded([&] {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -126,10 +127,19 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     }
 
     // A demo continuing another one keeps the font that one built.
-    if (windowOpen && !Options.Handover) BuildFont("Verdana", 14, true);
+    // The glyphs are bitmaps: on a screen larger than the production's size
+    // they are built larger, so text keeps its size on the picture.
+    if (windowOpen && !Options.Handover)
+        BuildFont("Verdana", int(std::lround(14 * PictureScale())), true);
     if (!DemoQuit && Options.Start) StartTime = PositionSeconds(*Options.Start, *Tracker);
-    if (!DemoQuit) StartPlayback();
+    if (!DemoQuit && !Options.HoldStart) StartPlayback();
     Timer = std::make_unique<TETimer>(Options.Clock);
+    Timer->Reset();
+}
+
+void TCDemo::BeginPlayback() {
+    if (DemoQuit) return;
+    StartPlayback();
     Timer->Reset();
 }
 
@@ -298,6 +308,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
         {"INIT",
          [](TCDemo& d, C) {
              if (d.Options.CheckOnly) {
+                 d.CheckPartyResolution();
                  // Reported at the LOADINGSCREEN line, the one to fix.
                  TPicture picture;
                  SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
@@ -328,6 +339,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
                                            d.Fullscreen && !d.Options.Capture && !d.Options.Windowed, caption);
              if (!d.Window.RC) RaiseApplicationError("The demo window could not be opened");
              d.windowOpen = true;
+             if (d.Options.HoldStart) glClearColor(0, 0, 0, 1);
              glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
              PresentFrame(d.Window);
              CreateKeyboard(d.Window.Wnd, true);
@@ -350,7 +362,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
          [](TCDemo& d, C c) {
              // The argument is read and not used; an empty one is accepted.
              if (!ArgText(c, 1).empty()) (void)ArgFloat(c, 1);
-             if (d.Options.CheckOnly || d.Options.Handover) return;
+             if (d.Options.CheckOnly || d.Options.Handover || d.Options.HoldStart) return;
              if (!d.windowOpen) {
                  d.Tolerate("DRAWLOADING needs an INIT line before it");
                  return;
@@ -690,6 +702,16 @@ void TCDemo::WarnUnknownCommand(const std::string& keyword, const std::vector<st
         lastLoadSlot = -1;
         targetWarned = false;
     }
+}
+
+void TCDemo::CheckPartyResolution() {
+    // The sizes party projectors and compo machines are set up for.
+    static constexpr int32_t shown[][2] = {{640, 480}, {1024, 768}, {1280, 720}, {1920, 1080}};
+    for (const auto& size : shown)
+        if (ResolutionX == size[0] && ResolutionY == size[1]) return;
+    ReportWarning("the resolution " + std::to_string(ResolutionX) + "x" + std::to_string(ResolutionY) +
+                  " is none of those parties show (640x480, 1024x768, 1280x720, 1920x1080); "
+                  "the compo machine scales it to its screen");
 }
 
 void TCDemo::StartPlayback() {

@@ -75,6 +75,10 @@ struct TDemoOptions {
     // that plays (dev mode): their errors are reported, the demo still
     // plays, and a reload is refused for them.
     bool Checked = false;
+    // Compo mode: nothing shows before the start (the window opens black,
+    // DRAWLOADING shows black), and the constructor starts neither the music
+    // nor the timer: BeginPlayback does, right before the first frame.
+    bool HoldStart = false;
     // Replaces STARTTIME when set (--start).
     std::optional<TDemoPosition> Start;
     // Continue from another demo instead of starting: INIT opens nothing
@@ -104,6 +108,9 @@ public:
     void InstallEffect(std::unique_ptr<TCEffect> effect, int32_t slot);
     void LoadEffects();
     void DrawLoading();
+    // With HoldStart: starts the music and the timer; the next RenderFrame
+    // is the first frame of the show.
+    void BeginPlayback();
     // Plays until Escape, a closed window, the end time, the tracker's end or
     // DemoQuit.
     void Run();
@@ -227,6 +234,8 @@ private:
     // `files`: decode every file again (the pre-flight); a build that plays
     // has loaded them already.
     void CheckEffects(bool files);
+    // Pre-flight: warns (at INIT) about a size that parties do not show.
+    void CheckPartyResolution();
     void CheckParameterTarget(const TCDemoCommand& command, const TCEffect& target);
     void WarnUnknownCommand(const std::string& keyword, const std::vector<std::string>& known);
 

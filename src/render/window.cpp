@@ -17,6 +17,9 @@ namespace {
 
 // The full-screen flag as the caller passed it; a failed switch keeps it.
 bool FullscreenRequested = false;
+TDisplayPlan displayPlan;
+// The picture's rectangle in the drawable, set whenever the drawable changes.
+TPictureRect picture;
 bool closeRequested = false;
 std::function<void()> beforeSwapHook;
 std::function<void(const TKeyEvent&)> keyEventHook;
@@ -59,11 +62,40 @@ bool SwitchToFullscreen(SDL_Window* window, int width, int height) {
     return SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) == 0;
 }
 
-// Viewport and projection for the drawable as it is now.
+// Viewport and projection for the drawable as it is now: the picture's
+// rectangle in it.
 void FollowDrawable(SDL_Window* window) {
     int width = 0, height = 0;
     SDL_GL_GetDrawableSize(window, &width, &height);
-    ResizeView(width, height);
+    picture = displayPlan.KeepAspect ? FitPicture(width, height, CurrentWindow.Width, CurrentWindow.Height)
+                                     : TPictureRect{0, 0, width, height};
+    ResizeView(picture.Width, picture.Height);
+    if (picture.X != 0 || picture.Y != 0) glViewport(picture.X, picture.Y, picture.Width, picture.Height);
+}
+
+// Paints the drawable outside the picture black, right before the swap, so
+// that what the frame drew there (a clear, a full-screen quad) never shows.
+// Every state it touches comes back as it was.
+void BlackOutsidePicture() {
+    int width = 0, height = 0;
+    DrawableSize(width, height);
+    if (picture.Width <= 0 || (picture.Width == width && picture.Height == height)) return;
+    const TPictureRect bars[4] = {
+        {0, 0, picture.X, height},
+        {picture.X + picture.Width, 0, width - picture.X - picture.Width, height},
+        {0, 0, width, picture.Y},
+        {0, picture.Y + picture.Height, width, height - picture.Y - picture.Height},
+    };
+    glPushAttrib(GL_SCISSOR_BIT | GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glClearColor(0, 0, 0, 1);
+    for (const TPictureRect& bar : bars) {
+        if (bar.Width <= 0 || bar.Height <= 0) continue;
+        glScissor(bar.X, bar.Y, bar.Width, bar.Height);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    glPopAttrib();
 }
 
 void HandleEvent(const SDL_Event& event) {
@@ -121,9 +153,24 @@ TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool full
         return window;
     }
 
+    // The desktop's own mode replaces a mode switch; a plan's pixel size
+    // replaces the requested one for the drawable.
+    const bool desktop = displayPlan.DesktopFullscreen;
+    if (desktop) fullscreen = false;
+    FullscreenRequested = fullscreen || desktop;
+    int pixelWidth = displayPlan.PixelWidth > 0 ? displayPlan.PixelWidth : width;
+    int pixelHeight = displayPlan.PixelHeight > 0 ? displayPlan.PixelHeight : height;
+    // Created at the desktop's size from the start: a window that grows into
+    // it can keep a drawable of the first size on some drivers.
+    SDL_DisplayMode desktopMode{};
+    if (desktop && SDL_GetDesktopDisplayMode(0, &desktopMode) == 0 && desktopMode.w > 0 && desktopMode.h > 0) {
+        pixelWidth = desktopMode.w;
+        pixelHeight = desktopMode.h;
+    }
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI;
-    if (!fullscreen) flags |= SDL_WINDOW_RESIZABLE;
-    SDL_Window* sdlWindow = SDL_CreateWindow(caption.c_str(), 0, 0, width, height, flags);
+    if (desktop) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    if (!fullscreen && !desktop) flags |= SDL_WINDOW_RESIZABLE;
+    SDL_Window* sdlWindow = SDL_CreateWindow(caption.c_str(), 0, 0, pixelWidth, pixelHeight, flags);
     if (!sdlWindow) {
         const std::string reason = SDL_GetError();
         DestroyRenderWindow(window, fullscreen);
@@ -152,6 +199,7 @@ TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool full
     }
 
     SDL_ShowWindow(sdlWindow);
+    if (desktop) SDL_ShowCursor(SDL_DISABLE);
     if (fullscreen) {
         if (SwitchToFullscreen(sdlWindow, width, height)) {
             SDL_ShowCursor(SDL_DISABLE);
@@ -230,6 +278,7 @@ bool PresentFrame(const TRenderWindow& window) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) HandleEvent(event);
     if (SDL_Window* sdlWindow = AsWindow(window.Wnd)) {
+        BlackOutsidePicture();
         if (beforeSwapHook) beforeSwapHook();
         SDL_GL_SwapWindow(sdlWindow);
     }
@@ -272,3 +321,31 @@ void* GLProcAddress(const char* name) {
 }
 
 void SetKeyEventHook(std::function<void(const TKeyEvent&)> hook) { keyEventHook = std::move(hook); }
+
+void SetDisplayPlan(const TDisplayPlan& plan) { displayPlan = plan; }
+
+TPictureRect FitPicture(int drawableWidth, int drawableHeight, int width, int height) {
+    if (drawableWidth <= 0 || drawableHeight <= 0 || width <= 0 || height <= 0)
+        return TPictureRect{0, 0, drawableWidth, drawableHeight};
+    // Exact in integers: the picture fills the width when the drawable is
+    // relatively taller, else the height; odd spare pixels go to the right
+    // and the top.
+    TPictureRect rect;
+    if (int64_t(drawableWidth) * height <= int64_t(drawableHeight) * width) {
+        rect.Width = drawableWidth;
+        rect.Height = int((int64_t(drawableWidth) * height + width / 2) / width);
+    } else {
+        rect.Height = drawableHeight;
+        rect.Width = int((int64_t(drawableHeight) * width + height / 2) / height);
+    }
+    rect.X = (drawableWidth - rect.Width) / 2;
+    rect.Y = (drawableHeight - rect.Height) / 2;
+    return rect;
+}
+
+TPictureRect PictureRect() { return picture; }
+
+double PictureScale() {
+    if (CurrentWindow.Height <= 0 || picture.Height <= 0) return 1.0;
+    return double(picture.Height) / double(CurrentWindow.Height);
+}

@@ -25,6 +25,40 @@ extern TRenderWindow CurrentWindow;
 // Far clipping distance of every perspective projection; near is 1.0.
 constexpr float FarPlane = 100000.0f;
 
+// How the window shows the production; set before CreateRenderWindow. The
+// default is a window of the requested size that the picture fills.
+struct TDisplayPlan {
+    // Fill the desktop in the display's own mode (no mode switch), with the
+    // mouse cursor hidden, whatever the fullscreen argument says.
+    bool DesktopFullscreen = false;
+    // The drawable's size in pixels when above 0 (an offscreen render at
+    // another size than the requested one).
+    int PixelWidth = 0;
+    int PixelHeight = 0;
+    // Keep the requested size's aspect: the picture is the largest rectangle
+    // of that aspect centred in the drawable, black outside it. Overlay units
+    // and every perspective keep mapping the requested size onto the picture.
+    bool KeepAspect = false;
+};
+void SetDisplayPlan(const TDisplayPlan& plan);
+
+// A rectangle in drawable pixels, origin at the lower left.
+struct TPictureRect {
+    int X = 0;
+    int Y = 0;
+    int Width = 0;
+    int Height = 0;
+};
+// The largest rectangle of the aspect width:height centred in a drawable of
+// drawableWidth x drawableHeight (the whole drawable when either is 0).
+TPictureRect FitPicture(int drawableWidth, int drawableHeight, int width, int height);
+// Where the picture lies in the open window's drawable now: the whole
+// drawable unless the plan keeps the aspect of a differently shaped one.
+TPictureRect PictureRect();
+// Picture pixels per overlay unit (vertically): 1 for a window of the
+// requested size, more on a larger screen.
+double PictureScale();
+
 // Prepares the GL library binding (SDL video subsystem). Throws
 // EApplicationError when no video driver can be started.
 void BindGLLibraries();

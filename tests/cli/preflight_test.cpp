@@ -229,3 +229,31 @@ TEST(FilePolicy, MissingChannelInARunIsReportedAtItsInputLine) {
               std::string::npos)
         << result.Output;
 }
+
+// What the big parties show: 8 minutes at most, at one of four sizes. Both
+// are warnings, the size's at the INIT line that opens the window.
+TEST(PreflightParty, LengthAndResolutionOutsideWhatPartiesShowAreWarned) {
+    Folder folder;
+    const std::string size = "RESOLUTIONX 800\nRESOLUTIONY 600\nINIT\n";
+    auto result = folder.Check(size + "LOAD plaincolor 0\n" + Bar(0));
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_NE(result.Output.find("demo.cvl:5: warning: the resolution 800x600 is none of those parties show "
+                                 "(640x480, 1024x768, 1280x720, 1920x1080)"),
+              std::string::npos)
+        << result.Output;
+    for (const char* shown : {"640\nRESOLUTIONY 480", "1280\nRESOLUTIONY 720", "1920\nRESOLUTIONY 1080"}) {
+        result = folder.Check("RESOLUTIONX " + std::string(shown) + "\nINIT\nLOAD plaincolor 0\n" + Bar(0));
+        EXPECT_EQ(result.Output.find("warning"), std::string::npos) << shown << "\n" << result.Output;
+    }
+
+    // 4001 rows at 0.12 s play 8:00.2; 3999 rows stay under the limit.
+    for (int rows : {4001, 3998}) {
+        folder.dir.Write("long.trk", testutil::TrackerBytes(2, rows, std::vector<uint8_t>(size_t(rows) * 2, 0)));
+        folder.dir.Write("demo.cvl", "TRACKER long.trk\nBPM 125\nLOAD plaincolor 0\n" + Bar(0));
+        result = testutil::RunEngine("--check demo.cvl", folder.dir.Path().string());
+        EXPECT_EQ(result.ExitCode, 0);
+        const bool warned = result.Output.find("warning: the production runs 8:00.") != std::string::npos &&
+                            result.Output.find("longer than the 8 minutes") != std::string::npos;
+        EXPECT_EQ(warned, rows == 4001) << result.Output;
+    }
+}

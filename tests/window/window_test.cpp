@@ -252,3 +252,20 @@ TEST(Keyboard, PollSeesOnlyTheStateAtPollTime) {
     PollKeyboard();
     EXPECT_FALSE(KeyDown(0x9D));
 }
+
+// The picture keeps the production's aspect inside any drawable: centred,
+// as large as fits, whole pixels; a drawable of the same aspect is filled.
+TEST(RenderWindow, FitPictureCentresTheLargestRectangleOfTheAspect) {
+    const auto expect = [](TPictureRect r, int x, int y, int w, int h) {
+        EXPECT_EQ(r.X, x);
+        EXPECT_EQ(r.Y, y);
+        EXPECT_EQ(r.Width, w);
+        EXPECT_EQ(r.Height, h);
+    };
+    expect(FitPicture(1920, 1080, 800, 600), 240, 0, 1440, 1080);  // 4:3 on 16:9: bars left and right
+    expect(FitPicture(1280, 1024, 1920, 1080), 0, 152, 1280, 720); // 16:9 on 5:4: bars above and below
+    expect(FitPicture(1920, 1080, 1280, 720), 0, 0, 1920, 1080);
+    expect(FitPicture(800, 600, 800, 600), 0, 0, 800, 600);
+    expect(FitPicture(1366, 768, 1920, 1080), 0, 0, 1365, 768);     // the spare column at the right
+    expect(FitPicture(640, 480, 0, 0), 0, 0, 640, 480);             // no production size: the drawable
+}
