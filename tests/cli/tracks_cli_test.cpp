@@ -77,7 +77,8 @@ TEST(TracksRun, ThePreflightNamesEachProblemAtItsLine) {
              "demo.tracks:10: error: 'inf' is not a value",
              "demo.tracks:11: error: 'bouncy' is not an interpolation",
              "demo.tracks:12: error: '0:x' is not a key position",
-             "demo.cvl: 3 errors, 7 warnings"})
+             "demo.cvl:3: warning: the resolution 80x60 is none of those parties show",
+             "demo.cvl: 3 errors, 8 warnings"})
         EXPECT_NE(check.Output.find(expected), std::string::npos) << expected << "\n" << check.Output;
 
     // A run plays on after a malformed key and says so with the exit code.
