@@ -44,10 +44,6 @@ constexpr double OffscreenFrameSeconds = 1.0 / 60;
 constexpr double DisplayFrameSeconds = 1.0 / 240;
 // PageUp from within a bar's first beat goes to the bar before it.
 constexpr int32_t PageUpSlackRows = 4;
-// HUD layout, in overlay units.
-// The character width is an average of the overlay font, a little generous.
-constexpr int HudMargin = 8, HudPadding = 6, HudLineHeight = 16, HudCharWidth = 7;
-constexpr size_t HudMaxBars = 12;
 
 bool OffscreenVideo() {
     const char* driver = std::getenv("SDL_VIDEODRIVER");
@@ -58,12 +54,6 @@ std::string FloatText(float value) {
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, value);
     return std::string(text, result.ptr);
-}
-
-std::string SpeedText(float value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%g", double(value));
-    return text;
 }
 
 std::vector<std::string> Words(const std::string& line) {
@@ -122,11 +112,15 @@ bool TDevSession::Reload(std::string& error) {
     const float before = paused ? heldTime : Now();
     const TTracks tracksBefore = Demo().Tracks;
     if (!reloader->Reload()) {
-        error = reloadError = reloader->Error();
+        error = reloader->Error();
+        if (const TReport* cause = reloader->RefusalCause()) error = ReportPlacedText(*cause) + ", and then " + error;
+        // The HUD wraps it; the whole text is here too.
+        std::fprintf(stderr, "reload refused: %s\n", error.c_str());
+        std::fflush(stderr);
         return false;
     }
     CarryTracks(tracksBefore, Demo().Tracks);
-    reloadError.clear();
+    reloadedUntil = SteadySeconds() + 1;
     // Music taken over plays on from where it is; music loaded anew starts
     // at the time shown before the reload.
     TCDemo& d = Demo();
@@ -169,8 +163,21 @@ float TDevSession::Now() {
     return ClockSeconds();
 }
 
+double TDevSession::SteadyNow() { return SteadySeconds(); }
+
+float TDevSession::EndSeconds() {
+    const TCDemo& d = Demo();
+    float end = d.Tracker->RowTime(d.Tracker->RowCount() + 1);
+    if (d.EndTime > 0) end = std::min(end, d.EndTime);
+    if (d.MusicLoaded) end = std::min(end, float(SampleSeconds(d.MusicSample)));
+    return end;
+}
+
+bool TDevSession::AtEnd() { return (paused ? heldTime : Demo().DemoTime) >= EndSeconds(); }
+
 void TDevSession::Seek(float seconds) {
     if (!(seconds >= 0)) seconds = 0;
+    seconds = std::min(seconds, EndSeconds());
     TCDemo& d = Demo();
     if (paused) {
         heldTime = seconds;
@@ -225,6 +232,7 @@ void TDevSession::AdjustTime(float& demoTime, float& frameDelta) {
         if (stepFrames > 0) {
             --stepFrames;
             heldTime = float(heldTime + static_cast<long double>(StepSeconds) * d.Speed * speed);
+            heldTime = std::min(heldTime, EndSeconds());
             frameDelta = float(static_cast<long double>(StepSeconds) * speed);
         } else {
             frameDelta = 0;
@@ -296,7 +304,10 @@ bool TDevSession::Execute(const std::string& line) {
         return true;
     }
     const std::vector<std::string> words = Words(line);
-    if (words.empty()) return true;
+    if (words.empty()) {
+        Answer("error: empty command");
+        return true;
+    }
     const std::string& name = words[0];
     TCDemo& d = Demo();
     auto position = [&](const std::string& text, float& seconds) {
@@ -318,7 +329,8 @@ bool TDevSession::Execute(const std::string& line) {
     if (name == "seek") {
         if (!arguments(1, "seek POSITION") || !position(words[1], seconds)) return true;
         Seek(seconds);
-        Answer("ok " + TimeText(seconds));
+        // Past the end it stops at the end, and says so.
+        Answer("ok " + TimeText(std::min(seconds, EndSeconds())) + (seconds >= EndSeconds() ? " end" : ""));
     } else if (name == "pause") {
         if (!arguments(0, "pause")) return true;
         SetPaused(true);
@@ -365,6 +377,15 @@ bool TDevSession::Execute(const std::string& line) {
             return true;
         }
         Answer("ok " + TimeText(Now()));
+    } else if (name == "warnings") {
+        if (!arguments(0, "warnings")) return true;
+        std::string list;
+        int count = 0;
+        for (const TReport& report : reloader->Reports()) {
+            if (report.Kind != TReportKind::Warning) continue;
+            list += (count++ ? " | " : ": ") + ReportLineText(report);
+        }
+        Answer("ok " + std::to_string(count) + (count == 1 ? " warning" : " warnings") + list);
     } else if (name == "shot") {
         if (!arguments(1, "shot FILE.png")) return true;
         fs::path file(words[1]);
@@ -380,7 +401,7 @@ bool TDevSession::Execute(const std::string& line) {
     } else {
         Answer("error: unknown command '" + name +
                "'; commands: seek POSITION, pause, play, step, speed F, loop FROM TO, loop off, reload, "
-               "shot FILE.png, value NAME, key NAME POSITION VALUE [TYPE], unkey NAME POSITION, keys NAME, "
+               "warnings, shot FILE.png, value NAME, key NAME POSITION VALUE [TYPE], unkey NAME POSITION, keys NAME, "
                "tracks, tracks save, quit");
     }
     return true;
@@ -400,6 +421,8 @@ std::string TDevSession::ShotFileName() {
 }
 
 void TDevSession::BeforeSwap() {
+    // The frame's picture is done: its render time, without the HUD.
+    if (renderStart > 0) renderMilliseconds = (SteadySeconds() - renderStart) * 1000;
     if (shot) {
         std::string error;
         const bool written = WriteBackBuffer(shot->File, error);
@@ -475,7 +498,7 @@ void TDevSession::HandleKeys() {
     }
     if (KeyPresses(ScanR) > 0) {
         std::string error;
-        if (!Reload(error)) ReportWarning(error);
+        Reload(error); // "reloaded" or the refusal shows on the HUD
     }
     if (KeyPresses(ScanTab) % 2 == 1) hudVisible = !hudVisible;
     if (KeyPresses(ScanF12) > 0 && !shot) shot = TPendingShot{ShotFileName(), false};
@@ -492,7 +515,7 @@ void TDevSession::Frame() {
     // A saved file reloads the demo; a failure stays on the HUD.
     if (reloader->FilesChanged()) {
         std::string error;
-        if (!Reload(error)) ReportWarning("reload: " + error);
+        Reload(error); // a refusal is on stderr and the HUD
     }
     // Taken after the commands and the reload, which may replace the demo.
     TCDemo& d = Demo();
@@ -500,13 +523,12 @@ void TDevSession::Frame() {
     PollEditor();
 
     const double start = SteadySeconds();
-    if (lastFrameStart > 0) frameMilliseconds = (start - lastFrameStart) * 1000;
-    lastFrameStart = start;
+    renderStart = start;
     const bool stepping = stepFrames > 0;
     d.RenderFrame();
     if (answerAfterFrame) {
         // A shot answered before the swap; a step answers with the time shown.
-        if (stepping && !shot) Answer("ok " + TimeText(d.DemoTime));
+        if (stepping && !shot) Answer("ok " + TimeText(d.DemoTime) + (AtEnd() ? " end" : ""));
         answerAfterFrame = false;
     }
     if (DemoQuit) {
@@ -532,112 +554,6 @@ void TDevSession::Frame() {
 
 void TDevSession::Run() {
     while (!finished) Frame();
-}
-
-TDevSession::TBox TDevSession::DrawHud() {
-    TCDemo& d = Demo();
-    struct TLine {
-        std::string Text;
-        TRGBAColor Color{1, 1, 1, 1};
-        const TScriptBar* Bar = nullptr;
-    };
-    std::vector<TLine> hud;
-    char frameText[32];
-    std::snprintf(frameText, sizeof frameText, "%.1f ms", frameMilliseconds);
-    char timeText[32];
-    std::snprintf(timeText, sizeof timeText, "%.3f s", double(d.DemoTime));
-    hud.push_back({std::string(timeText) + "   " + RowStampText(d.CurrentRow) + "   " + frameText});
-    std::string state = paused ? "PAUSED" : "playing";
-    state += "   speed " + SpeedText(speed) + "x";
-    if (loopSet)
-        state += "   loop " + RowPositionText(d.Tracker->RowAt(loopFrom)) + " - " +
-                 RowPositionText(d.Tracker->RowAt(loopTo));
-    else if (loopMarked)
-        state += "   loop from " + RowPositionText(loopMarkRow) + " (L: end)";
-    hud.push_back({state, TRGBAColor{1, 0.85f, 0.3f, 1}});
-    size_t active = 0;
-    for (const TScriptBar& bar : d.Bars) {
-        if (!(bar.StartRow <= d.CurrentRow && int64_t(d.CurrentRow) < int64_t(bar.StartRow) + bar.LengthRows))
-            continue;
-        if (++active > HudMaxBars) continue;
-        const std::string label = bar.Label.empty() ? "(no label)" : bar.Label.substr(0, 28);
-        hud.push_back({label + "  line " + std::to_string(bar.ScriptLine), TRGBAColor{0.7f, 0.9f, 1, 1}, &bar});
-    }
-    if (active > HudMaxBars)
-        hud.push_back({"+" + std::to_string(active - HudMaxBars) + " more bars", TRGBAColor{0.7f, 0.9f, 1, 1}});
-    for (const std::string& line : TrackHudLines(d)) hud.push_back({line, TRGBAColor{0.6f, 1, 0.7f, 1}});
-    if (!reloadError.empty()) hud.push_back({reloadError, TRGBAColor{1, 0.25f, 0.25f, 1}});
-
-    const int windowWidth = CurrentWindow.Width, windowHeight = CurrentWindow.Height;
-    // The meters stand in one column after the longest bar line.
-    size_t widest = 0, meterColumn = 0;
-    for (const TLine& line : hud) {
-        widest = std::max(widest, line.Text.size());
-        if (line.Bar) meterColumn = std::max(meterColumn, line.Text.size() + 1);
-    }
-    const int meters = meterColumn > 0 ? 10 * 7 : 0;
-    int boxWidth = int(std::max(widest, meterColumn)) * HudCharWidth + meters + 2 * HudPadding;
-    boxWidth = std::min(boxWidth, windowWidth - 2 * HudMargin);
-    const int boxHeight = int(hud.size()) * HudLineHeight + 2 * HudPadding;
-    const int left = HudMargin, top = HudMargin;
-
-    const TBox box{left, windowHeight - top - boxHeight, boxWidth, boxHeight};
-
-    glPushAttrib(GL_ALL_ATTRIB_BITS);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    // Text wider than the estimate must not reach the picture: draw through
-    // a scissor of the box, in drawable pixels.
-    int pixelsWide = 0, pixelsHigh = 0;
-    DrawableSize(pixelsWide, pixelsHigh);
-    if (windowWidth > 0 && windowHeight > 0) {
-        const double sx = double(pixelsWide) / windowWidth, sy = double(pixelsHigh) / windowHeight;
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(int(std::ceil(box.X * sx)), int(std::ceil(box.Y * sy)), int(std::floor(box.Width * sx)),
-                  int(std::floor(box.Height * sy)));
-    }
-    // The picture is finished (and saved, when asked): the HUD draws over
-    // everything, whatever depth the scene left.
-    glClear(GL_DEPTH_BUFFER_BIT);
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_LIGHTING);
-    glDisable(GL_FOG);
-    glDisable(GL_CULL_FACE);
-    PushView();
-    DrawBlendRect(TRGBAColor{0, 0, 0, 0.78f}, float(box.X), float(box.Y), float(box.Width), float(box.Height));
-    for (size_t i = 0; i < hud.size(); ++i) {
-        const int baseline = top + HudPadding + HudLineHeight * int(i + 1) - 4;
-        std::string text = hud[i].Text;
-        const size_t fits = size_t(std::max(1, (boxWidth - 2 * HudPadding) / HudCharWidth));
-        if (text.size() > fits) text = text.substr(0, fits);
-        PrintText(text.c_str(), left + HudPadding, baseline, hud[i].Color);
-        if (!hud[i].Bar) continue;
-        // One small meter per enabled input: its value from 0 to 1 (full
-        // and brighter above 1).
-        int x = left + HudPadding + int(meterColumn) * HudCharWidth;
-        const float bottom = float(windowHeight - baseline - 1);
-        for (size_t k = 0; k < hud[i].Bar->Inputs.size(); ++k) {
-            const TBarInput& in = hud[i].Bar->Inputs[k];
-            if (!in.Enabled) continue;
-            const float value = d.Tracker->InputValue(in.Channel, in.Note, in.FadeTime, in.LeadTime, d.DemoTime);
-            if (x + 5 > left + boxWidth) break;
-            DrawBlendRect(TRGBAColor{0.3f, 0.3f, 0.3f, 1}, float(x), bottom, 5, 11);
-            const float fill = std::clamp(value, 0.0f, 1.0f) * 11;
-            if (fill > 0)
-                DrawBlendRect(value > 1 ? TRGBAColor{1, 1, 0.4f, 1} : TRGBAColor{0.3f, 1, 0.4f, 1}, float(x),
-                              bottom, 5, fill);
-            x += 7;
-        }
-    }
-    PopView();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
-    glPopAttrib();
-    return box;
 }
 
 int RunDev(const TDevOptions& options) {

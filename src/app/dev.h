@@ -78,11 +78,34 @@ public:
     };
     TBox DrawHud();
 
+    // Where the production ends (seconds): the end time, the music's end or
+    // the row after the tracker's last, whichever comes first. Seeks and
+    // steps stop there.
+    float EndSeconds();
+    // The time shown has reached the end.
+    bool AtEnd();
+
 private:
     struct TPendingShot {
         std::string File;
         bool Answer = false; // a control command waits for it
     };
+
+    // An input meter of the HUD: the value as a bar and as a number.
+    struct THudMeter {
+        float Value = 0;
+        std::string Text; // the value, or "n/a" for a channel the tracker lacks
+    };
+    // A HUD line before wrapping: its text and colour; a line of meters has
+    // a meter for each enabled input of a bar and no text.
+    struct THudLine {
+        THudLine(std::string text = {}, TRGBAColor color = {1, 1, 1, 1}) : Text(std::move(text)), Color(color) {}
+        std::string Text;
+        TRGBAColor Color{1, 1, 1, 1};
+        std::vector<THudMeter> Meters;
+    };
+    std::vector<THudLine> HudLines(); // dev_hud.cpp
+    static double SteadyNow();
 
     // Applies what the editor link (--editor) received; dev_tracks.cpp.
     void PollEditor();
@@ -122,11 +145,11 @@ private:
     bool loopMarked = false; // L pressed once: loopFrom holds the mark
     int32_t loopMarkRow = 0;
     bool hudVisible = true;
-    std::string reloadError; // shown in red until a reload succeeds
+    double reloadedUntil = 0; // steady seconds: "reloaded" shows until then
     std::unique_ptr<TEditorLink> editor; // null without --editor
 
-    double lastFrameStart = 0;
-    double frameMilliseconds = 0;
+    double renderStart = 0;        // steady seconds at the frame's start
+    double renderMilliseconds = 0; // the last frame, to its picture's end
 
     // Control channel.
     bool channelOpen = false;
@@ -137,6 +160,10 @@ private:
     bool answerAfterFrame = false;
     int64_t shotNumber = 0;
 };
+
+// `text` in lines of at most `width` characters, broken between words where
+// it can be; continuation lines are indented by two.
+std::vector<std::string> WrapHudText(const std::string& text, size_t width);
 
 // Runs dev mode; returns the process exit code.
 int RunDev(const TDevOptions& options);

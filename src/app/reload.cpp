@@ -199,6 +199,16 @@ bool TDevReloader::Reload() {
         for (const auto& entry : loaded) watched[entry.first] = StampOf(entry.first);
         for (const auto& entry : noted) watched[entry.first] = entry.second;
         refusal = failure;
+        refusalCause.reset();
+        for (const TReport& report : freshReports) {
+            if (report.Kind != TReportKind::Warning || report.Line > failure->Line) continue;
+            const bool known = std::any_of(reports.begin(), reports.end(), [&](const TReport& playing) {
+                return playing.Kind == TReportKind::Warning && playing.Message == report.Message;
+            });
+            if (known) continue;
+            refusalCause = report;
+            break;
+        }
         return false;
     }
 
@@ -211,6 +221,7 @@ bool TDevReloader::Reload() {
     EndModelRebuild(true);
     loaded = watched = noted;
     refusal.reset();
+    refusalCause.reset();
     reports = std::move(freshReports);
     return true;
 }

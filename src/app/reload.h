@@ -57,6 +57,10 @@ public:
 
     // The first error of the last failed Reload; empty after a good one.
     const std::optional<TReport>& Refusal() const { return refusal; }
+    // A warning of the refused version, new against the playing one, at or
+    // above the refusal's line (a misspelt keyword the error follows from);
+    // null when there is none.
+    const TReport* RefusalCause() const { return refusalCause ? &*refusalCause : nullptr; }
     // Refusal() as "file:line: message"; "" after a good Reload.
     std::string Error() const;
     // What the checks said of the playing version: its warnings, and the
@@ -81,6 +85,7 @@ private:
     TStamps loaded;  // files of the playing demo, stamped when they were read
     TStamps watched; // what FilesChanged compares against
     std::optional<TReport> refusal;
+    std::optional<TReport> refusalCause;
     std::vector<TReport> reports;
     bool musicReplaced = false;
     bool changeSeen = false;

@@ -267,3 +267,20 @@ TEST(DevMode, ReloadShowsARewrittenPictureAndKeepsTheOldOneOnABrokenLine) {
     // Paused stays paused through every reload.
     EXPECT_EQ(run.Answers[6], run.Answers[0]);
 }
+
+TEST(DevMode, EmptyLinesWarningsAndThePositionsPastTheEnd) {
+    testutil::TempDir dir;
+    WriteFolder(dir);
+    dir.Write("demo.cvl", "DATADIR data\n" + std::string(Script) + "FROB 1\n"); // line 29
+    const DevRun run = RunDev(Send("\\n   \\nwarnings\\nseek 99\\nstep\\nseek 2\\nquit\\n"), "demo.cvl", dir.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 7u) << run.Output;
+    EXPECT_EQ(run.Answers[0], "error: empty command");
+    EXPECT_EQ(run.Answers[1], "error: empty command");
+    EXPECT_EQ(run.Answers[2], "ok 1 warning: demo.cvl:29: warning: unknown command 'FROB'; the line is ignored");
+    // 64 rows at 150 BPM: the production ends at 6.5 s, and so do a seek
+    // and a step past it.
+    EXPECT_EQ(run.Answers[3], "ok 6.5 1:0:0:1 end");
+    EXPECT_EQ(run.Answers[4], "ok 6.5 1:0:0:1 end");
+    EXPECT_EQ(run.Answers[5], "ok 2 0:1:1:0");
+}

@@ -126,3 +126,62 @@ TEST(DevSession, TheHudStaysInsideItsBox) {
     EXPECT_EQ(outsideChanged, 0);
     EXPECT_GT(insideChanged, box.Width * box.Height / 2);
 }
+
+TEST(DevSession, LongMessagesWrapInsideTheWindow) {
+    // Lines break between words, never past the width, and lose no word.
+    const std::string text = "karmont.cvl:165: unknown command 'LAOD' (did you mean LOAD?); the line is ignored " +
+                             std::string(70, 'x') + " end";
+    const std::vector<std::string> lines = WrapHudText(text, 30);
+    std::string joined;
+    for (const std::string& line : lines) {
+        EXPECT_LE(line.size(), 32u) << line; // two of indent on continuation lines
+        joined += (joined.empty() ? "" : " ") + line.substr(line.rfind("  ", 0) == 0 ? 2 : 0);
+    }
+    EXPECT_EQ(joined.substr(0, 40), text.substr(0, 40));
+    EXPECT_NE(joined.find(" end"), std::string::npos);
+    EXPECT_EQ(WrapHudText("", 10), std::vector<std::string>{""});
+
+    // A refused reload with a long error in a small window: the HUD stays
+    // inside the window, and the playing version goes on.
+    (void)offscreen;
+    testutil::TempDir dir;
+    dir.Write("beat.trk", testutil::TrackerBytes(1, 100, std::vector<uint8_t>(100, 0)));
+    const std::string script = "RESOLUTIONX 160\nRESOLUTIONY 120\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                               "LOAD flash 0\nBAR " + std::string(60, 'W') + "\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n"
+                               "INPUT 0 0 36 100 0\nINPUT 1 0 36 100 0\nINPUT 2 0 36 100 0\n";
+    dir.Write("demo.cvl", script);
+    testutil::ScopedCwd cwd(dir.Path());
+    TDevOptions options;
+    options.Script = "demo.cvl";
+    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
+    options.ControlChannel = false;
+    TDevSession session(options);
+    ASSERT_TRUE(session.Started());
+    dir.Write("demo.cvl", script + "LAOD plaincolor 1\nLOAD plaincolr 1\n");
+    std::string error;
+    EXPECT_FALSE(session.Reload(error));
+    EXPECT_EQ(error, "demo.cvl:14: unknown command 'LAOD' (did you mean LOAD?); the line is ignored, and then "
+                     "demo.cvl:15: No such effect in demo: plaincolr (did you mean plaincolor?)");
+    session.Frame();
+
+    glClearColor(0.0f, 0.5f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    const TDevSession::TBox box = session.DrawHud();
+    std::vector<uint8_t> rgba;
+    int width = 0, height = 0;
+    ASSERT_TRUE(ReadBackBuffer(rgba, width, height));
+    ASSERT_EQ(width, 160);
+    EXPECT_GE(box.X, 0);
+    EXPECT_GE(box.Y, 0);
+    EXPECT_LE(box.X + box.Width, 160);
+    EXPECT_LE(box.Y + box.Height, 120);
+    int outsideChanged = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = &rgba[(size_t(y) * size_t(width) + size_t(x)) * 4];
+            const bool clear = p[0] == 0 && p[1] >= 127 && p[1] <= 128 && p[2] == 0;
+            const bool inside = x >= box.X && x < box.X + box.Width && y >= box.Y && y < box.Y + box.Height;
+            if (!clear && !inside) ++outsideChanged;
+        }
+    EXPECT_EQ(outsideChanged, 0);
+}
