@@ -89,6 +89,13 @@ int RunCapture(const TCaptureOptions& options) {
     // No window appears: SDL renders offscreen, and the script's clock is the
     // frame counter (the music clock follows the rendered audio).
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    if (options.VideoProfile == TVideoProfile::Party) {
+        TDisplayPlan plan;
+        plan.PixelWidth = PartyVideoWidth;
+        plan.PixelHeight = PartyVideoHeight;
+        plan.KeepAspect = true;
+        SetDisplayPlan(plan);
+    }
     std::error_code ec;
     if (!options.Dir.empty()) {
         fs::create_directories(options.Dir, ec);
@@ -165,6 +172,7 @@ int RunCapture(const TCaptureOptions& options) {
         settings.VideoName = options.Video;
     }
     settings.Fps = options.Fps;
+    settings.VideoProfile = options.VideoProfile;
     settings.PNGThreads = PNGThreadCount();
     TFrameWriter writer(settings);
     struct TUnhook {
@@ -244,7 +252,8 @@ int RunCapture(const TCaptureOptions& options) {
                      options.Dir.c_str(), demo.MusicLoaded ? " with audio.wav" : "");
     if (!options.Video.empty()) {
         std::string error;
-        if (muxLater && !MuxVideoAndAudio(videoStream, wav, videoOut.TempPath(), options.Video, error)) {
+        if (muxLater && !MuxVideoAndAudio(videoStream, wav, videoOut.TempPath(), options.Video, error,
+                                         options.VideoProfile)) {
             ReportMessage("Capture", error);
             removeParts();
             return 1;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/video.h"
 #include "demo/position.h"
 
 struct TCaptureOptions {
@@ -17,6 +18,9 @@ struct TCaptureOptions {
     double Until = -1;       // stop once k / Fps passes this (-1: no limit)
     std::optional<TDemoPosition> Start; // replaces STARTTIME when set
     std::string Video;       // encode frames and audio into this MP4 (empty: none)
+    // Party: the video (and the frames) at 1920x1080, the production's
+    // picture centred at its aspect, encoded as parties ask for the stream.
+    TVideoProfile VideoProfile = TVideoProfile::Default;
     bool RenderOnly = false; // benchmarks: render every frame, read back and write nothing
     std::string Script;      // the script to run, already resolved
     bool Overwrite = false;  // frames of an earlier run in Dir may be replaced

@@ -137,6 +137,7 @@ void TFrameWriter::VideoLoop() {
     std::string error;
     while (VideoQueue.Pop(frame)) {
         if (Failed()) break;
+        Video.Profile = Settings.VideoProfile;
         if (!Video.Started() &&
             !Video.Start(Settings.VideoFile, frame->Width, frame->Height, Settings.Fps, error,
                          Settings.VideoName)) {

@@ -71,6 +71,7 @@ struct TFrameWriterSettings {
     std::string VideoName; // the video as messages name it (empty: VideoFile)
     int Fps = 25;
     int PNGThreads = 2;
+    TVideoProfile VideoProfile = TVideoProfile::Default;
 };
 
 class TFrameWriter {

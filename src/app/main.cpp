@@ -33,7 +33,7 @@ const char* const Usage =
     "       corvala --dev [--start POSITION] [--loop FROM TO] [--editor [HOST:]PORT] [SCRIPT]\n"
     "       corvala --capture DIR [--overwrite] [--start POSITION] [--fps N] [--frames N | --until SECONDS]\n"
     "               [--video FILE] [SCRIPT]\n"
-    "       corvala --video FILE [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
+    "       corvala --video FILE [--video-profile party] [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
     "       corvala --compo [--autostart SECONDS] [SCRIPT]\n"
     "       corvala --check [SCRIPT]\n"
     "       corvala --rehearse [--report FILE.json] [SCRIPT]\n"
@@ -69,6 +69,9 @@ const char* const Usage =
     "                    at the production's aspect; loads and draws everything once,\n"
     "                    then shows black until Space or Enter; Escape, Q or Alt-F4 end it\n"
     "  --autostart SECONDS  with --compo: start by itself after SECONDS of black\n"
+    "  --video-profile party  with --video: what parties ask for the stream: H.264 Main,\n"
+    "                    level 4.1, 1920x1080 at 30 frames a second, 8 Mbit/s, AAC stereo\n"
+    "                    192 kbit/s; the picture at the production's aspect, centred\n"
     "  --check           pre-flight: report every problem of the script as\n"
     "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing;\n"
     "                    ends with a summary line on stdout\n"
@@ -211,6 +214,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--bench-render-only") {
             // For benchmarks: a capture that renders and writes nothing.
             capture.RenderOnly = true;
+        } else if (arg == "--video-profile") {
+            if (!value(text) || (text != "party" && text != "default"))
+                return ArgumentError("--video-profile takes party or default");
+            capture.VideoProfile = text == "party" ? TVideoProfile::Party : TVideoProfile::Default;
         } else if (arg == "--compo") {
             mode = Mode::Compo;
         } else if (arg == "--autostart") {
@@ -243,6 +250,12 @@ int main(int argc, char** argv) {
     if (captureOptions && mode != Mode::Capture)
         return ArgumentError("--fps, --frames, --until and --video belong to --capture");
     if (capture.Overwrite && capture.Dir.empty()) return ArgumentError("--overwrite belongs to --capture");
+    if (capture.VideoProfile == TVideoProfile::Party) {
+        if (capture.Video.empty()) return ArgumentError("--video-profile belongs to --video");
+        if (capture.Fps != 60 && capture.Fps != PartyVideoFps)
+            return ArgumentError("--video-profile party makes 30 frames a second; leave --fps out");
+        capture.Fps = PartyVideoFps;
+    }
     if (capture.Frames >= 0 && capture.Until >= 0)
         return ArgumentError("give either --frames or --until, not both");
     if (!dumpDir.empty() && mode != Mode::Inspect) return ArgumentError("--dump belongs to --inspect");

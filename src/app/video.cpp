@@ -127,11 +127,13 @@ bool TVideoEncoder::Start(const std::string& file, int width, int height, int fp
     // The rows arrive bottom row first: vflip puts the top row on top. The
     // 4:2:0 colour planes need even sides: an odd width or height gets one
     // black column or row at the right or bottom.
-    const std::vector<std::string> argv = {
+    std::vector<std::string> argv = {
         "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
         "-f", "rawvideo", "-pix_fmt", "rgb0", "-s", size, "-framerate", std::to_string(fps),
-        "-i", "pipe:0", "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
-        "-pix_fmt", "yuv420p", "-movflags", "+faststart", "-f", "mp4", file};
+        "-i", "pipe:0", "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2"};
+    for (const std::string& arg : VideoCodecArguments(Profile)) argv.push_back(arg);
+    for (const char* arg : {"-pix_fmt", "yuv420p", "-movflags", "+faststart", "-f", "mp4"}) argv.push_back(arg);
+    argv.push_back(file);
     ErrorLog = OpenErrorLog();
     Pid = Spawn(argv, fds[0], ErrorLog);
     close(fds[0]);
@@ -185,14 +187,31 @@ bool TVideoEncoder::Finish(std::string& error) {
     return true;
 }
 
+std::vector<std::string> VideoCodecArguments(TVideoProfile profile) {
+    if (profile == TVideoProfile::Party)
+        // Constant 8 Mbit/s (filler where the picture is simple), a key frame
+        // every two seconds, as stream relays take it.
+        return {"-c:v", "libx264", "-preset", "medium", "-profile:v", "main", "-level:v", "4.1",
+                "-b:v", "8M", "-minrate", "8M", "-maxrate", "8M", "-bufsize", "8M",
+                "-x264-params", "nal-hrd=cbr", "-g", "60", "-r", std::to_string(PartyVideoFps)};
+    return {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18"};
+}
+
+std::vector<std::string> AudioCodecArguments(TVideoProfile profile) {
+    if (profile == TVideoProfile::Party) return {"-c:a", "aac", "-b:a", "192k", "-ac", "2", "-ar", "48000"};
+    return {"-c:a", "aac", "-b:a", "192k"};
+}
+
 bool MuxVideoAndAudio(const std::string& video, const std::string& wav, const std::string& output,
-                      const std::string& shownName, std::string& error) {
+                      const std::string& shownName, std::string& error, TVideoProfile profile) {
     std::string how;
     const int errorLog = OpenErrorLog();
-    const pid_t pid = Spawn({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                   "-i", video, "-i", wav, "-map", "0:v:0", "-map", "1:a:0", "-c:v", "copy",
-                                   "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "-f", "mp4",
-                                   output}, -1, errorLog);
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+                                     "-i", video, "-i", wav, "-map", "0:v:0", "-map", "1:a:0", "-c:v", "copy"};
+    for (const std::string& arg : AudioCodecArguments(profile)) argv.push_back(arg);
+    for (const char* arg : {"-movflags", "+faststart", "-f", "mp4"}) argv.push_back(arg);
+    argv.push_back(output);
+    const pid_t pid = Spawn(argv, -1, errorLog);
     const int status = pid > 0 ? WaitFor(pid, &how) : -1;
     if (pid <= 0) how = "could not be started";
     const std::string reported = CloseErrorLog(errorLog);

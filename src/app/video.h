@@ -16,6 +16,16 @@ bool ProgramOnPath(const std::string& program);
 // exit normally; `how` (when given) receives DescribeExit of its wait status.
 int RunProgram(const std::vector<std::string>& argv, std::string* how = nullptr);
 
+// How a video is encoded: the default (x264 at constant quality), or what
+// parties ask for the stream to remote viewers: H.264 Main profile, level
+// 4.1, 1920x1080 at 30 frames a second, 8 Mbit/s constant, AAC stereo at
+// 192 kbit/s, 48 kHz.
+enum class TVideoProfile { Default, Party };
+constexpr int PartyVideoWidth = 1920, PartyVideoHeight = 1080, PartyVideoFps = 30;
+// The ffmpeg arguments that encode the picture, and the sound, by a profile.
+std::vector<std::string> VideoCodecArguments(TVideoProfile profile);
+std::vector<std::string> AudioCodecArguments(TVideoProfile profile);
+
 // An ffmpeg process encoding H.264 (yuv420p, starting at frame 0) into an
 // MP4 file from frames of 4 bytes per pixel (R, G, B, unused), rows stored
 // bottom row first as OpenGL reads them back.
@@ -32,6 +42,8 @@ public:
     bool Start(const std::string& file, int width, int height, int fps, std::string& error,
                const std::string& shownName = {});
     bool Started() const { return Pid > 0; }
+    // The encoding Start uses.
+    TVideoProfile Profile = TVideoProfile::Default;
     // Hands one frame of width x height x 4 bytes to ffmpeg; blocks while
     // ffmpeg is busy. False, with a message, once ffmpeg has stopped.
     bool WriteFrame(const uint8_t* pixels, size_t size, std::string& error);
@@ -50,7 +62,8 @@ private:
 // `output`, arranged for playback while downloading (moov atom first).
 // Messages name the result `shownName`.
 bool MuxVideoAndAudio(const std::string& video, const std::string& wav, const std::string& output,
-                      const std::string& shownName, std::string& error);
+                      const std::string& shownName, std::string& error,
+                      TVideoProfile profile = TVideoProfile::Default);
 
 // How a child process ended, for messages: "exited with status 1", "was
 // killed by signal 9 (Killed)".

@@ -331,3 +331,41 @@ TEST(Capture, EveryFrameOnARowStartFlashesAtFullStrength) {
         }
     }
 }
+
+// The party profile: H.264 Main 4.1 at 1920x1080 and 30 frames a second,
+// at least 6 Mbit/s, AAC stereo 192 kbit/s; the 4:3 production is centred
+// with black bars, the 60-frame default left as it is.
+TEST(Capture, PartyProfileVideoIsWhatStreamsAskFor) {
+    if (!HaveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    testutil::TempDir dir;
+    WriteFolder(dir, "LOADMUSIC tone.wav\nCLEARCOLOR 0 255 0 255\n");
+    WriteTone(dir.File("data/tone.wav"));
+    EXPECT_EQ(testutil::RunEngine("--video-profile party demo.cvl", dir.Path().string()).ExitCode, 2);
+    EXPECT_EQ(testutil::RunEngine("--video a.mp4 --video-profile party --fps 25 demo.cvl", dir.Path().string()).ExitCode,
+              2);
+    const auto result =
+        testutil::RunEngine("--video party.mp4 --video-profile party --frames 15 demo.cvl", dir.Path().string());
+    ASSERT_EQ(result.ExitCode, 0) << result.Output;
+    const std::string video = testutil::Quote(dir.File("party.mp4"));
+    const std::string streams = CommandOutput(
+        "ffprobe -v error -show_entries stream=codec_name,profile,level,width,height,r_frame_rate,bit_rate,channels "
+        "-of compact=p=0 " + video);
+    EXPECT_NE(streams.find("codec_name=h264|profile=Main|width=1920|height=1080|level=41|r_frame_rate=30/1"),
+              std::string::npos)
+        << streams;
+    EXPECT_NE(streams.find("codec_name=aac|profile=LC|channels=2"), std::string::npos) << streams;
+    const size_t rate = streams.find("bit_rate=");
+    ASSERT_NE(rate, std::string::npos) << streams;
+    EXPECT_GE(std::atol(streams.c_str() + rate + 9), 6000000L) << streams;
+
+    // The picture's left edge at x = 240 (1440 wide on 1920): black before it.
+    const std::string probe = testutil::Quote(dir.File("frame.png"));
+    CommandOutput("ffmpeg -v error -y -i " + video + " -frames:v 1 " + probe);
+    TPicture frame;
+    std::string error;
+    ASSERT_TRUE(ReadPNG(dir.File("frame.png"), frame, error)) << error;
+    ASSERT_EQ(frame.Width, 1920);
+    const uint8_t* bar = &frame.Pixels[frame.Offset(100, 540)];
+    EXPECT_LT(bar[0] + bar[1] + bar[2], 30);
+    EXPECT_GT(frame.Pixels[frame.Offset(960, 540) + 1], 200);
+}
