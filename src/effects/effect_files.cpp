@@ -140,7 +140,8 @@ int32_t LoadEffectTexture(const std::string& name) {
     return texture;
 }
 
-int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName) {
+int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName, bool& owned) {
+    owned = false;
     // Dev mode keeps the pair for the next build (see TexturesKeptForRebuild).
     const int32_t known = FindMaskedTexture(colorName, alphaName);
     if (known != NoTexture) return known;
@@ -148,7 +149,9 @@ int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string&
     if (!DecodeEffectMaskedPicture(colorName, alphaName, picture)) return NoTexture;
     const TFileReportScope about(colorName);
     const int32_t texture = Upload(colorName, picture);
-    if (texture != NoTexture) RegisterMaskedTexture(colorName, alphaName, texture);
+    if (texture == NoTexture) return NoTexture;
+    RegisterMaskedTexture(colorName, alphaName, texture);
+    owned = !TexturesKeptForRebuild();
     return texture;
 }
 

@@ -33,10 +33,10 @@ bool CheckModelMesh(const std::string& name, int32_t meshIndex);
 // The texture registered for `name`, loading and registering it when it is
 // not registered yet; NoTexture after a report.
 int32_t LoadEffectTexture(const std::string& name);
-// An RGBA texture of a colour and an alpha picture (not registered, but
-// kept in the registry once dev mode rebuilds demos: TexturesKeptForRebuild);
-// NoTexture after a report.
-int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName);
+// An RGBA texture of a colour and an alpha picture; NoTexture after a
+// report. `owned`: the caller deletes it; false when the registry keeps it
+// (once dev mode rebuilds demos, the pair is kept for the next build).
+int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName, bool& owned);
 
 // The model `name` with at least meshIndex + 1 meshes, or null after a
 // report (missing file, broken file, too few meshes).

@@ -56,8 +56,9 @@ void TPlainTexture::Load() {
     }
     // A picture that fails is reported with this LOAD line; the effect then
     // draws untextured and the demo plays on.
-    Texture = BindableTexture(B.empty() ? LoadEffectTexture(A) : LoadEffectMaskedTexture(A, B));
-    ownsTexture = !B.empty() && Texture != 0 && !TexturesKeptForRebuild();
+    bool owned = false;
+    Texture = BindableTexture(B.empty() ? LoadEffectTexture(A) : LoadEffectMaskedTexture(A, B, owned));
+    ownsTexture = owned;
 }
 
 void TPlainTexture::Draw(const TInputValues& inputs) {
