@@ -29,7 +29,7 @@ void TCDemo::ReadTracks(const std::string& name) {
     const std::string path = AbsoluteFileName(name);
     for (const TTracksFile& other : Tracks.Files)
         if (SameFile(other.Path, path)) {
-            if (Options.CheckOnly) ReportWarning("the tracks file " + name + " is named twice; it is read once");
+            if (Checking()) ReportWarning("the tracks file " + name + " is named twice; it is read once");
             return;
         }
     NoteProtectedInput(path);
@@ -45,7 +45,7 @@ void TCDemo::ReadTracks(const std::string& name) {
     for (const TTracksProblem& problem : problems) {
         SetScriptLocation(name, problem.Line);
         if (problem.Error) ShowScriptError(problem.Message);
-        else if (Options.CheckOnly) ReportWarning(problem.Message);
+        else if (Checking()) ReportWarning(problem.Message);
     }
     SetScriptLocation(ScriptFile, currentLine);
 }

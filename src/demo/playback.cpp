@@ -47,7 +47,7 @@ void TCDemo::RenderFrame() {
 
     const int32_t row = Tracker->RowAt(DemoTime);
     CurrentRow = row;
-    FrameRow = TrackRowAt(DemoTime, Tracker->BPM);
+    FrameRow = TrackRowAt(DemoTime, *Tracker);
     SetPlayingTracks(&Tracks, FrameRow);
     TInputValues inputs{};
     ActiveBars.clear();

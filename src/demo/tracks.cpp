@@ -342,9 +342,12 @@ bool SaveTracks(TTracks& tracks, std::string& error) {
     return all;
 }
 
-double TrackRowAt(float seconds, float bpm) {
-    // The same product as TDemoTracker::RowAt, before it truncates.
-    return double((static_cast<long double>(seconds) * 4 / 60) * bpm);
+double TrackRowAt(float seconds, const TDemoTracker& tracker) {
+    const double rows = double((static_cast<long double>(seconds) * 4 / 60) * tracker.BPM);
+    const int32_t row = tracker.RowAt(seconds);
+    if (!(rows >= double(row))) return double(row);
+    const double next = std::nextafter(double(row) + 1, 0.0);
+    return rows > next ? next : rows;
 }
 
 void SetPlayingTracks(const TTracks* tracks, double row) {

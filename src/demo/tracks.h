@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "demo/tracker.h"
 #include "effects/effect.h"
 
 enum class TKeyType : uint8_t {
@@ -113,9 +114,10 @@ const char* KeyTypeName(TKeyType type);
 // The shortest decimal text that reads back as `value`.
 std::string KeyValueText(float value);
 
-// The row, with its fraction, that the timeline plays at `seconds` (its
-// whole part is TDemoTracker::RowAt).
-double TrackRowAt(float seconds, float bpm);
+// The row, with its fraction, that the timeline plays at `seconds`: its
+// whole part is always tracker.RowAt(seconds), also where RowAt settles a
+// time a hair off a row's start.
+double TrackRowAt(float seconds, const TDemoTracker& tracker);
 
 // The demo whose named tracks effects see through FindTrackUniform and
 // TrackValue, at `row` (rows with fraction). Null for none.

@@ -66,8 +66,14 @@ TEST(Tracks, NamesPositionsAndTheRowOfATime) {
     float value = 0;
     for (const char* bad : {"nan", "inf", "-inf", "1e39", "0x10", "1.5f", ""})
         EXPECT_FALSE(ParseKeyValue(bad, value, error)) << bad;
-    // The whole part of the row is the timeline's row (150 BPM: 0.1 s a row).
-    EXPECT_NEAR(TrackRowAt(2.55f, 150), 25.5, 1e-4);
+    // The whole part of the row is the timeline's row (150 BPM: 0.1 s a row;
+    // 125 BPM: 0.48f lies a hair below row 4's start and still plays row 4).
+    TDemoTracker tracker;
+    tracker.BPM = 150;
+    EXPECT_NEAR(TrackRowAt(2.55f, tracker), 25.5, 1e-4);
+    tracker.BPM = 125;
+    for (float seconds : {0.48f, 0.96f, 1.2f, 3.3f, 7.2f, 61.44f})
+        EXPECT_EQ(std::floor(TrackRowAt(seconds, tracker)), tracker.RowAt(seconds)) << seconds;
 }
 
 TEST(Tracks, TheTextFileRoundTripsAndNamesItsErrorsByLine) {
