@@ -73,8 +73,8 @@ TFileStamp StampOf(const std::string& path) {
     return stamp;
 }
 
-TDevReloader::TDevReloader(const std::string& script, const TDemoOptions& demoOptions)
-    : script(script), options(demoOptions) {
+TDevReloader::TDevReloader(const std::string& scriptFile, const TDemoOptions& demoOptions)
+    : script(scriptFile), options(demoOptions) {
     options.Checked = true;
     std::error_code ec;
     folder = fs::current_path(ec).string();

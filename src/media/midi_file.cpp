@@ -20,7 +20,7 @@ struct TReadError {
 // A bounded cursor over [pos, end) of the file.
 class TCursor {
 public:
-    TCursor(const std::vector<uint8_t>& data, size_t pos, size_t end) : data(data), pos(pos), end(end) {}
+    TCursor(const std::vector<uint8_t>& bytes, size_t from, size_t to) : data(bytes), pos(from), end(to) {}
     size_t Offset() const { return pos; }
     bool AtEnd() const { return pos >= end; }
     uint8_t Byte(const char* what) {

@@ -10,7 +10,7 @@ namespace {
 
 class TBytes {
 public:
-    explicit TBytes(const std::vector<uint8_t>& data) : data(data) {}
+    explicit TBytes(const std::vector<uint8_t>& bytes) : data(bytes) {}
     bool Has(uint64_t at, uint64_t count) const { return at <= data.size() && count <= data.size() - at; }
     uint8_t U8(uint64_t at) const { return Has(at, 1) ? data[size_t(at)] : 0; }
     uint32_t U16(uint64_t at) const { return uint32_t(U8(at)) | uint32_t(U8(at + 1)) << 8; }

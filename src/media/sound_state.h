@@ -45,7 +45,7 @@ template <void (*Delete)(ALsizei, const ALuint*)>
 class TALName {
 public:
     TALName() = default;
-    explicit TALName(ALuint name) : name(name) {}
+    explicit TALName(ALuint owned) : name(owned) {}
     TALName(TALName&& other) noexcept : name(std::exchange(other.name, 0)) {}
     TALName& operator=(TALName&& other) noexcept {
         if (this != &other) {
