@@ -384,6 +384,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              const float bpm = ToFloat(TokenFloat(c, 1));
              if (!d.Tracker) return d.Fail("BPM needs a TRACKER line before it");
              d.Tracker->BPM = bpm;
+             d.bpmLine = ScriptLocationLine();
              if (!d.trackerSong.empty()) d.ImportTrackerSong();
          }},
         {"LOADMUSIC",

@@ -256,6 +256,7 @@ private:
     void WarnNoteOutsideBar(const TScriptBar& bar, size_t index);
     std::string trackerSong; // file name; empty for a tracker file
     double songBpm = 0;      // the imported song's own tempo
+    int32_t bpmLine = 0;     // script line of the BPM command; 0 before one
     std::string musicFile;   // pre-flight: the LOADMUSIC file
 };
 

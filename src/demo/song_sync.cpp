@@ -73,10 +73,13 @@ void TCDemo::CheckSongSync() {
         std::string error;
         TModuleSong song;
         if (ReadWholeFile(musicFile, 256LL * 1024 * 1024, data, error) && ReadModuleSong(data, song, error)) {
-            songBpm = 60.0 / (4 * song.FirstRowSeconds);
+            songBpm = SuggestedModuleBpm(song, 4);
             songFile = musicFile;
         }
     }
+    // At the BPM line: that is the line to change. The suggestion is written
+    // with 3 decimals, so a script that carries it is clean.
+    SetScriptLocation(ScriptFile, bpmLine);
     if (songBpm > 0 && std::fabs(double(bpm) - songBpm) > 0.001)
         ReportWarning("BPM " + Number(bpm) + " differs from the song's own tempo, " + Number(songBpm) + " BPM (" +
                       songFile + ")");

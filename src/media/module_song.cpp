@@ -89,6 +89,7 @@ bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::st
         openmpt::module& m = *module;
         song.Type = m.get_metadata("type");
         song.Channels = m.get_num_channels();
+        song.InstrumentNames = m.get_num_instruments() > 0 ? m.get_instrument_names() : m.get_sample_names();
         const TSampleVolumes volumes(data, song.Type, m.get_num_samples());
         std::vector<int> instrumentOf(size_t(song.Channels), 0);
         std::vector<int16_t> buffer(WalkStep);
@@ -201,4 +202,11 @@ bool RenderModule(const std::vector<uint8_t>& data, int sampleRate, TDecodedSoun
     }
     sound = TDecodedSound{};
     return false;
+}
+
+double SuggestedModuleBpm(const TModuleSong& song, int rowsPerBeat) {
+    rowsPerBeat = std::max(rowsPerBeat, 1);
+    if (song.TempoChanges > 0 && song.Seconds > 0 && song.RowsPlayed > 0)
+        return 60.0 * double(song.RowsPlayed) / (rowsPerBeat * song.Seconds);
+    return 60.0 / (rowsPerBeat * song.FirstRowSeconds);
 }

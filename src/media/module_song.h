@@ -31,6 +31,9 @@ struct TModuleSong {
     // The first row whose speed or tempo differs from the first row's, and
     // how many rows start a different speed or tempo from the row before.
     int TempoChanges = 0;
+    // Names of the instruments (or, without instruments, the samples) that
+    // note numbers' Instrument counts from 1 index: InstrumentNames[i - 1].
+    std::vector<std::string> InstrumentNames;
     int ChangeOrder = 0, ChangePattern = 0, ChangeRow = 0;
     int ChangeSpeed = 0, ChangeTempo = 0;
 };
@@ -43,6 +46,11 @@ bool IsModuleFile(const std::string& fileName);
 // music is played (DecodeSoundFile takes modules through this).
 bool DecodeModuleFile(const std::string& fileName, TDecodedSound& sound, std::string& error);
 // Plays the song through once (no loop, channels muted) to time every row.
+// The tempo to write in a script for the song, `rowsPerBeat` module rows to
+// a beat: its first row's when the tempo never changes, else its average
+// beat over the whole song (rows played over seconds), which keeps its bars
+// on the engine's bars on average.
+double SuggestedModuleBpm(const TModuleSong& song, int rowsPerBeat);
 bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::string& error);
 // Renders the song once through, no loop, at `sampleRate`, 16-bit stereo.
 bool RenderModule(const std::vector<uint8_t>& data, int sampleRate, TDecodedSound& sound, std::string& error);

@@ -67,13 +67,28 @@ bool Wanted(const TImportOptions& options, int number) {
            std::find(options.Channels.begin(), options.Channels.end(), number) != options.Channels.end();
 }
 
+constexpr size_t MaxNamesShown = 4;
+
+// "1 change", "3 changes".
+std::string Changes(int64_t count) { return std::to_string(count) + (count == 1 ? " change" : " changes"); }
+
+// The name without the spaces and control bytes modules pad it with.
+std::string Trimmed(const std::string& name) {
+    std::string out;
+    for (char ch : name) out += (static_cast<unsigned char>(ch) < 32 || ch == 127) ? ' ' : ch;
+    const size_t first = out.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
 // Module channels (numbered from 1) become groups in the order kept.
 bool CollectModule(const std::vector<uint8_t>& data, const TImportOptions& options, TImportResult& result,
                    std::vector<TEvent>& events, std::vector<int>& groupWidth, std::string& error) {
     TModuleSong song;
     if (!ReadModuleSong(data, song, error)) return false;
     result.Kind = "module (" + song.Type + ")";
-    result.SongBpm = 60.0 / (std::max(options.RowsPerBeat, 1) * song.FirstRowSeconds);
+    result.SongBpm = SuggestedModuleBpm(song, options.RowsPerBeat);
+    result.TempoChanges = song.TempoChanges > 0;
     result.Seconds = song.Seconds;
     result.SongRows = song.RowsPlayed;
     std::vector<int> groupOf(size_t(song.Channels), -1);
@@ -99,6 +114,25 @@ bool CollectModule(const std::vector<uint8_t>& data, const TImportOptions& optio
                 result.ChannelMap.push_back("tracker channel " + std::to_string(groupOf[size_t(c)]) +
                                             " = module channel " + std::to_string(c + 1));
     }
+    // Which instruments each module channel plays, in order of first use, so
+    // that a user can tell the kick's channel from the bass's.
+    std::vector<std::vector<int>> played(size_t(song.Channels));
+    for (const TModuleNote& n : song.Notes) {
+        auto& list = played[size_t(n.Channel)];
+        if (n.Instrument > 0 && std::find(list.begin(), list.end(), n.Instrument) == list.end()) list.push_back(n.Instrument);
+    }
+    for (int c = 0; c < song.Channels; ++c) {
+        if (groupOf[size_t(c)] < 0 || played[size_t(c)].empty()) continue;
+        std::string names;
+        const auto& list = played[size_t(c)];
+        for (size_t i = 0; i < list.size() && i < MaxNamesShown; ++i) {
+            const size_t at = size_t(list[i] - 1);
+            const std::string name = at < song.InstrumentNames.size() ? Trimmed(song.InstrumentNames[at]) : "";
+            names += (i ? ", " : "") + std::to_string(list[i]) + (name.empty() ? "" : " \"" + name + "\"");
+        }
+        if (list.size() > MaxNamesShown) names += " and " + std::to_string(list.size() - MaxNamesShown) + " more";
+        result.ChannelMap.push_back("  tracker channel " + std::to_string(groupOf[size_t(c)]) + " plays " + names);
+    }
     int64_t noInstrument = 0;
     for (const TModuleNote& n : song.Notes) {
         const int group = groupOf[size_t(n.Channel)];
@@ -121,11 +155,11 @@ bool CollectModule(const std::vector<uint8_t>& data, const TImportOptions& optio
         result.Warnings.push_back("the tempo changes at order " + std::to_string(song.ChangeOrder) + ", pattern " +
                                   std::to_string(song.ChangePattern) + ", row " + std::to_string(song.ChangeRow) +
                                   " (to speed " + std::to_string(song.ChangeSpeed) + ", tempo " +
-                                  std::to_string(song.ChangeTempo) + "; " + std::to_string(song.TempoChanges) +
-                                  " changes in all); notes stay at their true times, so sync holds across it; "
+                                  std::to_string(song.ChangeTempo) + "; " + Changes(song.TempoChanges) +
+                                  " in all); notes stay at their true times, so sync holds across it; "
                                   "averaged over the song a beat of " + std::to_string(options.RowsPerBeat) +
-                                  " rows is " + Fixed(60.0 * double(song.RowsPlayed) / (options.RowsPerBeat * song.Seconds), 3) +
-                                  " BPM");
+                                  " rows is " + Fixed(result.SongBpm, 3) +
+                                  " BPM, the tempo suggested for the script");
     return true;
 }
 
@@ -190,8 +224,8 @@ bool CollectMidi(const std::vector<uint8_t>& data, const TImportOptions& options
         const auto& c = song.TempoChanges.front();
         result.Warnings.push_back("the tempo changes at tick " + std::to_string(c.Tick) + " (" + Fixed(c.Seconds, 3) +
                                   " s, to " + Fixed(60e6 / double(c.MicrosPerQuarter), 3) + " BPM; " +
-                                  std::to_string(song.TempoChanges.size()) +
-                                  " changes in all); notes stay at their true times, so sync holds across it");
+                                  Changes(int64_t(song.TempoChanges.size())) +
+                                  " in all); notes stay at their true times, so sync holds across it");
     }
     return true;
 }

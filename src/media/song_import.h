@@ -21,7 +21,9 @@ struct TImportOptions {
 struct TImportResult {
     TNoteGrid Grid;
     std::string Kind;        // "module (xm)", "MIDI file (format 1)"
-    double SongBpm = 0;      // the song's own tempo at its start, exactly
+    double SongBpm = 0;      // the tempo suggested for the script: the song's own at its start, exactly,
+                             // or, for a module whose tempo changes, its average beat
+    bool TempoChanges = false; // SongBpm is an average: the module's tempo changes
     float Bpm = 0;           // the BPM the grid is made for (the one to write in the script)
     double Seconds = 0;      // the song's length
     int64_t SongRows = 0;    // module rows played (MIDI: engine rows at the song's tempo)

@@ -76,3 +76,18 @@ TEST(EngineSongs, ModuleMusicDecodesLikeAnyMusicFile) {
     EXPECT_EQ(sound.Channels, 2);
     EXPECT_NEAR(sound.Seconds(), 7.68, 0.01);
 }
+
+// --check warns at the BPM line, and only where the script's BPM differs
+// from the suggested tempo: a song whose speed changes is clean at its
+// average beat.
+TEST(EngineSongs, CheckIsCleanAtTheSuggestedTempoOfASongWhoseSpeedChanges) {
+    testutil::TempDir dir;
+    dir.Write("song.mod", songs::SpeedChangeMod());
+    dir.Write("demo.cvl", "TRACKER song.mod\nBPM 125\nLOADMUSIC song.mod\n" + Bar);
+    auto result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
+    EXPECT_NE(result.Output.find("demo.cvl:2: warning: BPM 125 differs from the song's own tempo, 166.667 BPM"),
+              std::string::npos) << result.Output;
+    dir.Write("demo.cvl", "TRACKER song.mod\nBPM 166.667\nLOADMUSIC song.mod\n" + Bar);
+    result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
+    EXPECT_EQ(result.Output.find("differs"), std::string::npos) << result.Output;
+}

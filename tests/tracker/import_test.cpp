@@ -49,8 +49,14 @@ using Cells = std::vector<std::pair<int, int>>;
 TEST(ModuleImport, NotesLandOnTheRowsOfTheirTrueTimes) {
     TImportResult r;
     std::string error;
-    ASSERT_TRUE(ImportSong(TestMod(), {}, r, error)) << error;
-    EXPECT_DOUBLE_EQ(r.SongBpm, 125.0);
+    // The speed changes: the suggested tempo is the song's average beat,
+    // 128 rows in 10.24 s; at its first row's tempo, given here, the notes
+    // land on the rows of their true times.
+    TImportOptions options;
+    options.Bpm = 125;
+    ASSERT_TRUE(ImportSong(TestMod(), options, r, error)) << error;
+    EXPECT_DOUBLE_EQ(r.SongBpm, 187.5);
+    EXPECT_TRUE(r.TempoChanges);
     EXPECT_EQ(r.Bpm, 125.0f);
     EXPECT_EQ(r.SongRows, 128);
     EXPECT_NEAR(r.Seconds, 10.24, 0.001);
@@ -63,19 +69,21 @@ TEST(ModuleImport, NotesLandOnTheRowsOfTheirTrueTimes) {
     EXPECT_EQ(r.NotesWritten, 8);
     // The second note on row 64 is counted, and twice the tempo parts them.
     EXPECT_EQ(r.Collisions, 1);
-    EXPECT_EQ(r.ApartBpm, 250.0);
+    EXPECT_EQ(r.ApartBpm, 375.0);
     ASSERT_EQ(r.Warnings.size(), 2u);
     EXPECT_NE(r.Warnings[0].find("order 1, pattern 1, row 0 (to speed 2, tempo 125"), std::string::npos) << r.Warnings[0];
     // 128 rows in 10.24 s: 4-row beats average 187.5 BPM.
     EXPECT_NE(r.Warnings[0].find("averaged over the song a beat of 4 rows is 187.5 BPM"), std::string::npos) << r.Warnings[0];
     EXPECT_NE(r.Warnings[1].find("1 notes fell on a row"), std::string::npos) << r.Warnings[1];
-    EXPECT_NE(r.Warnings[1].find("at BPM 250 (2 times the song's)"), std::string::npos) << r.Warnings[1];
+    EXPECT_NE(r.Warnings[1].find("at BPM 375 (2 times the song's)"), std::string::npos) << r.Warnings[1];
 }
 
 TEST(ModuleImport, OptionsPickInstrumentsVolumesChannelsAndTempo) {
     TImportResult r;
     std::string error;
+    // At the first row's tempo (the suggestion is the average beat, 187.5).
     TImportOptions instruments;
+    instruments.Bpm = 125;
     instruments.Instruments = true;
     ASSERT_TRUE(ImportSong(TestMod(), instruments, r, error)) << error;
     EXPECT_EQ(Notes(r.Grid, 0), (Cells{{0, 1}, {4, 1}, {8, 2}, {12, 1}, {64, 1}, {66, 1}, {68, 1}}));
@@ -83,6 +91,7 @@ TEST(ModuleImport, OptionsPickInstrumentsVolumesChannelsAndTempo) {
 
     // Volume column or set-volume effect first, else the sample's default.
     TImportOptions loud;
+    loud.Bpm = 125;
     loud.MinVolume = 32;
     ASSERT_TRUE(ImportSong(TestMod(), loud, r, error)) << error;
     EXPECT_EQ(Notes(r.Grid, 0), (Cells{{0, C1}, {4, D1}, {64, C1}, {66, E1}, {68, C1}}));
@@ -90,6 +99,7 @@ TEST(ModuleImport, OptionsPickInstrumentsVolumesChannelsAndTempo) {
     EXPECT_EQ(r.NotesQuiet, 2);
 
     TImportOptions second;
+    second.Bpm = 125;
     second.Channels = {2};
     ASSERT_TRUE(ImportSong(TestMod(), second, r, error)) << error;
     ASSERT_EQ(r.Grid.Channels.size(), 1u);
@@ -105,11 +115,11 @@ TEST(ModuleImport, OptionsPickInstrumentsVolumesChannelsAndTempo) {
     EXPECT_EQ(r.Collisions, 0);
     EXPECT_EQ(Notes(r.Grid, 0), (Cells{{0, C1}, {8, D1}, {16, E1}, {24, C1}, {128, C1}, {129, D1}, {132, E1}, {136, C1}}));
 
-    // Two module rows to the song's beat: the song's BPM doubles.
+    // Two module rows to the song's beat: the suggested BPM doubles.
     TImportOptions half;
     half.RowsPerBeat = 2;
     ASSERT_TRUE(ImportSong(TestMod(), half, r, error)) << error;
-    EXPECT_DOUBLE_EQ(r.SongBpm, 250.0);
+    EXPECT_DOUBLE_EQ(r.SongBpm, 375.0);
 }
 
 TEST(MidiImport, TempoMapChordsAndDrumsGiveChannelsAndRows) {

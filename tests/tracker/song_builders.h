@@ -65,6 +65,18 @@ inline std::vector<std::vector<TModCell>> EmptyPattern() {
     return std::vector<std::vector<TModCell>>(64, std::vector<TModCell>(4));
 }
 
+// Two patterns with a note of sample 1 on channel 1 every 4 rows: the first
+// at speed 3 (0.06 s a row at tempo 125), the second at speed 6 (0.12 s).
+// 128 rows in 11.52 s: on average a 4-row beat is 0.36 s, 166.667 BPM.
+inline std::vector<uint8_t> SpeedChangeMod() {
+    std::vector<std::vector<std::vector<TModCell>>> cells(2, EmptyPattern());
+    for (int p = 0; p < 2; ++p)
+        for (int row = 0; row < 64; row += 4) cells[size_t(p)][size_t(row)][0] = {PeriodC1, 1, 0, 0};
+    cells[0][0][1] = {0, 0, 0xF, 3};
+    cells[1][0][1] = {0, 0, 0xF, 6};
+    return Mod(cells);
+}
+
 // MIDI building: a track chunk from raw event bytes (delta times included).
 inline void VarLen(std::vector<uint8_t>& out, uint32_t value) {
     uint8_t bytes[4];

@@ -286,3 +286,17 @@ TEST(TrackerImportTool, RecordingsAndMidiMusicSayWhatToUseInstead) {
     EXPECT_NE(error.find("MIDI file, which holds notes but no sound. Render it to a WAV"), std::string::npos) << error;
     EXPECT_NE(error.find("corvala-tracker import"), std::string::npos) << error;
 }
+
+// A module whose speed changes: the suggested tempo is its average beat,
+// not marked exact, and the channel lines name the samples they play.
+TEST(TrackerImportTool, SuggestsTheAverageBeatOfASongWhoseSpeedChanges) {
+    testutil::TempDir dir;
+    dir.Write("song.mod", songs::SpeedChangeMod());
+    const TToolRun run = Tool({"import", dir.File("song.mod"), "-o", dir.File("song.trk")});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(run.Out.find("write in the script:  BPM 166.667   (the song's average beat: its tempo changes)"),
+              std::string::npos) << run.Out;
+    EXPECT_EQ(run.Out.find("(exact)"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("tracker channel 0 plays 1\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Err.find("(to speed 6, tempo 125; 1 change in all)"), std::string::npos) << run.Err;
+}

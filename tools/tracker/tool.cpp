@@ -223,10 +223,13 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
     out << song << ": " << result.Kind << "\n";
     out << "  length: " << Decimal(result.Seconds, 3) << " s, " << result.SongRows
         << (result.Kind.rfind("MIDI", 0) == 0 ? " rows at the song's tempo" : " module rows") << "\n";
-    out << "  the song's own tempo: " << Decimal(result.SongBpm, 6) << " BPM\n";
+    out << (result.TempoChanges ? "  the song's average tempo: " : "  the song's own tempo: ")
+        << Decimal(result.SongBpm, 6) << " BPM\n";
     out << "  write in the script:  BPM " << Decimal(result.Bpm, 3);
     if (options.Bpm > 0)
         out << "   (given with --bpm)\n";
+    else if (result.TempoChanges)
+        out << "   (the song's average beat: its tempo changes)\n";
     else if (double(result.Bpm) != result.SongBpm)
         out << "   (exactly " << Decimal(result.SongBpm, 9) << ")\n";
     else
