@@ -39,4 +39,7 @@ constexpr int32_t MaxSampleRate = 384000;
 // Particles effect: the most particles one effect holds (32 bytes each).
 constexpr int32_t MaxParticles = 1024 * 1024;
 
+// Shader effect: one shader file or included file read at most (bytes).
+constexpr int64_t MaxShaderFileBytes = 4 * 1024 * 1024;
+
 } // namespace limits

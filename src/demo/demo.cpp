@@ -242,6 +242,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
             TCEffect* e = d.TargetEffect(c);
             if (!e) return;
             e->*field = ArgText(c, 1);
+            if (field == &TCEffect::A) e->ALine = d.currentLine;
             const size_t slot = size_t(e->SlotIndex);
             if (slot < d.EffectFileLines.size()) d.EffectFileLines[slot][letter] = d.currentLine;
         };

@@ -49,6 +49,9 @@ void TCDemo::RenderFrame() {
     CurrentRow = row;
     FrameRow = TrackRowAt(DemoTime, *Tracker);
     SetPlayingTracks(&Tracks, FrameRow);
+    DemoSeconds = DemoTime;
+    DemoRow = float(FrameRow);
+    DemoBpm = Tracker->BPM;
     TInputValues inputs{};
     ActiveBars.clear();
     for (const TScriptBar& bar : Bars) {

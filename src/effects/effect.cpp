@@ -4,6 +4,9 @@
 
 float BarTime = 0;
 float FrameTime = 0;
+float DemoSeconds = 0;
+float DemoRow = 0;
+float DemoBpm = 0;
 bool DemoQuit = false;
 bool DemoCheckOnly = false;
 

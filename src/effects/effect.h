@@ -14,6 +14,12 @@ using TInputValues = std::array<float, 10>;
 extern float BarTime;
 // Real seconds between the last two timer readings (not scaled by Speed).
 extern float FrameTime;
+// The frame's demo time in seconds (the music position when music plays),
+// its tracker row with the fraction (4 rows a beat), and the script's BPM;
+// set once per frame before the first Update.
+extern float DemoSeconds;
+extern float DemoRow;
+extern float DemoBpm;
 // Set to true to stop playback before the next frame (or before it starts,
 // when set during Load).
 extern bool DemoQuit;
@@ -49,6 +55,7 @@ public:
     float VX = 0, VY = 0, VZ = 0;
     float S = 0;
     std::string A, B, C;
+    int32_t ALine = 0; // script line of the last A command; 0 when none
     int E = 0, F = 0, G = 0;
     int SlotIndex = 0;
 };

@@ -7,6 +7,7 @@
 #include "effects/object3d.h"
 #include "effects/particles.h"
 #include "effects/plain.h"
+#include "effects/shader.h"
 
 namespace {
 
@@ -64,6 +65,14 @@ const std::vector<TEffectType>& EffectTypes() {
          "X Y Z VX VY VZ S"},
         // A: the sprite picture (none: white squares).
         {"particles", Make<TParticles>, {Field(&TCEffect::A, R::Picture, false)}, "", "D VX VY VZ S"},
+        // A: the fragment shader (compiled by the effect's own Check, with
+        // its includes); B, C: pictures for iChannel0 and iChannel1. Every
+        // field is a uniform, set on every frame.
+        {"shader",
+         Make<TShaderEffect>,
+         {Field(&TCEffect::B, R::Picture, false), Field(&TCEffect::C, R::Picture, false)},
+         "X Y Z H W D VX VY VZ S",
+         ""},
     };
     return types;
 }

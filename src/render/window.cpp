@@ -10,6 +10,7 @@
 #include "base/report.h"
 #include "render/gl.h"
 #include "render/gl_state.h"
+#include "render/shader_program.h"
 
 TRenderWindow CurrentWindow;
 
@@ -279,6 +280,8 @@ bool PresentFrame(const TRenderWindow& window) {
     while (SDL_PollEvent(&event)) HandleEvent(event);
     if (SDL_Window* sdlWindow = AsWindow(window.Wnd)) {
         BlackOutsidePicture();
+        // The finished picture, for feedback shaders, leaves out the dev HUD.
+        CopyFinishedFrame();
         if (beforeSwapHook) beforeSwapHook();
         SDL_GL_SwapWindow(sdlWindow);
     }
