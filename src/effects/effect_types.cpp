@@ -1,5 +1,6 @@
 #include "effects/effect_types.h"
 
+#include "base/files.h"
 #include "base/report.h"
 #include "effects/celshadeobj.h"
 #include "effects/cylinders.h"
@@ -65,12 +66,12 @@ const std::vector<TEffectType>& EffectTypes() {
          "X Y Z VX VY VZ S"},
         // A: the sprite picture (none: white squares).
         {"particles", Make<TParticles>, {Field(&TCEffect::A, R::Picture, false)}, "", "D VX VY VZ S"},
-        // A: the fragment shader (compiled by the effect's own Check, with
-        // its includes); B, C: pictures for iChannel0 and iChannel1. Every
-        // field is a uniform, set on every frame.
+        // A: the fragment shader (with its includes); B, C: pictures for
+        // iChannel0 and iChannel1. Every field is a uniform, set every frame.
         {"shader",
          Make<TShaderEffect>,
-         {Field(&TCEffect::B, R::Picture, false), Field(&TCEffect::C, R::Picture, false)},
+         {Field(&TCEffect::A, R::Shader, true), Field(&TCEffect::B, R::Picture, false),
+          Field(&TCEffect::C, R::Picture, false)},
          "X Y Z H W D VX VY VZ S",
          ""},
     };
@@ -103,6 +104,10 @@ void CheckEffectFiles(const TEffectType& type, const TCEffect& effect) {
                 ShowScriptError("Effect " + std::string(type.Name) + " needs a file name in parameter " +
                                 FieldLetter(file.Field) + ", Effect number " +
                                 std::to_string(effect.SlotIndex));
+            continue;
+        }
+        if (file.Role == R::Shader) {
+            CheckAssetFile(name, "shader");
             continue;
         }
         if (file.Role == R::Model) {

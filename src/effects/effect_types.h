@@ -15,6 +15,7 @@
 enum class TEffectFileRole {
     Picture, // a texture (with an alpha picture from AlphaField when that is set)
     Model,   // a 3DS model that must hold mesh MeshIndex
+    Shader,  // a fragment shader; the check finds it here, the effect's Check compiles it
 };
 
 struct TEffectFile {

@@ -193,12 +193,9 @@ void TShaderEffect::Check() {
     if (E < 0 || E > 2)
         ReportWarning("Effect shader: E is " + std::to_string(E) +
                       "; 0 blends by alpha, 1 adds, 2 replaces (it blends)");
-    if (A.empty()) {
-        ShowScriptError("Effect shader needs a fragment shader file in parameter A, Effect number " +
-                        std::to_string(SlotIndex));
-        return;
-    }
-    if (!CheckAssetFile(A, "shader")) return;
+    // A missing or unnamed file is reported by the table's check of A.
+    std::error_code ec;
+    if (A.empty() || !fs::is_regular_file(A, ec)) return;
     const std::string suffix =
         " (A at " + (ALine > 0 ? load.File() + ":" + std::to_string(ALine) : load.Text()) + ")";
     const TShaderSource source = AssembleShader(A, ReadShaderFile);

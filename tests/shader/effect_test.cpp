@@ -180,7 +180,7 @@ TEST(ShaderEffect, ErrorsAtTheUsersLineInRunAndPreflight) {
     const auto warned = RunEngine("--check demo.cvl", dir.Path().string());
     EXPECT_NE(warned.Output.find("new.frag: warning: needs GLSL 1.30 (it uses #version 130)"), std::string::npos)
         << warned.Output;
-    EXPECT_NE(warned.Output.find("demo.cvl:9: error: Effect shader needs a fragment shader file in parameter A"),
+    EXPECT_NE(warned.Output.find("demo.cvl:9: error: Effect shader needs a file name in parameter A"),
               std::string::npos)
         << warned.Output;
 }
