@@ -337,5 +337,4 @@ void TShaderEffect::Draw(const TInputValues& inputs) {
     }
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, 0);
-    glEnable(GL_BLEND);
 }

@@ -11,9 +11,9 @@
 //
 // A shader that fails to compile is reported once at its own file and line
 // (naming the LOAD line); the effect then draws nothing and the demo plays
-// on. Draw leaves program 0 in use, texture unit 0 active with no texture
-// bound on units 0 to 3, blending enabled, and the depth test, lighting,
-// fog, face culling and texture coordinate generation of unit 0 disabled.
+// on. Draw starts from the GL baseline (render/gl_state.h) and leaves what
+// the baseline does not cover as the next effect expects it: program 0 in
+// use, texture unit 0 active, no texture bound on units 0 to 3.
 #pragma once
 
 #include <array>
