@@ -107,6 +107,7 @@ void CheckEffectFiles(const TEffectType& type, const TCEffect& effect) {
             continue;
         }
         if (file.Role == R::Shader) {
+            const TFileReportScope about(name);
             CheckAssetFile(name, "shader");
             continue;
         }

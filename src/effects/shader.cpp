@@ -55,35 +55,25 @@ bool ReadShaderFile(const std::string& path, std::string& text, std::string& why
     return true;
 }
 
-// The script location as it stands, put back after a shader message moved it.
-class TScopedLocation {
-public:
-    TScopedLocation() : text(ScriptLocationText()) {}
-    ~TScopedLocation() { SetScriptLocation(text, 0); }
-    const std::string& Text() const { return text; }
-    // The script's file name alone.
-    std::string File() const {
-        const size_t colon = text.rfind(':');
-        return colon == std::string::npos ? text : text.substr(0, colon);
-    }
-
-private:
-    std::string text;
-};
+// "karmont.cvl:30", the script line being run (a LOAD line).
+std::string ScriptPlace() { return ScriptLocationText(); }
+// The script line `line` of the script being run.
+std::string ScriptPlace(int32_t line) {
+    return line > 0 ? ScriptLocationFile() + ":" + std::to_string(line) : ScriptLocationText();
+}
 
 // Reports a failed shader once, at its first error's own file and line;
 // the other errors follow on lines of their own. `suffix` names the script
 // line. Warnings are reported one by one when `warningsToo`.
-void Report(const std::vector<TShaderMessage>& messages, const std::string& suffix, bool warningsToo) {
+void ReportShader(const std::vector<TShaderMessage>& messages, const std::string& suffix, bool warningsToo) {
     constexpr size_t MaxListed = 10;
     const TShaderMessage* first = nullptr;
     std::string others;
     size_t listed = 0, unlisted = 0;
     for (const TShaderMessage& message : messages) {
         if (message.Warning) {
-            if (!warningsToo) continue;
-            SetScriptLocation(message.File, message.Line);
-            ReportWarning(message.Text + suffix);
+            if (warningsToo)
+                Report(TReport{TReportKind::Warning, message.File, message.Line, message.Text + suffix});
         } else if (!first) {
             first = &message;
         } else if (listed < MaxListed) {
@@ -95,8 +85,7 @@ void Report(const std::vector<TShaderMessage>& messages, const std::string& suff
     }
     if (!first) return;
     if (unlisted > 0) others += "\n  and " + std::to_string(unlisted) + " more";
-    SetScriptLocation(first->File, first->Line);
-    ShowScriptError(first->Text + suffix + others);
+    Report(TReport{TReportKind::Error, first->File, first->Line, first->Text + suffix + others});
 }
 
 std::string NeedText(const TShaderSource& source) {
@@ -136,7 +125,6 @@ TShaderEffect::~TShaderEffect() = default;
 bool TShaderEffect::Ready() const { return bool(state->Program); }
 
 void TShaderEffect::Load() {
-    const TScopedLocation load;
     if (A.empty()) {
         ShowScriptError("Effect shader needs a fragment shader file in parameter A, Effect number " +
                         std::to_string(SlotIndex));
@@ -149,13 +137,17 @@ void TShaderEffect::Load() {
         state->Pictures[i] = BindableTexture(LoadEffectTexture(*pictures[i]));
         PictureSize(state->Pictures[i], state->PictureSizes[i]);
     }
-    if (!CheckAssetFile(A, "shader")) return;
-    const std::string suffix = " (shader of the LOAD at " + load.Text() + ")";
+    {
+        // A missing file is reported at the A line.
+        const TFileReportScope about(A);
+        if (!CheckAssetFile(A, "shader")) return;
+    }
+    const std::string suffix = " (shader of the LOAD at " + ScriptPlace() + ")";
     const TShaderSource source = AssembleShader(A, ReadShaderFile);
-    if (!source.Errors.empty()) return Report(source.Errors, suffix, false);
+    if (!source.Errors.empty()) return ReportShader(source.Errors, suffix, false);
     const int32_t driver = DriverGLSLVersion();
     if (source.NeededVersion > driver) {
-        return Report({{A, 0, false, NeedText(source) + "; the driver offers GLSL " + GLSLVersionText(driver)}},
+        return ReportShader({{A, 0, false, NeedText(source) + "; the driver offers GLSL " + GLSLVersionText(driver)}},
                       suffix, false);
     }
     std::vector<TShaderMessage> messages;
@@ -164,7 +156,7 @@ void TShaderEffect::Load() {
         if (source.NeededVersion > source.Version && !messages.empty())
             messages[0].Text += " (the file " + NeedText(source) + ": begin it with #version " +
                                 std::to_string(source.NeededVersion) + ")";
-        return Report(messages, suffix, false);
+        return ReportShader(messages, suffix, false);
     }
     const TGLProgram& p = state->Program;
     TUniforms& u = state->Uniforms;
@@ -189,7 +181,6 @@ void TShaderEffect::Load() {
 }
 
 void TShaderEffect::Check() {
-    const TScopedLocation load;
     if (E < 0 || E > 2)
         ReportWarning("Effect shader: E is " + std::to_string(E) +
                       "; 0 blends by alpha, 1 adds, 2 replaces (it blends)");
@@ -197,11 +188,11 @@ void TShaderEffect::Check() {
     std::error_code ec;
     if (A.empty() || !fs::is_regular_file(A, ec)) return;
     const std::string suffix =
-        " (A at " + (ALine > 0 ? load.File() + ":" + std::to_string(ALine) : load.Text()) + ")";
+        " (A at " + ScriptPlace(ALine) + ")";
     const TShaderSource source = AssembleShader(A, ReadShaderFile);
-    if (!source.Errors.empty()) return Report(source.Errors, suffix, false);
+    if (!source.Errors.empty()) return ReportShader(source.Errors, suffix, false);
     if (source.NeededVersion > 120)
-        Report({{A, 0, true,
+        ReportShader({{A, 0, true,
                  NeedText(source) + "; a driver with GLSL 1.20 only (OpenGL 2.1) refuses it"}},
                suffix, true);
     const TShaderValidation validation = ValidateShader(source);
@@ -214,7 +205,7 @@ void TShaderEffect::Check() {
         told = true;
         return;
     }
-    Report(validation.Messages, suffix, false);
+    ReportShader(validation.Messages, suffix, false);
 }
 
 void TShaderEffect::Draw(const TInputValues& inputs) {
