@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "demo/effect.h"
+#include "effects/effect.h"
 
 struct TShaderEffectState;
 
