@@ -73,7 +73,7 @@ void ReportShader(const std::vector<TShaderMessage>& messages, const std::string
     for (const TShaderMessage& message : messages) {
         if (message.Warning) {
             if (warningsToo)
-                Report(TReport{TReportKind::Warning, message.File, message.Line, message.Text + suffix});
+                Report(TReport{.Kind = TReportKind::Warning, .File = message.File, .Line = message.Line, .Message = message.Text + suffix});
         } else if (!first) {
             first = &message;
         } else if (listed < MaxListed) {
@@ -85,7 +85,7 @@ void ReportShader(const std::vector<TShaderMessage>& messages, const std::string
     }
     if (!first) return;
     if (unlisted > 0) others += "\n  and " + std::to_string(unlisted) + " more";
-    Report(TReport{TReportKind::Error, first->File, first->Line, first->Text + suffix + others});
+    Report(TReport{.Kind = TReportKind::Error, .File = first->File, .Line = first->Line, .Message = first->Text + suffix + others});
 }
 
 std::string NeedText(const TShaderSource& source) {
