@@ -1,6 +1,5 @@
 #include "app/dev.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "app/dev_tracks.h"
 #include "app/editor_link.h"
 #include "assets/png.h"
+#include "base/output.h"
 #include "base/report.h"
 #include "media/keyboard.h"
 #include "media/sound.h"
@@ -34,8 +34,12 @@ double SteadySeconds() {
     return std::chrono::duration<double>(Clock::now() - origin).count();
 }
 
-// Control lines longer than this are refused, not collected.
-constexpr size_t MaxControlLine = 4096;
+// Control lines run in one frame: until this much time is spent (at least
+// one line), at most this many; the rest wait for the next frames.
+constexpr double CommandSecondsPerFrame = 0.004;
+constexpr int MaxCommandsPerFrame = 4096;
+// Positions past this are past any demo's end (as --start refuses seconds).
+constexpr float MaxPositionSeconds = 1e7f;
 // A step while paused advances the demo by one frame at this rate.
 constexpr float StepSeconds = 1.0f / 60;
 // Frames are paced to at most this many per second: the offscreen driver
@@ -97,7 +101,8 @@ TDevSession::TDevSession(const TDevOptions& devOptions) : options(devOptions) {
         if (!SetLoop(PositionSeconds(options.Loop->first, tracker), PositionSeconds(options.Loop->second, tracker)))
             ReportWarning("--loop: the end lies before the start at this tempo; playing without a loop");
     }
-    channelOpen = options.ControlChannel && !isatty(STDIN_FILENO);
+    if (options.ControlChannel && !isatty(STDIN_FILENO))
+        channel = std::make_unique<TControlChannel>(STDIN_FILENO, STDOUT_FILENO);
     if (options.EditorPort != 0) editor = std::make_unique<TEditorLink>(options.EditorHost, options.EditorPort);
     SetBeforeSwapHook([this] { BeforeSwap(); });
 }
@@ -263,48 +268,32 @@ std::string TDevSession::TimeText(float seconds) {
 }
 
 void TDevSession::Answer(const std::string& text) {
-    std::fputs((text + "\n").c_str(), stdout);
-    std::fflush(stdout);
+    if (channel && !channel->Answer(text))
+        ReportWarning("the control channel's answers are no longer read; the channel is closed");
 }
 
-void TDevSession::ReadCommands() {
-    if (!channelOpen) return;
-    pollfd descriptor{STDIN_FILENO, POLLIN, 0};
-    if (poll(&descriptor, 1, 0) <= 0) return;
-    char buffer[65536];
-    const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    if (got <= 0) {
-        // The editor closed its end: the demo plays on, driven by the keys.
-        channelOpen = false;
-        if (!input.empty() && !discarding) lines.push_back(input);
-        input.clear();
-        return;
+void TDevSession::RunCommands() {
+    // A flood of lines is spread over frames: each frame runs a bounded
+    // number, and the channel reads on only once its lines are taken.
+    TControlChannel::TLine line;
+    const double until = SteadySeconds() + CommandSecondsPerFrame;
+    for (int n = 0; n < MaxCommandsPerFrame && channel && !answerAfterFrame && !finished; ++n) {
+        if (n > 0 && SteadySeconds() > until) break;
+        if (!channel->Next(line)) break;
+        if (!line.Refusal.empty())
+            Answer("error: " + line.Refusal);
+        else
+            answerAfterFrame = !Execute(line.Text);
     }
-    for (ssize_t i = 0; i < got; ++i) {
-        const char c = buffer[i];
-        if (c == '\n') {
-            if (discarding) lines.push_back(std::string(1, '\0'));
-            else lines.push_back(input);
-            input.clear();
-            discarding = false;
-        } else if (!discarding) {
-            input += c;
-            if (input.size() > MaxControlLine) {
-                input.clear();
-                discarding = true;
-            }
-        }
-    }
+    // With no display nothing but the channel reaches dev mode: once it is
+    // closed (and a command's answer given) dev mode ends.
+    if (channel && channel->Closed() && !answerAfterFrame && OffscreenVideo()) finished = true;
 }
 
 bool TDevSession::Execute(const std::string& line) {
-    if (line.size() == 1 && line[0] == '\0') {
-        Answer("error: command longer than " + std::to_string(MaxControlLine) + " characters");
-        return true;
-    }
     const std::vector<std::string> words = Words(line);
     if (words.empty()) {
+        // Every line gets its answer, so that answers and lines stay paired.
         Answer("error: empty command");
         return true;
     }
@@ -318,6 +307,11 @@ bool TDevSession::Execute(const std::string& line) {
             return false;
         }
         seconds = PositionSeconds(parsed, *d.Tracker);
+        // A row past any demo's end is refused as such seconds are.
+        if (!(seconds <= MaxPositionSeconds)) {
+            Answer("error: '" + text + "' is past any demo's end");
+            return false;
+        }
         return true;
     };
     auto arguments = [&](size_t count, const char* usage) {
@@ -390,6 +384,10 @@ bool TDevSession::Execute(const std::string& line) {
         if (!arguments(1, "shot FILE.png")) return true;
         fs::path file(words[1]);
         if (file.is_relative()) file = fs::path(options.LaunchFolder) / file;
+        if (std::string error; !ShotAllowed(file.string(), error)) {
+            Answer("error: " + error);
+            return true;
+        }
         shot = TPendingShot{file.string(), true};
         return false;  // answered when the next frame is written
     } else if (name == "quit") {
@@ -405,6 +403,17 @@ bool TDevSession::Execute(const std::string& line) {
                "tracks, tracks save, quit");
     }
     return true;
+}
+
+bool TDevSession::ShotAllowed(const std::string& file, std::string& error) {
+    if (!CheckOutputPath(file, {}, "the shot", error)) return false;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(file, ec)) ) return true;
+    for (const std::string& written : shotsWritten)
+        if (SameFile(file, written)) return true;
+    error = "refusing to write the shot to " + file +
+            ": the file exists and is no picture this session wrote; choose another name";
+    return false;
 }
 
 std::string TDevSession::ShotFileName() {
@@ -426,6 +435,7 @@ void TDevSession::BeforeSwap() {
     if (shot) {
         std::string error;
         const bool written = WriteBackBuffer(shot->File, error);
+        if (written) shotsWritten.push_back(shot->File);
         if (shot->Answer) {
             Answer(written ? "ok " + TimeText(Demo().DemoTime) : "error: " + error);
         } else if (written) {
@@ -505,12 +515,7 @@ void TDevSession::HandleKeys() {
 }
 
 void TDevSession::Frame() {
-    ReadCommands();
-    while (!lines.empty() && !answerAfterFrame && !finished) {
-        const std::string line = lines.front();
-        lines.erase(lines.begin());
-        answerAfterFrame = !Execute(line);
-    }
+    RunCommands();
     if (finished) return;
     // A saved file reloads the demo; a failure stays on the HUD.
     if (reloader->FilesChanged()) {

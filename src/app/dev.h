@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/control_channel.h"
 #include "app/reload.h"
 #include "demo/demo.h"
 
@@ -112,7 +113,11 @@ private:
     void Attach(TCDemo& demo);
     void AdjustTime(float& demoTime, float& frameDelta);
     void HandleKeys();
-    void ReadCommands();
+    // Runs the control lines waiting, a bounded number per frame.
+    void RunCommands();
+    // Refuses a `shot` file that exists and is not a picture this session
+    // wrote, or that the production reads.
+    bool ShotAllowed(const std::string& file, std::string& error);
     // Runs one control line; false when the answer waits for the next frame.
     bool Execute(const std::string& line);
     void Answer(const std::string& text);
@@ -151,12 +156,10 @@ private:
     double renderStart = 0;        // steady seconds at the frame's start
     double renderMilliseconds = 0; // the last frame, to its picture's end
 
-    // Control channel.
-    bool channelOpen = false;
-    std::string input;       // bytes read, not yet a whole line
-    bool discarding = false; // inside a line too long to keep
-    std::vector<std::string> lines;
+    // Control channel (none when standard input is a terminal).
+    std::unique_ptr<TControlChannel> channel;
     std::optional<TPendingShot> shot;
+    std::vector<std::string> shotsWritten; // files this session wrote, for `shot` to replace
     bool answerAfterFrame = false;
     int64_t shotNumber = 0;
 };

@@ -284,3 +284,54 @@ TEST(DevMode, EmptyLinesWarningsAndThePositionsPastTheEnd) {
     EXPECT_EQ(run.Answers[4], "ok 6.5 1:0:0:1 end");
     EXPECT_EQ(run.Answers[5], "ok 2 0:1:1:0");
 }
+
+// Every line gets exactly one answer, also an empty one, one too long and
+// one with a NUL byte (refused whole); a seek past the end answers with the
+// end; `shot` refuses files it did not write; and with standard input closed
+// the offscreen session ends by itself (no quit is sent).
+TEST(DevMode, TheControlChannelAnswersEveryLineOnceAndRefusesWhatItMustNot) {
+    testutil::TempDir dir;
+    WriteFolder(dir);
+    dir.Write("notes.txt", "keep me");
+    const std::string script = dir.File("demo.cvl");
+    const DevRun run = RunDev(Send("pause\\n\\nseek\\0 1\\n" + std::string(5000, 'x') +
+                                   "\\nseek 99\\nseek 10000000:0\\nseek 0:1\\n"
+                                   "shot demo.cvl\\nshot data/beat.trk\\nshot notes.txt\\nshot a.png\\nshot a.png\\n"),
+                              "demo.cvl", dir.Path());
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 12u) << run.Output;
+    EXPECT_EQ(run.Answers[1], "error: empty command");
+    EXPECT_EQ(run.Answers[2], "error: the command holds a NUL byte; it was not run");
+    EXPECT_EQ(run.Answers[3].rfind("error: command longer than", 0), 0u) << run.Answers[3];
+    EXPECT_EQ(run.Answers[4], "ok 6.5 1:0:0:1 end");
+    EXPECT_EQ(run.Answers[5], "error: '10000000:0' is past any demo's end");
+    EXPECT_EQ(run.Answers[6], "ok 1.6 0:1:0:0");
+    for (size_t i = 7; i < 10; ++i) EXPECT_EQ(run.Answers[i].rfind("error: refusing to write the shot", 0), 0u)
+        << run.Answers[i];
+    EXPECT_NE(run.Answers[7].find("which the production reads"), std::string::npos) << run.Answers[7];
+    EXPECT_EQ(run.Answers[10].rfind("ok ", 0), 0u) << run.Answers[10];
+    EXPECT_EQ(run.Answers[11].rfind("ok ", 0), 0u) << run.Answers[11]; // its own shot may be replaced
+    EXPECT_EQ(std::ifstream(dir.File("notes.txt")).rdbuf() != nullptr, true);
+    std::ifstream notes(dir.File("notes.txt"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(notes), {}), "keep me");
+    EXPECT_EQ(fs::file_size(dir.File("data/beat.trk")), 72u);
+}
+
+// The reader of the answers goes away: no death by SIGPIPE, a warning, and
+// the session goes on until its input ends.
+TEST(DevMode, AnswersNobodyReadsCloseTheChannelNotTheEngine) {
+    testutil::TempDir dir;
+    WriteFolder(dir);
+    const std::string command = "cd " + testutil::Quote(dir.Path().string()) +
+                                " && (printf 'pause\\n'; sleep 1; printf 'play\\nplay\\n'; sleep 0.5) | "
+                                "(SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CI=true timeout 60 " +
+                                testutil::Quote(CORVALA_BINARY) +
+                                " --dev demo.cvl 2>stderr.txt; echo $? > status.txt) | head -1 > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream status(dir.File("status.txt")), errors(dir.File("stderr.txt"));
+    int code = -1;
+    status >> code;
+    EXPECT_EQ(code, 0);
+    const std::string text(std::istreambuf_iterator<char>(errors), {});
+    EXPECT_NE(text.find("answers are no longer read; the channel is closed"), std::string::npos) << text;
+}
