@@ -10,11 +10,13 @@
 //
 // The library's fatal errors jump back to RunDecoder through the error
 // manager and come out as "JPEG error #N" with the file name; warnings and
-// trace messages are dropped.
+// trace messages are dropped, but for the premature end of the data: a file
+// cut short is a broken picture, not one with a grey lower part.
 #include <csetjmp>
 #include <cstdio>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "assets/picture.h"
 
@@ -24,6 +26,7 @@ struct TErrorManager {
     jpeg_error_mgr Base;
     std::jmp_buf Jump;
     int Code;
+    bool EndedEarly; // the data ran out: the library filled the rest
 };
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
@@ -33,6 +36,13 @@ struct TErrorManager {
 }
 
 void DropMessage(j_common_ptr) {}
+
+// Level -1 is a warning; the one for data that ends early is kept, and the
+// picture counts as broken unless a fatal error comes first.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
+        reinterpret_cast<TErrorManager*>(cinfo->err)->EndedEarly = true;
+}
 
 // Everything the decoder touches across the jump lives here, outside the
 // function that calls setjmp, so nothing with a destructor is skipped and no
@@ -70,7 +80,9 @@ bool RunDecoder(TJob* job) {
     cinfo.err = jpeg_std_error(&errors.Base);
     errors.Base.error_exit = ErrorExit;
     errors.Base.output_message = DropMessage;
+    errors.Base.emit_message = EmitMessage;
     errors.Code = 0;
+    errors.EndedEarly = false;
     if (setjmp(errors.Jump)) {
         jpeg_destroy_decompress(&cinfo);
         job->ErrorCode = errors.Code;
@@ -113,6 +125,10 @@ bool RunDecoder(TJob* job) {
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
+    if (errors.EndedEarly) {
+        job->ErrorCode = JWRN_JPEG_EOF;
+        return false;
+    }
     return true;
 }
 
@@ -131,7 +147,9 @@ bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPict
         error = TPictureError{"BMP Unit", PictureSizeMessage(name, job.Width, job.Height), false};
     else
         error = TPictureError{
-            "", "JPEG error #" + std::to_string(job.ErrorCode) + " in \"" + name + "\"", true};
+            "", "JPEG error #" + std::to_string(job.ErrorCode) + " in \"" + name + "\"" +
+                    (job.ErrorCode == JWRN_JPEG_EOF ? ": the file ends early (cut short)" : ""),
+            true};
     return false;
 }
 
