@@ -67,13 +67,20 @@ std::string ScriptPlace(int32_t line) {
 // line. Warnings are reported one by one when `warningsToo`.
 void ReportShader(const std::vector<TShaderMessage>& messages, const std::string& suffix, bool warningsToo) {
     constexpr size_t MaxListed = 10;
+    auto report = [](TReportKind kind, const TShaderMessage& message, std::string text) {
+        TReport out;
+        out.Kind = kind;
+        out.File = message.File;
+        out.Line = message.Line;
+        out.Message = std::move(text);
+        Report(std::move(out));
+    };
     const TShaderMessage* first = nullptr;
     std::string others;
     size_t listed = 0, unlisted = 0;
     for (const TShaderMessage& message : messages) {
         if (message.Warning) {
-            if (warningsToo)
-                Report(TReport{.Kind = TReportKind::Warning, .File = message.File, .Line = message.Line, .Message = message.Text + suffix});
+            if (warningsToo) report(TReportKind::Warning, message, message.Text + suffix);
         } else if (!first) {
             first = &message;
         } else if (listed < MaxListed) {
@@ -85,7 +92,7 @@ void ReportShader(const std::vector<TShaderMessage>& messages, const std::string
     }
     if (!first) return;
     if (unlisted > 0) others += "\n  and " + std::to_string(unlisted) + " more";
-    Report(TReport{.Kind = TReportKind::Error, .File = first->File, .Line = first->Line, .Message = first->Text + suffix + others});
+    report(TReportKind::Error, *first, first->Text + suffix + others);
 }
 
 std::string NeedText(const TShaderSource& source) {
