@@ -90,7 +90,20 @@ bool TControlChannel::Answer(const std::string& text) {
     if (outputGone) return false;
     // Whatever else went to standard output through stdio goes first.
     if (outputFd == STDOUT_FILENO) std::fflush(stdout);
-    const std::string out = text + "\n";
+    // A text of several lines (a shader's errors, one a line) stays one
+    // answer: its lines are joined by " | ", their indentation dropped.
+    std::string out;
+    for (size_t at = 0; at <= text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        size_t from = at;
+        while (from < end && (text[from] == ' ' || text[from] == '\t' || text[from] == '\r')) ++from;
+        size_t to = end;
+        while (to > from && text[to - 1] == '\r') --to;
+        if (to > from) out += (out.empty() ? "" : " | ") + text.substr(from, to - from);
+        at = end + 1;
+    }
+    out += "\n";
     size_t done = 0;
     while (done < out.size()) {
         const ssize_t wrote = write(outputFd, out.data() + done, out.size() - done);

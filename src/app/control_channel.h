@@ -27,8 +27,9 @@ public:
     // Takes the next whole line; reads what is waiting (never blocking) when
     // none is buffered. False when no line is there now.
     bool Next(TLine& line);
-    // Writes one answer line. False, and the channel closed, once the reader
-    // of the answers has gone.
+    // Writes one answer line; a text of several lines is joined into one
+    // by " | ", so that every command keeps exactly one answer. False, and
+    // the channel closed, once the reader of the answers has gone.
     bool Answer(const std::string& text);
 
     // Nothing more can arrive and every line read has been taken, or the

@@ -165,7 +165,8 @@ private:
 };
 
 // `text` in lines of at most `width` characters, broken between words where
-// it can be; continuation lines are indented by two.
+// it can be; continuation lines are indented by two. Each line of a text of
+// several lines starts a new line, indented by two after the first.
 std::vector<std::string> WrapHudText(const std::string& text, size_t width);
 
 // Runs dev mode; returns the process exit code.

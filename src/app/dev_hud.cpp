@@ -34,6 +34,19 @@ std::string Fixed(double value, const char* format) {
 
 std::vector<std::string> WrapHudText(const std::string& text, size_t width) {
     width = std::max<size_t>(width, 1);
+    // A text of several lines (a shader's errors, one a line) is wrapped
+    // line by line; the font has no glyph for a line end.
+    if (size_t end = text.find('\n'); end != std::string::npos) {
+        std::vector<std::string> lines = WrapHudText(text.substr(0, end), width);
+        while (end < text.size()) {
+            size_t from = end + 1;
+            while (from < text.size() && text[from] == ' ') ++from;
+            end = std::min(text.find('\n', from), text.size());
+            for (const std::string& part : WrapHudText(text.substr(from, end - from), width > 2 ? width - 2 : 1))
+                lines.push_back("  " + part);
+        }
+        return lines;
+    }
     std::vector<std::string> lines;
     size_t at = 0;
     while (text.size() - at > width) {

@@ -52,6 +52,11 @@ TEST(ControlChannel, LinesAcrossReadsRefusalsAndAGoneReader) {
     char answer[8] = {};
     ASSERT_EQ(read(out[0], answer, sizeof answer), 5);
     EXPECT_EQ(std::string(answer), "ok 1\n");
+    // A text of several lines (a shader's errors) stays one answer line.
+    EXPECT_TRUE(channel.Answer("error: a.frag:3: x\n  a.frag:4: y\r\n"));
+    char joined[64] = {};
+    ASSERT_EQ(read(out[0], joined, sizeof joined), 33);
+    EXPECT_EQ(std::string(joined), "error: a.frag:3: x | a.frag:4: y\n");
     close(out[0]); // the reader of the answers goes away
     EXPECT_FALSE(channel.Answer("ok 2"));
     EXPECT_TRUE(channel.OutputGone());

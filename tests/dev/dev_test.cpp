@@ -335,3 +335,39 @@ TEST(DevMode, AnswersNobodyReadsCloseTheChannelNotTheEngine) {
     const std::string text(std::istreambuf_iterator<char>(errors), {});
     EXPECT_NE(text.find("answers are no longer read; the channel is closed"), std::string::npos) << text;
 }
+
+// A shader and the file it includes are watched: a save that does not
+// compile keeps the last good shader drawing and is refused at its own line
+// (the shader's, or the included file's), by `reload` and by the watch.
+TEST(DevMode, ABrokenShaderSaveKeepsTheLastGoodPicture) {
+    testutil::TempDir dir;
+    dir.Write("beat.trk", testutil::TrackerBytes(1, 64, std::vector<uint8_t>(64, 0)));
+    dir.Write("demo.cvl", "RESOLUTIONX 64\nRESOLUTIONY 48\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                          "LOAD shader 0\nA s.frag\nE 2\nBAR all\nMOUNT 0\nLENGTH 0 4\nEFFECT 0\n");
+    const std::string shader = "#include \"lib.glsl\"\nvoid main() { gl_FragColor = colour(); }\n";
+    dir.Write("s.frag", shader);
+    dir.Write("good.frag", shader);
+    dir.Write("broken.frag", "#include \"lib.glsl\"\n\nvoid main() { gl_FragColor = colour() * nope; }\n");
+    dir.Write("lib.glsl", "vec4 colour() {\n    return vec4(1.0, 0.0, 0.0, 1.0);\n}\n");
+    dir.Write("brokenlib.glsl", "vec4 colour() {\n    return vec4(0.0, 0.0, 1.0, 1.0) * undeclaredThing;\n}\n");
+    dir.Write("bluelib.glsl", "vec4 colour() {\n    return vec4(0.0, 0.0, 1.0, 1.0);\n}\n");
+    const std::string refusedByWatch =
+        "for i in $(seq 1200); do grep -q 'reload refused: lib.glsl:2: ' dev_output.txt && break; sleep 0.05; done";
+
+    const DevRun run = RunDev(Send("pause\\nshot a.png\\n") + "; " + WaitAnswers(2) + "; cp broken.frag s.frag; " +
+                                  Send("reload\\nshot b.png\\n") + "; " + WaitAnswers(4) +
+                                  "; cp good.frag s.frag; cp brokenlib.glsl lib.glsl; " + refusedByWatch + "; " +
+                                  Send("shot c.png\\n") + "; " + WaitAnswers(5) + "; cp bluelib.glsl lib.glsl; " +
+                                  Send("reload\\nshot d.png\\nquit\\n"),
+                              "demo.cvl", dir.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 8u) << run.Output;
+    EXPECT_EQ(CentreColour(dir.Path() / "a.png"), 0xFF0000u);
+    EXPECT_EQ(run.Answers[2].rfind("error: s.frag:3: ", 0), 0u) << run.Answers[2];
+    EXPECT_NE(run.Answers[2].find("nope"), std::string::npos) << run.Answers[2];
+    EXPECT_EQ(CentreColour(dir.Path() / "b.png"), 0xFF0000u) << "a broken shader replaced the last good one";
+    EXPECT_NE(run.Output.find("reload refused: lib.glsl:2: "), std::string::npos) << run.Output;
+    EXPECT_EQ(CentreColour(dir.Path() / "c.png"), 0xFF0000u) << "a broken include replaced the last good shader";
+    EXPECT_EQ(run.Answers[5].rfind("ok ", 0), 0u) << run.Answers[5];
+    EXPECT_EQ(CentreColour(dir.Path() / "d.png"), 0x0000FFu) << "the repaired include is not shown";
+}

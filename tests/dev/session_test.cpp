@@ -185,3 +185,61 @@ TEST(DevSession, LongMessagesWrapInsideTheWindow) {
         }
     EXPECT_EQ(outsideChanged, 0);
 }
+
+namespace {
+
+// Pixels of the HUD's box drawn in the HUD's red (errors) over a green frame.
+int RedHudPixels(TDevSession& session) {
+    glClearColor(0.0f, 0.5f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    const TDevSession::TBox box = session.DrawHud();
+    std::vector<uint8_t> rgba;
+    int width = 0, height = 0;
+    if (!ReadBackBuffer(rgba, width, height)) return -1;
+    int red = 0;
+    for (int y = box.Y; y < box.Y + box.Height && y < height; ++y)
+        for (int x = box.X; x < box.X + box.Width && x < width; ++x) {
+            const uint8_t* p = &rgba[(size_t(y) * size_t(width) + size_t(x)) * 4];
+            if (p[0] > 150 && p[1] < 110 && p[2] < 110) ++red;
+        }
+    return red;
+}
+
+} // namespace
+
+TEST(DevSession, AShaderErrorStaysOnTheHudInRedUntilAGoodSave) {
+    (void)offscreen;
+    testutil::TempDir dir;
+    dir.Write("beat.trk", testutil::TrackerBytes(1, 100, std::vector<uint8_t>(100, 0)));
+    dir.Write("demo.cvl", "RESOLUTIONX 320\nRESOLUTIONY 240\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                          "LOAD shader 0\nA s.frag\nBAR all\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n");
+    dir.Write("s.frag", "void main() { gl_FragColor = vec4(0.0); }\n");
+    testutil::ScopedCwd cwd(dir.Path());
+    TDevOptions options;
+    options.Script = "demo.cvl";
+    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
+    options.ControlChannel = false;
+    TDevSession session(options);
+    ASSERT_TRUE(session.Started());
+    session.Frame();
+    EXPECT_EQ(RedHudPixels(session), 0);
+
+    // Two errors on two lines: both reach the HUD, each on a line of its own.
+    dir.Write("s.frag", "void main() {\n    gl_FragColor = vec4(nope);\n    gl_FragColor += vec4(nothing);\n}\n");
+    std::string error;
+    EXPECT_FALSE(session.Reload(error));
+    EXPECT_EQ(error.rfind("s.frag:2: ", 0), 0u) << error;
+    EXPECT_NE(error.find("\n  s.frag:3: error: "), std::string::npos) << error;
+    for (int i = 0; i < 3; ++i) {
+        session.Frame();
+        EXPECT_GT(RedHudPixels(session), 40) << "frame " << i;
+    }
+    const std::vector<std::string> lines = WrapHudText("not reloaded: " + error, 40);
+    ASSERT_GE(lines.size(), 2u);
+    for (const std::string& line : lines) EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+
+    dir.Write("s.frag", "void main() { gl_FragColor = vec4(0.0, 0.0, 1.0, 1.0); }\n");
+    EXPECT_TRUE(session.Reload(error)) << error;
+    session.Frame();
+    EXPECT_EQ(RedHudPixels(session), 0);
+}
