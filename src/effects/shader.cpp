@@ -29,6 +29,7 @@ struct TUniforms {
     int32_t Fields[10] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
     int32_t Channels[4] = {-1, -1, -1, -1};
     int32_t ChannelResolution = -1, ChannelTime = -1, Mouse = -1, Date = -1, SampleRate = -1;
+    int32_t ViewportOrigin = -1; // the engine's own: gl_FragCoord counts from the viewport's corner
 };
 
 const char* const FieldUniforms[10] = {"iX", "iY", "iZ", "iH", "iW", "iD", "iVX", "iVY", "iVZ", "iS"};
@@ -185,6 +186,7 @@ void TShaderEffect::Load() {
     u.Mouse = p.Uniform("iMouse");
     u.Date = p.Uniform("iDate");
     u.SampleRate = p.Uniform("iSampleRate");
+    u.ViewportOrigin = p.Uniform("corvalaViewportOrigin");
 }
 
 void TShaderEffect::Check() {
@@ -262,6 +264,7 @@ void TShaderEffect::Draw(const TInputValues& inputs) {
 
     const float width = float(viewport[2]), height = float(viewport[3]);
     if (u.Resolution >= 0) glUniform3f(u.Resolution, width, height, 1.0f);
+    if (u.ViewportOrigin >= 0) glUniform4f(u.ViewportOrigin, float(viewport[0]), float(viewport[1]), 0.0f, 0.0f);
     if (u.Time >= 0) glUniform1f(u.Time, DemoSeconds);
     if (u.GlobalTime >= 0) glUniform1f(u.GlobalTime, DemoSeconds);
     if (u.TimeDelta >= 0) glUniform1f(u.TimeDelta, FrameTime);

@@ -266,6 +266,21 @@ TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& r
         source.Version = std::max<int32_t>(120, source.NeededVersion);
     }
 
+    // gl_FragCoord counts from the window's corner; the shader sees it from
+    // the viewport's (the picture's rectangle, which lies inside black bars
+    // when the window's shape differs from the production's). A line that
+    // redeclares gl_FragCoord keeps it.
+    static const std::regex fragCoord(R"(\bgl_FragCoord\b)");
+    static const std::regex redeclared(R"(\b(in|varying)\s+(\w+\s+)*vec4\s+gl_FragCoord\b)");
+    bool movedFragCoord = source.Dialect == TShaderDialect::MainImage;
+    for (size_t i = 0; i < lines.size() && i < codeLines.size(); ++i) {
+        if (!std::regex_search(codeLines[i], fragCoord) || std::regex_search(codeLines[i], redeclared)) continue;
+        lines[i] = std::regex_replace(lines[i], fragCoord, "(gl_FragCoord - corvalaViewportOrigin)");
+        movedFragCoord = true;
+    }
+    const std::string originDeclaration =
+        std::string("uniform ") + (source.Profile == "es" ? "highp " : "") + "vec4 corvalaViewportOrigin;";
+
     auto add = [&](const std::string& line, TShaderLineOrigin origin) {
         source.Text += line;
         source.Text += '\n';
@@ -286,12 +301,25 @@ TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& r
         for (const TDeclaration& declaration : WebDeclarations)
             if (!user.DeclaresUniform(declaration.Name)) add(declaration.Text, {});
         if (declaredOutput) add("out vec4 corvalaFragColor;", {});
+        add(originDeclaration, {});
     }
-    for (size_t i = 0; i < lines.size(); ++i) add(lines[i], origins[i]);
+    // The origin's declaration goes before the first line of code, after
+    // the directives that must come first (#extension).
+    bool declared = source.Dialect == TShaderDialect::MainImage || !movedFragCoord;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!declared && i < codeLines.size()) {
+            const std::string code = Trimmed(codeLines[i]);
+            if (!code.empty() && code[0] != '#') {
+                add(originDeclaration, {});
+                declared = true;
+            }
+        }
+        add(lines[i], origins[i]);
+    }
     if (source.Dialect == TShaderDialect::MainImage) {
         add("void main() {", {});
         add("    vec4 color = vec4(0.0, 0.0, 0.0, 1.0);", {});
-        add("    mainImage(color, gl_FragCoord.xy);", {});
+        add("    mainImage(color, gl_FragCoord.xy - corvalaViewportOrigin.xy);", {});
         add(declaredOutput ? "    corvalaFragColor = color;" : "    gl_FragColor = color;", {});
         add("}", {});
     }

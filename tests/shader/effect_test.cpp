@@ -186,3 +186,47 @@ TEST(ShaderEffect, ErrorsAtTheUsersLineInRunAndPreflight) {
 }
 
 } // namespace
+
+namespace {
+
+// Pixel x of row `fromBottom` of the first capture frame (the picture keeps
+// its rows bottom first), as R, G, B.
+std::vector<int> FramePixel(const testutil::TempDir& dir, int x, int fromBottom) {
+    TPicture picture;
+    std::string error;
+    if (!ReadPNG(dir.File("out/frame_000000.png"), picture, error)) {
+        ADD_FAILURE() << error;
+        return {0, 0, 0};
+    }
+    const uint8_t* p = &picture.Pixels[picture.Offset(x, fromBottom)];
+    return {p[0], p[1], p[2]};
+}
+
+} // namespace
+
+// A production wider than 16:9 in the party video: the picture is 1920 x 720
+// between black bars of 180 rows. Both dialects see gl_FragCoord from the
+// picture's corner and iResolution as the picture's size.
+TEST(ShaderEffect, FragCoordCountsFromTheLetterboxedPicture) {
+    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+    testutil::TempDir dir;
+    WriteTracker(dir);
+    dir.Write("y.frag", "uniform vec3 iResolution;\n"
+                        "void main() { gl_FragColor = vec4(gl_FragCoord.y / iResolution.y, 0.0, 0.0, 1.0); }\n");
+    dir.Write("web.frag", "void mainImage(out vec4 fragColor, in vec2 fragCoord) {\n"
+                          "    fragColor = vec4(0.0, iResolution.y / 1440.0, fragCoord.y / iResolution.y, 0.0);\n}\n");
+    dir.Write("demo.cvl", "RESOLUTIONX 160\nRESOLUTIONY 60\nINIT\nTRACKER beat.trk\nBPM 150\n"
+                          "LOAD shader 0\nA y.frag\nE 2\nLOAD shader 1\nA web.frag\nE 1\n"
+                          "BAR y\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\nBAR web\nMOUNT 0\nLENGTH 0 2\nEFFECT 1\n");
+    const auto run =
+        RunEngine("--capture out --video v.mp4 --video-profile party --frames 1 demo.cvl", dir.Path().string());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    EXPECT_EQ(FramePixel(dir, 960, 100), (std::vector<int>{0, 0, 0})); // the bar below the picture
+    for (int row : {0, 10, 360, 719}) {
+        const std::vector<int> rgb = FramePixel(dir, 960, 180 + row);
+        const std::string at = "picture row " + std::to_string(row);
+        ExpectNear(rgb[0], (row + 0.5) / 720, at + ": gl_FragCoord.y / iResolution.y");
+        ExpectNear(rgb[1], 0.5, at + ": iResolution.y");
+        ExpectNear(rgb[2], (row + 0.5) / 720, at + ": fragCoord.y / iResolution.y");
+    }
+}

@@ -102,7 +102,7 @@ TEST(ShaderSource, WebFormGetsDeclarationsAndMain) {
     for (const char* declared : {"uniform float iGlobalTime;", "uniform float iFrameRate;",
                                  "uniform float iChannelTime[4];", "uniform vec4 iMouse;", "uniform vec4 iDate;",
                                  "uniform float iSampleRate;", "uniform float iInput[10];", "uniform float iVZ;",
-                                 "mainImage(color, gl_FragCoord.xy);"})
+                                 "mainImage(color, gl_FragCoord.xy - corvalaViewportOrigin.xy);"})
         EXPECT_NE(source.Text.find(declared), std::string::npos) << declared;
     // What the file declares itself is not declared twice.
     EXPECT_EQ(source.Text.find("uniform float iBeat;"), source.Text.rfind("uniform float iBeat;"));
@@ -115,6 +115,25 @@ TEST(ShaderSource, WebFormGetsDeclarationsAndMain) {
         "p.frag", Files({{"p.frag", "void f(out vec4 c, in vec2 p) { c = vec4(p, 0.0, 1.0); }\n"
                                     "void main() { f(gl_FragColor, gl_FragCoord.xy); } // texture(x)\n"}}));
     EXPECT_EQ(plain.NeededVersion, 120);
+
+    // gl_FragCoord counts from the viewport's corner: the origin's uniform
+    // is declared after the directives that lead the file, no user line
+    // moves, and a redeclaration of gl_FragCoord is left as it is.
+    const TShaderSource moved = AssembleShader(
+        "m.frag", Files({{"m.frag", "#extension GL_ARB_shader_texture_lod : enable\n#define AT gl_FragCoord.xy\n"
+                                    "uniform vec3 iResolution;\nvoid main() { gl_FragColor = vec4(AT / iResolution.xy,"
+                                    " gl_FragCoord.z, 1.0); }\n"}}));
+    EXPECT_NE(moved.Text.find("#define AT (gl_FragCoord - corvalaViewportOrigin).xy\n"
+                              "uniform vec4 corvalaViewportOrigin;\nuniform vec3 iResolution;\n"),
+              std::string::npos)
+        << moved.Text;
+    EXPECT_EQ(ParseShaderLog("0:" + std::to_string(AssembledLine(moved, "void main")) + "(1): error: x",
+                             moved)[0].Line, 4);
+    const TShaderSource kept = AssembleShader(
+        "k.frag", Files({{"k.frag", "#version 150\nlayout(origin_upper_left) in vec4 gl_FragCoord;\n"
+                                    "void main() { gl_FragColor = vec4(1.0); }\n"}}));
+    EXPECT_NE(kept.Text.find("layout(origin_upper_left) in vec4 gl_FragCoord;"), std::string::npos) << kept.Text;
+    EXPECT_EQ(kept.Text.find("corvalaViewportOrigin"), std::string::npos) << kept.Text;
     EXPECT_EQ(AssembleShader("o.frag", Files({{"o.frag", "out vec4 color;\nvoid main() { color = vec4(1.0); }\n"}}))
                   .NeededFor,
               "in/out variables");
