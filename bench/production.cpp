@@ -61,6 +61,7 @@ const fs::path& ProductionFolder() {
         fs::create_directories(dir);
         fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples" / "karmont" / "karmont.cvl", dir / "karmont.cvl");
         fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples" / "karmont" / "karmont.tracks", dir / "karmont.tracks");
+        fs::copy(fs::path(CORVALA_SOURCE_DIR) / "examples" / "karmont" / "shaders", dir / "shaders");
         const std::string gen = Quote(CORVALA_GEN) + " " + Quote((dir / "data").string()) + " > /dev/null";
         if (std::system(gen.c_str()) != 0) std::fprintf(stderr, "bench: generating the production failed\n");
         return dir;

@@ -51,6 +51,7 @@ TProduction* Production() {
         made->Script.assign(std::istreambuf_iterator<char>(in), {});
         std::ofstream(made->Folder / "karmont.cvl", std::ios::binary) << made->Script;
         fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.tracks", made->Folder / "karmont.tracks");
+        fs::copy(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/shaders", made->Folder / "shaders");
         fs::current_path(made->Folder);
         made->Reloader = std::make_unique<TDevReloader>("karmont.cvl");
         if (DemoQuit) return std::unique_ptr<TProduction>();

@@ -167,7 +167,7 @@ void CheckEffectKinds(const fs::path& frames) {
     ASSERT_GT(timeline.RowSeconds, 0) << "no BPM in " << ScriptFile;
     for (const char* kind : {"template", "plaincolor", "plaintexture", "flash", "invertflash", "cylinders",
                              "celshadeobj", "object flat", "object textured", "object chrome", "particles bounce",
-                             "particles forceback", "particles respawn"})
+                             "particles forceback", "particles respawn", "shader"})
         EXPECT_TRUE(timeline.FirstBar.count(kind)) << "no bar shows " << kind;
 
     for (const auto& [kind, rows] : timeline.FirstBar) {
@@ -218,6 +218,7 @@ TEST(Production, GeneratedCapturedAndChecked) {
     std::error_code ec;
     fs::copy_file(ScriptFile, dir.Path() / "karmont.cvl", ec);
     if (!ec) fs::copy_file(ScriptFile.parent_path() / "karmont.tracks", dir.Path() / "karmont.tracks", ec);
+    if (!ec) fs::copy(ScriptFile.parent_path() / "shaders", dir.Path() / "shaders", ec);
     ASSERT_FALSE(ec) << "cannot copy " << ScriptFile << ": " << ec.message();
     // The capture folder is absolute: DATADIR moves the engine into data/.
     const fs::path frames = dir.Path() / "capture";

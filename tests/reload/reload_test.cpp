@@ -237,12 +237,14 @@ TEST(Reload, HundredReloadsOfTheProductionStayFlat) {
     ASSERT_TRUE(gen::GenerateProduction((dir.Path() / "data").string(), error)) << error;
     fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.cvl", dir.File("karmont.cvl"));
     fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.tracks", dir.File("karmont.tracks"));
+    fs::copy(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/shaders", dir.File("shaders"));
     testutil::ScopedCwd cwd(dir.Path());
     TDevReloader reloader("karmont.cvl");
     ASSERT_FALSE(DemoQuit);
     const std::vector<std::string> watched = reloader.WatchedFiles();
     for (const char* name : {"karmont.cvl", "data/music.trk", "data/music.ogg", "data/title_alpha.jpg",
-                             "data/cyl2.3ds", "data/velmorandex.3ds", "data/loading.jpg"})
+                             "data/cyl2.3ds", "data/velmorandex.3ds", "data/loading.jpg", "shaders/tunnel.frag",
+                             "shaders/grade.frag"})
         EXPECT_NE(std::find(watched.begin(), watched.end(), dir.File(name)), watched.end()) << name;
 
     const int sample = reloader.Demo().MusicSample;
