@@ -284,6 +284,11 @@ bool PresentFrame(const TRenderWindow& window) {
         CopyFinishedFrame();
         if (beforeSwapHook) beforeSwapHook();
         SDL_GL_SwapWindow(sdlWindow);
+        // The offscreen driver's swap waits for nothing: without a wait here
+        // a software renderer queues frame after frame and its memory grows
+        // by hundreds of MB a second while dev mode runs headless. One frame
+        // in flight at most, as a display's swap would allow.
+        if (OffscreenDriver()) glFinish();
     }
     return closeRequested;
 }
