@@ -14,6 +14,7 @@
 #include "app/frame_writer.h"
 #include "app/video.h"
 #include "demo/demo.h"
+#include "base/files.h"
 #include "base/output.h"
 #include "base/report.h"
 #include "media/sound.h"
@@ -122,6 +123,14 @@ int RunCapture(const TCaptureOptions& options) {
                                          options.Video + " cannot be made");
             return 1;
         }
+        // ffmpeg writes an MP4 by seeking back to its index: a pipe or a
+        // device (/dev/stdout) cannot take one, and must not be replaced.
+        const std::string kind = IsStandardOutput(options.Video) ? "standard output" : SpecialFileKind(options.Video);
+        if (!kind.empty() && kind != "a folder") {
+            ReportMessage("Capture", "Cannot write the video to " + options.Video + ": it is " + kind +
+                                         ", and an MP4 video must be written to a file; name one");
+            return 2;
+        }
         const fs::path folder = fs::path(options.Video).parent_path();
         if (!folder.empty()) fs::create_directories(folder, ec);
         if (fs::is_directory(options.Video) || (!folder.empty() && !fs::is_directory(folder))) {
@@ -153,8 +162,10 @@ int RunCapture(const TCaptureOptions& options) {
     TOutputFile videoOut;
     if (!options.Video.empty() && !options.RenderOnly) {
         std::string error;
-        if (!videoOut.Open(options.Video, error)) {
-            ReportMessage("Capture", error);
+        if (!videoOut.Open(options.Video, error) || videoOut.WritesStraight()) {
+            ReportMessage("Capture", videoOut.WritesStraight() ? "Cannot write the video to " + options.Video +
+                                                                     ": it is no longer a file"
+                                                               : error);
             return 1;
         }
         videoOut.CloseForHelper();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/files.h"
 #include "base/output.h"
 #include "base/report.h"
 #include "demo/demo.h"
@@ -225,7 +226,9 @@ int RunRehearse(const TRehearseOptions& options) {
     // A report that could not be written is told before the production
     // plays: the folder must take a new file. The report itself is written
     // whole at the end, so an earlier one stays as it was until then.
-    if (!options.ReportFile.empty()) {
+    // A named pipe is not opened early: its reader would take the probe's
+    // close for the end of the report.
+    if (!options.ReportFile.empty() && SpecialFileKind(options.ReportFile) != "a FIFO (named pipe)") {
         std::string error;
         TOutputFile probe;
         if (!probe.Open(options.ReportFile, error)) {
@@ -331,8 +334,11 @@ int RunRehearse(const TRehearseOptions& options) {
         report.Bars.push_back(bar);
     }
 
-    std::fputs(RehearsalText(report).c_str(), stdout);
-    std::fflush(stdout);
+    // With the report on standard output (--report /dev/stdout), the text
+    // goes to standard error so that the JSON stays alone.
+    std::FILE* text = IsStandardOutput(options.ReportFile) ? stderr : stdout;
+    std::fputs(RehearsalText(report).c_str(), text);
+    std::fflush(text);
     if (!options.ReportFile.empty()) {
         // A rehearsal that played nothing measured nothing: an earlier report
         // is kept rather than replaced by an empty one.

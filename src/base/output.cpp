@@ -41,6 +41,16 @@ std::vector<std::string>& Protected() {
     return inputs;
 }
 
+// STDOUT_FILENO or STDERR_FILENO when `info` is the file this process's
+// standard output or error writes to, else 0.
+int IsStandardStream(const struct stat& info) {
+    for (const int standard : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat own {};
+        if (::fstat(standard, &own) == 0 && own.st_dev == info.st_dev && own.st_ino == info.st_ino) return standard;
+    }
+    return 0;
+}
+
 } // namespace
 
 std::string TemporaryNameBeside(const std::string& path) {
@@ -54,21 +64,25 @@ std::string TemporaryNameBeside(const std::string& path) {
 TOutputFile::~TOutputFile() { Discard(); }
 
 TOutputFile::TOutputFile(TOutputFile&& other) noexcept
-    : destination(std::move(other.destination)), tempPath(std::move(other.tempPath)),
-      file(other.file), writeErrno(other.writeErrno) {
+    : destination(std::move(other.destination)), renameTarget(std::move(other.renameTarget)),
+      tempPath(std::move(other.tempPath)), straight(other.straight), file(other.file), writeErrno(other.writeErrno) {
     other.file = nullptr;
     other.tempPath.clear();
+    other.straight = false;
 }
 
 TOutputFile& TOutputFile::operator=(TOutputFile&& other) noexcept {
     if (this != &other) {
         Discard();
         destination = std::move(other.destination);
+        renameTarget = std::move(other.renameTarget);
         tempPath = std::move(other.tempPath);
+        straight = other.straight;
         file = other.file;
         writeErrno = other.writeErrno;
         other.file = nullptr;
         other.tempPath.clear();
+        other.straight = false;
     }
     return *this;
 }
@@ -76,13 +90,30 @@ TOutputFile& TOutputFile::operator=(TOutputFile&& other) noexcept {
 bool TOutputFile::Open(const std::string& path, std::string& error) {
     Discard();
     destination = path;
+    renameTarget = path;
+    straight = false;
     writeErrno = 0;
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) {
         error = "cannot write " + path + ": it is a folder";
         return false;
     }
-    tempPath = TemporaryNameBeside(path);
+    if (exists && (S_ISBLK(info.st_mode) || S_ISSOCK(info.st_mode))) {
+        error = "cannot write " + path + ": it is a " + (S_ISBLK(info.st_mode) ? "block device" : "socket") +
+                ", not a file";
+        return false;
+    }
+    if (exists && (!S_ISREG(info.st_mode) || IsStandardStream(info))) return OpenStream(path, info, error);
+    struct stat linkInfo {};
+    if (exists && ::lstat(path.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+        // Replace the file the link names; renaming over the link itself
+        // would turn the link into a file and leave its target stale.
+        std::error_code ec;
+        const fs::path target = fs::canonical(path, ec);
+        if (!ec) renameTarget = target.string();
+    }
+    tempPath = TemporaryNameBeside(renameTarget);
     // O_EXCL: never follow or reuse something that sits at the temporary name.
     const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -98,6 +129,35 @@ bool TOutputFile::Open(const std::string& path, std::string& error) {
         tempPath.clear();
         return false;
     }
+    return true;
+}
+
+bool TOutputFile::OpenStream(const std::string& path, const struct stat& info, std::string& error) {
+    // This process's own standard output or error (/dev/stdout, also when
+    // it is redirected to a file): write through the descriptor it has, so
+    // the bytes follow what was printed there before.
+    const int standard = IsStandardStream(info);
+    int fd = standard != 0 ? ::fcntl(standard, F_DUPFD_CLOEXEC, 0) : -1;
+    if (fd < 0) {
+        // Non-blocking, so that a FIFO nobody reads is refused at once
+        // (ENXIO) instead of waiting for a reader forever.
+        fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
+            error = "cannot write " + path + ": " +
+                    (errno == ENXIO && S_ISFIFO(info.st_mode) ? std::string("no process reads that pipe")
+                                                               : Reason(errno));
+            return false;
+        }
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    file = ::fdopen(fd, "wb");
+    if (!file) {
+        error = "cannot write " + path + ": " + Reason(errno);
+        ::close(fd);
+        return false;
+    }
+    straight = true;
     return true;
 }
 
@@ -121,6 +181,23 @@ void TOutputFile::CloseForHelper() {
 }
 
 bool TOutputFile::Commit(std::string& error) {
+    if (straight) {
+        int err = writeErrno;
+        if (file) {
+            if (err == 0 && std::fflush(file) != 0) err = errno != 0 ? errno : EIO;
+            // Pipes and terminals cannot be synced (EINVAL); that is no failure.
+            if (err == 0 && ::fsync(::fileno(file)) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+                err = errno;
+            if (std::fclose(file) != 0 && err == 0) err = errno != 0 ? errno : EIO;
+            file = nullptr;
+        }
+        straight = false;
+        if (err != 0) {
+            error = "cannot write " + destination + ": " + Reason(err);
+            return false;
+        }
+        return true;
+    }
     if (tempPath.empty()) {
         error = "cannot write " + destination + ": it was not opened";
         return false;
@@ -141,7 +218,7 @@ bool TOutputFile::Commit(std::string& error) {
             ::close(fd);
         }
     }
-    if (err == 0 && ::rename(tempPath.c_str(), destination.c_str()) != 0) err = errno;
+    if (err == 0 && ::rename(tempPath.c_str(), renameTarget.c_str()) != 0) err = errno;
     if (err != 0) {
         error = "cannot write " + destination + ": " + Reason(err);
         ::unlink(tempPath.c_str());
@@ -149,7 +226,7 @@ bool TOutputFile::Commit(std::string& error) {
         return false;
     }
     tempPath.clear();
-    SyncFolder(FolderOf(destination));
+    SyncFolder(FolderOf(renameTarget));
     return true;
 }
 
@@ -158,10 +235,16 @@ void TOutputFile::Discard() {
         std::fclose(file);
         file = nullptr;
     }
+    straight = false;
     if (!tempPath.empty()) {
         ::unlink(tempPath.c_str());
         tempPath.clear();
     }
+}
+
+bool IsStandardOutput(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && IsStandardStream(info) == STDOUT_FILENO;
 }
 
 bool WriteFileWhole(const std::string& path, std::string_view bytes, std::string& error) {

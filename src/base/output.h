@@ -5,6 +5,12 @@
 // destination. A full disk, a killed helper process or a crash leaves the
 // previous file as it was and no half-written one.
 //
+// A destination that is a link is written through it: the file the link
+// names is replaced and the link stays. A destination that is a character
+// device or a FIFO (/dev/stdout, /dev/null, a named pipe), or this process's
+// own standard output or error, cannot be replaced: the bytes are written
+// straight to it, as they come. A block device or a socket is refused.
+//
 // Before any work starts, a command refuses an output that is, or resolves
 // through links to, one of its inputs (CheckOutputPath): the script, a file
 // the production reads (NoteProtectedInput), or the tool's own input.
@@ -16,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+struct stat;
+
 class TOutputFile {
 public:
     TOutputFile() = default;
@@ -25,8 +33,9 @@ public:
     TOutputFile(TOutputFile&& other) noexcept;
     TOutputFile& operator=(TOutputFile&& other) noexcept;
 
-    // Creates the temporary file beside `path`. False with a message naming
-    // the file and the system's reason ("No space left on device").
+    // Creates the temporary file beside `path` (or opens a stream destination
+    // for writing straight). False with a message naming the file and the
+    // system's reason ("No space left on device").
     bool Open(const std::string& path, std::string& error);
     // Appends bytes; the first failure is kept and reported by Commit.
     bool Write(const void* data, size_t size);
@@ -39,6 +48,9 @@ public:
     void Discard();
 
     bool IsOpen() const { return file != nullptr || !tempPath.empty(); }
+    // True when the destination is a stream (a device, a FIFO, standard
+    // output) written straight, without a temporary file; TempPath is empty.
+    bool WritesStraight() const { return straight; }
     const std::string& Path() const { return destination; }
     // The temporary file's name. It ends with the destination's own name, so
     // its extension is kept (a helper such as ffmpeg that picks its format by
@@ -49,11 +61,20 @@ public:
     void CloseForHelper();
 
 private:
+    bool OpenStream(const std::string& path, const struct stat& info, std::string& error);
+
     std::string destination;
+    std::string renameTarget; // the destination with its links resolved
     std::string tempPath;
+    bool straight = false;
     std::FILE* file = nullptr;
     int writeErrno = 0; // first failure of Write, 0 when none
 };
+
+// True when `path` is (through links) where this process's standard output
+// goes (/dev/stdout, or the file it is redirected to): a command writing
+// there prints its own messages on standard error instead.
+bool IsStandardOutput(const std::string& path);
 
 // Writes `bytes` to `path` whole or not at all (TOutputFile).
 bool WriteFileWhole(const std::string& path, std::string_view bytes, std::string& error);

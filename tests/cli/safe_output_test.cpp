@@ -47,6 +47,11 @@ testutil::RunResult RunWithFakeFFmpeg(const testutil::TempDir& dir, const std::s
     return result;
 }
 
+mode_t SpecialFileKindOf(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
+}
+
 } // namespace
 
 // The typos that meant "a video of this script" or named the music.
@@ -121,6 +126,15 @@ TEST(OutputOntoInput, AFailedVideoLeavesTheEarlierOneAsItWas) {
         EXPECT_EQ(result.ExitCode, 1) << result.Output;
     }
     EXPECT_EQ(Bytes(dir.File("demo.mp4")), "the earlier video");
+    // A video cannot go to a pipe or a device; the FIFO stays a FIFO.
+    ASSERT_EQ(mkfifo(dir.File("pipe.mp4").c_str(), 0600), 0);
+    result = RunWithFakeFFmpeg(dir, "cat >/dev/null; exit 0", "--video pipe.mp4 --fps 10 --frames 3 demo.cvl");
+    EXPECT_EQ(result.ExitCode, 2) << result.Output;
+    EXPECT_NE(result.Output.find("pipe.mp4: it is a FIFO (named pipe), and an MP4 video must be written to a file"),
+              std::string::npos)
+        << result.Output;
+    EXPECT_EQ(SpecialFileKindOf(dir.File("pipe.mp4")), S_IFIFO);
+    fs::remove(dir.File("pipe.mp4"));
     int files = 0;
     for (const auto& entry : fs::directory_iterator(dir.Path())) files += entry.is_regular_file();
     EXPECT_EQ(files, 2) << "a temporary video stayed behind"; // demo.cvl, demo.mp4

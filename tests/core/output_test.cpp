@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/files.h"
@@ -75,6 +78,71 @@ TEST(OutputFile, WritesWholeOrLeavesTheEarlierFileAsItWas) {
     EXPECT_NE(error.find("folder"), std::string::npos) << error;
     EXPECT_FALSE(WriteFileWhole(dir.File("missing/x.trk"), "x", error));
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+}
+
+// Streams cannot be replaced: a device, a FIFO, this process's standard
+// output are written straight, and a link is written through. The streams
+// are reached through links in the test folder, so that a writer that
+// renamed over them would only replace a link of the test's own.
+TEST(OutputFile, WritesThroughLinksAndStraightToStreams) {
+    testutil::TempDir dir;
+    std::string error;
+    const std::string real = dir.Write("real.trk", "old");
+    fs::create_symlink(real, dir.File("link.trk"));
+    ASSERT_TRUE(WriteFileWhole(dir.File("link.trk"), "new", error)) << error;
+    EXPECT_TRUE(fs::is_symlink(dir.File("link.trk")));
+    EXPECT_EQ(Bytes(real), "new");
+
+    // A pipe this process holds, named as /proc/self/fd/N is.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    fs::create_symlink("/proc/self/fd/" + std::to_string(pipeFds[1]), dir.File("pipe-link"));
+    ASSERT_TRUE(WriteFileWhole(dir.File("pipe-link"), "through the pipe", error)) << error;
+    ::close(pipeFds[1]);
+    char got[64] = {};
+    EXPECT_EQ(::read(pipeFds[0], got, sizeof got), 16);
+    EXPECT_STREQ(got, "through the pipe");
+    ::close(pipeFds[0]);
+    EXPECT_TRUE(fs::is_symlink(dir.File("pipe-link")));
+
+    // Standard output redirected to a file (`--report /dev/stdout > all.txt`):
+    // the bytes follow what was printed before, through the same descriptor.
+    const std::string all = dir.Write("all.txt", "");
+    std::fflush(stdout);
+    const int savedStdout = ::dup(STDOUT_FILENO);
+    const int allFd = ::open(all.c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(allFd, 0);
+    ::dup2(allFd, STDOUT_FILENO);
+    EXPECT_EQ(::write(STDOUT_FILENO, "text\n", 5), 5);
+    fs::create_symlink("/proc/self/fd/1", dir.File("stdout-link"));
+    const bool written = WriteFileWhole(dir.File("stdout-link"), "{}\n", error);
+    ::dup2(savedStdout, STDOUT_FILENO);
+    ::close(savedStdout);
+    ::close(allFd);
+    EXPECT_TRUE(written) << error;
+    EXPECT_EQ(Bytes(all), "text\n{}\n");
+    EXPECT_TRUE(fs::is_symlink(dir.File("stdout-link")));
+
+    // A FIFO with a reader gets the bytes; one nobody reads is refused at once.
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(WriteFileWhole(fifo, "x", error));
+    EXPECT_NE(error.find(fifo + ": no process reads that pipe"), std::string::npos) << error;
+    std::string received;
+    std::thread reader([&] { received = Bytes(fifo); });
+    bool fifoWritten = false;
+    for (int tries = 0; tries < 500 && !fifoWritten; ++tries) {
+        fifoWritten = WriteFileWhole(fifo, "to the reader", error);
+        if (!fifoWritten) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    reader.join();
+    EXPECT_TRUE(fifoWritten) << error;
+    EXPECT_EQ(received, "to the reader");
+    struct stat info {};
+    ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"all.txt", "fifo", "link.trk", "pipe-link", "real.trk",
+                                                           "stdout-link"}));
 }
 
 TEST(OutputFile, RefusesAnOutputThatIsAnInput) {

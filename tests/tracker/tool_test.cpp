@@ -16,7 +16,9 @@
 
 #include <libopenmpt/libopenmpt.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -258,6 +260,24 @@ TEST(TrackerTool, NeverWritesOverItsInputAndWritesWholeOrNotAtAll) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
     EXPECT_EQ(names.size(), 4u) << "a partial file stayed behind";
+
+    // Standard output as the tracker file (-o /dev/stdout, reached here by a
+    // link of the test's own): the bytes go there alone, the report to err.
+    std::fflush(stdout);
+    const int savedStdout = ::dup(STDOUT_FILENO);
+    const std::string piped = dir.Write("piped.trk", "");
+    const int pipedFd = ::open(piped.c_str(), O_WRONLY);
+    ::dup2(pipedFd, STDOUT_FILENO);
+    std::filesystem::create_symlink("/proc/self/fd/1", dir.File("stdout"));
+    const TToolRun toStdout = Tool({"build", text, "-o", dir.File("stdout")});
+    ::dup2(savedStdout, STDOUT_FILENO);
+    ::close(savedStdout);
+    ::close(pipedFd);
+    EXPECT_EQ(toStdout.Code, 0) << toStdout.Err;
+    EXPECT_EQ(toStdout.Out, "");
+    EXPECT_NE(toStdout.Err.find("wrote " + dir.File("stdout")), std::string::npos) << toStdout.Err;
+    EXPECT_EQ(bytes(piped), EncodeTrackerFile(grid));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("stdout")));
 
     // A FIFO as the song is refused, not waited on.
     ASSERT_EQ(mkfifo(dir.File("pipe.mid").c_str(), 0600), 0);

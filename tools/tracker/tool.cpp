@@ -355,6 +355,10 @@ int RunTrackerTool(const std::vector<std::string>& args, std::ostream& out, std:
         (args.empty() ? err : out) << Usage;
         return args.empty() ? 2 : 0;
     }
+    // An output written to standard output (-o /dev/stdout) keeps it for
+    // the bytes alone: what the command tells goes to standard error.
+    for (size_t i = 1; i + 1 < args.size() && &out != &err; ++i)
+        if (args[i] == "-o" && IsStandardOutput(args[i + 1])) return RunTrackerTool(args, err, err);
     const std::string& command = args[0];
     if (command == "import") return Import(args, out, err);
     if (command == "detect") return Detect(args, out, err);
