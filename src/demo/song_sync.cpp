@@ -42,6 +42,8 @@ void TCDemo::ImportTrackerSong() {
     songBpm = result.SongBpm;
     if (Options.CheckOnly)
         for (const std::string& warning : result.Warnings) ReportWarning("Tracker file " + trackerSong + ": " + warning);
+    else if (!result.CutShort.empty())
+        ReportWarning("Tracker file " + trackerSong + ": " + result.CutShort); // notes are missing: said in every run
 }
 
 void TCDemo::WarnNoteOutsideBar(const TScriptBar& bar, size_t index) {

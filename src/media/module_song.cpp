@@ -47,6 +47,45 @@ std::unique_ptr<openmpt::module> OpenModule(const std::vector<uint8_t>& data, bo
     return nullptr;
 }
 
+// Bytes appended to a module to find out whether its loader reads past the
+// end of the file (see CutShortPlace).
+constexpr size_t ProbeBytes = size_t(1) << 20;
+
+// Where a file cut short lost its pattern data, as "pattern P from row R
+// on", or "" when it lost none. libopenmpt takes the missing bytes of a file
+// that ends early for empty cells and says nothing, so the module is loaded
+// once more with other bytes appended: a cell that reads differently was
+// read past the end. Only patterns and rows both loads have are compared;
+// bytes after a whole module are ignored by its loader.
+std::string CutShortPlace(const std::vector<uint8_t>& data, openmpt::module& read) {
+    std::vector<uint8_t> padded;
+    padded.reserve(data.size() + ProbeBytes);
+    padded.assign(data.begin(), data.end());
+    uint32_t seed = 0x2545F491u;
+    for (size_t i = 0; i < ProbeBytes; ++i) {
+        seed = seed * 1664525u + 1013904223u; // any bytes that are not all zero
+        padded.push_back(uint8_t(seed >> 24));
+    }
+    std::string unused;
+    const std::unique_ptr<openmpt::module> probe = OpenModule(padded, true, unused);
+    if (!probe) return {};
+    const int patterns = std::min(read.get_num_patterns(), probe->get_num_patterns());
+    const int channels = std::min(read.get_num_channels(), probe->get_num_channels());
+    for (int p = 0; p < patterns; ++p) {
+        const int rows = std::min(read.get_pattern_num_rows(p), probe->get_pattern_num_rows(p));
+        if (read.get_pattern_num_rows(p) != probe->get_pattern_num_rows(p))
+            return "pattern " + std::to_string(p) + " from row " + std::to_string(rows) + " on";
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < channels; ++c)
+                for (int command = openmpt::module::command_note; command <= openmpt::module::command_parameter;
+                     ++command)
+                    if (read.get_pattern_row_channel_command(p, r, c, command) !=
+                        probe->get_pattern_row_channel_command(p, r, c, command))
+                        return "pattern " + std::to_string(p) + " from row " + std::to_string(r) + " on";
+    }
+    return {};
+}
+
 } // namespace
 
 bool IsModuleData(const std::vector<uint8_t>& data) {
@@ -156,6 +195,7 @@ bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::st
             }
         }
         song.Seconds = double(frames) / WalkRate;
+        song.CutShort = CutShortPlace(data, m);
         if (song.RowsPlayed == 0) {
             error = "the song plays no rows";
             return false;

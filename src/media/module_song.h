@@ -36,6 +36,9 @@ struct TModuleSong {
     std::vector<std::string> InstrumentNames;
     int ChangeOrder = 0, ChangePattern = 0, ChangeRow = 0;
     int ChangeSpeed = 0, ChangeTempo = 0;
+    // Where the pattern data of a file cut short ends ("pattern 3 from row
+    // 17 on"); "" for a whole file. The cells past the end read as empty.
+    std::string CutShort;
 };
 
 // True when libopenmpt recognises the bytes as a module.

@@ -86,6 +86,17 @@ bool CollectModule(const std::vector<uint8_t>& data, const TImportOptions& optio
                    std::vector<TEvent>& events, std::vector<int>& groupWidth, std::string& error) {
     TModuleSong song;
     if (!ReadModuleSong(data, song, error)) return false;
+    // A module cut short loses the notes past its end without a word from
+    // libopenmpt: none left is an error, some left a warning with the count.
+    if (song.Notes.empty()) {
+        error = song.CutShort.empty() ? "the module holds no notes"
+                                      : "the file is cut short (" + song.CutShort +
+                                            " lies past its end) and no notes are left";
+        return false;
+    }
+    if (!song.CutShort.empty())
+        result.CutShort = "the file is cut short: " + song.CutShort + " lies past its end, so the notes there are "
+                          "missing; " + std::to_string(song.Notes.size()) + " notes were read";
     result.Kind = "module (" + song.Type + ")";
     result.SongBpm = SuggestedModuleBpm(song, options.RowsPerBeat);
     result.TempoChanges = song.TempoChanges > 0;
@@ -324,6 +335,7 @@ bool ImportSong(const std::vector<uint8_t>& data, const TImportOptions& options,
             result.Grid.Channels[size_t(base[size_t(where.first)]) + i][size_t(where.second)] = notes[i].second;
         result.NotesWritten += int64_t(notes.size());
     }
+    if (!result.CutShort.empty()) result.Warnings.insert(result.Warnings.begin(), result.CutShort);
     result.Collisions = placed.Collisions;
     if (placed.Collisions > 0) {
         for (int k = 2; k <= 8 && result.ApartBpm == 0; ++k) {

@@ -33,6 +33,9 @@ struct TImportResult {
     double ApartBpm = 0;     // a multiple of the song's BPM keeping them apart; 0 when none found
     std::vector<std::string> ChannelMap; // which tracker channels hold what
     std::vector<std::string> Warnings;
+    // A module cut short that still held notes: where its data ends and how
+    // many notes were read (also the first of Warnings); "" for a whole file.
+    std::string CutShort;
 };
 
 // Reads the song from bytes; `error` says why it cannot ("offset N: ..."

@@ -67,6 +67,34 @@ TEST(EngineSongs, CheckWarnsAboutTempoInputsAndLength) {
         << result.Output;
 }
 
+// A module cut short as the tracker: no notes left is an error in the
+// pre-flight and the run; notes lost is a warning in both.
+TEST(EngineSongs, AModuleCutShortIsNamedInCheckAndRun) {
+    testutil::TempDir dir;
+    const std::vector<uint8_t> song = BeatMod();
+    dir.Write("header.mod", std::vector<uint8_t>(song.begin(), song.begin() + 1084));
+    dir.Write("cut.mod", std::vector<uint8_t>(song.begin(), song.begin() + 1084 + 20 * 16));
+    const std::string rest = "BPM 125\nRESOLUTIONX 80\nRESOLUTIONY 60\nINIT\n" + Bar;
+    dir.Write("header.cvl", "TRACKER header.mod\n" + rest);
+    dir.Write("cut.cvl", "TRACKER cut.mod\n" + rest);
+    for (const char* args : {"--check header.cvl", "--capture out --frames 2 header.cvl"}) {
+        const auto result = testutil::RunEngine(args, dir.Path().string());
+        EXPECT_EQ(result.ExitCode, 1) << args;
+        EXPECT_NE(result.Output.find("header.cvl:2: error: Tracker file header.mod cannot be imported: the file is cut "
+                                     "short (pattern 0 from row 0 on lies past its end) and no notes are left"),
+                  std::string::npos)
+            << args << "\n" << result.Output;
+    }
+    for (const char* args : {"--check cut.cvl", "--capture out2 --frames 2 cut.cvl"}) {
+        const auto result = testutil::RunEngine(args, dir.Path().string());
+        EXPECT_EQ(result.ExitCode, 0) << args << "\n" << result.Output;
+        EXPECT_NE(result.Output.find("cut.cvl:2: warning: Tracker file cut.mod: the file is cut short: pattern 0 from "
+                                     "row 20 on lies past its end, so the notes there are missing; 3 notes were read"),
+                  std::string::npos)
+            << args << "\n" << result.Output;
+    }
+}
+
 TEST(EngineSongs, ModuleMusicDecodesLikeAnyMusicFile) {
     testutil::TempDir dir;
     TDecodedSound sound;

@@ -159,6 +159,43 @@ TEST(MidiImport, TempoMapChordsAndDrumsGiveChannelsAndRows) {
     EXPECT_EQ(r.ChannelMap.at(0), "tracker channel 0: track 3 (MIDI channel 10, drums)");
 }
 
+// libopenmpt reads the missing end of a module as empty cells and says
+// nothing: an import that lost every note is an error, one that lost some
+// warns with where the data ends and the count read; a whole file says
+// nothing. A MIDI file cut anywhere fails, never imports fewer notes.
+TEST(ModuleImport, AFileCutShortIsNamedNotReadAsSilence) {
+    const std::vector<uint8_t> whole = TestMod();
+    const size_t patternData = 1084; // header, sample headers, order list, tag
+    TImportResult r;
+    std::string error;
+    ASSERT_TRUE(ImportSong(whole, {}, r, error)) << error;
+    EXPECT_EQ(r.CutShort, "");
+    const int64_t allNotes = r.NotesWritten;
+
+    const std::vector<uint8_t> headerOnly(whole.begin(), whole.begin() + patternData);
+    EXPECT_FALSE(ImportSong(headerOnly, {}, r, error));
+    EXPECT_EQ(error, "the file is cut short (pattern 0 from row 0 on lies past its end) and no notes are left");
+
+    // Into pattern 1, after its row 3: the notes of pattern 0 and two of 1.
+    const std::vector<uint8_t> cut(whole.begin(), whole.begin() + patternData + 1024 + 3 * 16 + 5);
+    ASSERT_TRUE(ImportSong(cut, {}, r, error)) << error;
+    EXPECT_EQ(r.CutShort, "the file is cut short: pattern 1 from row 3 on lies past its end, so the notes there are "
+                          "missing; 7 notes were read");
+    ASSERT_FALSE(r.Warnings.empty());
+    EXPECT_EQ(r.Warnings.front(), r.CutShort);
+    EXPECT_LT(r.NotesWritten, allNotes);
+
+    // A whole module without a note is no tracker either.
+    EXPECT_FALSE(ImportSong(songs::Mod({songs::EmptyPattern()}), {}, r, error));
+    EXPECT_EQ(error, "the module holds no notes");
+
+    const std::vector<uint8_t> midi = songs::TestMidi();
+    for (size_t size = 14; size < midi.size(); ++size) {
+        EXPECT_FALSE(ImportSong({midi.begin(), midi.begin() + std::ptrdiff_t(size)}, {}, r, error)) << size;
+        EXPECT_EQ(error.rfind("offset ", 0), 0u) << size << ": " << error;
+    }
+}
+
 TEST(MidiImport, DamagedFilesFailWithTheOffset) {
     const std::vector<uint8_t> good = songs::TestMidi();
     struct Case {
