@@ -34,6 +34,24 @@ struct TUniforms {
 
 const char* const FieldUniforms[10] = {"iX", "iY", "iZ", "iH", "iW", "iD", "iVX", "iVY", "iVZ", "iS"};
 
+// The float uniforms the engine sets itself; a named track of one of these
+// names does not reach the shader.
+bool EngineUniform(const std::string& name) {
+    static const char* const names[] = {"iTime", "iGlobalTime", "iTimeDelta", "iFrameRate", "iBarTime", "iRow",
+                                        "iBeat", "iBpm", "iSampleRate"};
+    for (const char* engine : names)
+        if (name == engine) return true;
+    for (const char* field : FieldUniforms)
+        if (name == field) return true;
+    return false;
+}
+
+// A `uniform float` bound to a named track: its location and the track.
+struct TTrackUniform {
+    int32_t Location = -1;
+    int32_t Track = -1;
+};
+
 // Reads shader files for assembly; each is announced so dev mode watches it.
 bool ReadShaderFile(const std::string& path, std::string& text, std::string& why) {
     NoteInputFile(path);
@@ -119,6 +137,7 @@ void PictureSize(uint32_t texture, float size[3]) {
 struct TShaderEffectState {
     TGLProgram Program;
     TUniforms Uniforms;
+    std::vector<TTrackUniform> TrackUniforms;
     uint32_t Pictures[2] = {0, 0};
     float PictureSizes[2][3] = {{0, 0, 1}, {0, 0, 1}};
     TGLTexture FrameSoFar;     // iChannel3's copy
@@ -187,6 +206,14 @@ void TShaderEffect::Load() {
     u.Date = p.Uniform("iDate");
     u.SampleRate = p.Uniform("iSampleRate");
     u.ViewportOrigin = p.Uniform("corvalaViewportOrigin");
+    // A uniform float named as a named track gets the track's value.
+    for (const TDeclaredUniform& declared : source.DeclaredFloatUniforms()) {
+        if (EngineUniform(declared.Name)) continue;
+        TTrackUniform bound;
+        bound.Track = FindTrackUniform(declared.Name);
+        bound.Location = p.Uniform(declared.Name.c_str());
+        if (bound.Track >= 0 && bound.Location >= 0) state->TrackUniforms.push_back(bound);
+    }
 }
 
 void TShaderEffect::Check() {
@@ -204,6 +231,20 @@ void TShaderEffect::Check() {
         ReportShader({{A, 0, true,
                  NeedText(source) + "; a driver with GLSL 1.20 only (OpenGL 2.1) refuses it"}},
                suffix, true);
+    // A uniform float of the user's is a named track's, or reads 0 (unless
+    // it is given a value) and is most likely a misspelt track name.
+    // A named track of an engine uniform's name does not reach it.
+    for (const TDeclaredUniform& declared : source.DeclaredFloatUniforms()) {
+        const bool engine = EngineUniform(declared.Name), track = FindTrackUniform(declared.Name) >= 0;
+        std::string text;
+        if (engine && track)
+            text = "uniform float " + declared.Name + " is the engine's: the named track " + declared.Name +
+                   " does not reach it";
+        else if (!engine && !track && !declared.Initialized)
+            text = "uniform float " + declared.Name + " is none of the engine's and no named track's (TRACKS): it "
+                   "reads 0";
+        if (!text.empty()) ReportShader({{declared.File, declared.Line, true, text}}, suffix, true);
+    }
     const TShaderValidation validation = ValidateShader(source);
     if (!validation.Ran) {
         static bool told = false;
@@ -296,6 +337,7 @@ void TShaderEffect::Draw(const TInputValues& inputs) {
                     float(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec));
     }
     if (u.SampleRate >= 0) glUniform1f(u.SampleRate, 44100.0f);
+    for (const TTrackUniform& bound : s.TrackUniforms) glUniform1f(bound.Location, TrackValue(bound.Track));
 
     const uint32_t textures[4] = {s.Pictures[0], s.Pictures[1], finished ? finished->Name() : 0u,
                                   s.FrameSoFar.Name()};

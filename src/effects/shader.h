@@ -7,7 +7,8 @@
 // (docs/shaders.md has the table): the window size, demo and bar time, the
 // row and beat, the bar's ten inputs, the effect's fields, the two pictures,
 // the previous frame (iChannel2) and this frame so far (iChannel3), the last
-// two copied only when declared.
+// two copied only when declared. A `uniform float` named as a named track
+// gets the track's value at the frame's row.
 //
 // A shader that fails to compile is reported once at its own file and line
 // (naming the LOAD line); the effect then draws nothing and the demo plays

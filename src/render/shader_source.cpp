@@ -215,6 +215,31 @@ bool TShaderSource::DeclaresUniform(const std::string& name) const {
     return false;
 }
 
+std::vector<TDeclaredUniform> TShaderSource::DeclaredFloatUniforms() const {
+    static const std::regex declaration(R"(\buniform\s+((lowp|mediump|highp)\s+)?float\s+([^;]*);)");
+    static const std::regex name(R"(^\s*([A-Za-z_]\w*)\s*(=.*)?$)");
+    std::vector<TDeclaredUniform> found;
+    const std::vector<std::string> lines = SplitLines(StripComments(Text));
+    for (size_t i = 0; i < lines.size() && i < Lines.size(); ++i) {
+        const TShaderLineOrigin origin = Lines[i];
+        if (origin.File < 0 || size_t(origin.File) >= Files.size()) continue;
+        for (std::sregex_iterator it(lines[i].begin(), lines[i].end(), declaration), end; it != end; ++it) {
+            // "a, b = 1.0, c[2]": each name; arrays are left out.
+            const std::string list = (*it)[3].str();
+            size_t from = 0;
+            while (from <= list.size()) {
+                const size_t comma = std::min(list.find(',', from), list.size());
+                const std::string part = list.substr(from, comma - from);
+                std::smatch match;
+                if (std::regex_match(part, match, name))
+                    found.push_back({match[1].str(), match[2].matched, Files[size_t(origin.File)], origin.Line});
+                from = comma + 1;
+            }
+        }
+    }
+    return found;
+}
+
 TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& read) {
     TShaderSource source;
     TAssembler assembler(source, read);

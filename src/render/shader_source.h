@@ -40,6 +40,14 @@ struct TShaderMessage {
     std::string Format() const;
 };
 
+// A `uniform float NAME` the user's files declare (not an array).
+struct TDeclaredUniform {
+    std::string Name;
+    bool Initialized = false; // `= VALUE` gives it a value of its own
+    std::string File;         // where it is declared
+    int32_t Line = 0;
+};
+
 struct TShaderSource {
     std::string Text;                     // what the compiler gets
     std::vector<std::string> Files;       // [0] the shader, then each included file
@@ -56,6 +64,9 @@ struct TShaderSource {
 
     // The shader (any of its files) declares `uniform TYPE name`.
     bool DeclaresUniform(const std::string& name) const;
+    // Every `uniform float` the user's files declare, in the order of the
+    // assembled text (the declarations the engine adds are left out).
+    std::vector<TDeclaredUniform> DeclaredFloatUniforms() const;
 };
 
 // Reads a file for assembly: true with its bytes in `text`, or false with a

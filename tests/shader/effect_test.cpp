@@ -230,3 +230,40 @@ TEST(ShaderEffect, FragCoordCountsFromTheLetterboxedPicture) {
         ExpectNear(rgb[2], (row + 0.5) / 720, at + ": fragCoord.y / iResolution.y");
     }
 }
+
+// A `uniform float` named as a named track reads the track's value at the
+// frame's row (`cam:rot.y` as cam_rot_y); the pre-flight counts the tracks
+// as read and warns of a uniform that is neither the engine's nor a track's.
+TEST(ShaderEffect, NamedTracksReachTheirUniforms) {
+    testutil::TempDir dir;
+    WriteTracker(dir);
+    dir.Write("demo.tracks", "track glow\n0:0 0 linear\n0:1 1\ntrack cam:rot.y\n0:0 0.25\ntrack iTime\n0:0 9\n");
+    dir.Write("t.frag", "uniform float glow, cam_rot_y;\nuniform float iTime;\nuniform float spare = 0.5;\n"
+                        "void main() { gl_FragColor = vec4(glow, cam_rot_y, fract(iTime) + spare * 0.0, 1.0); }\n");
+    dir.Write("demo.cvl", "TRACKS demo.tracks\n" +
+                              Script("LOAD shader 0\nA t.frag\nE 2\nBAR t\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"));
+    // Rows 4 and 12 (0.4 s, 1.2 s): glow rises linearly over rows 0 to 16.
+    const auto run = RunEngine("--capture out --fps 5 --start 0.4 --frames 5 demo.cvl", dir.Path().string());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    for (int k : {0, 4}) {
+        const std::vector<int> rgb = Pixel(dir, k, 40, 30);
+        const std::string at = "frame " + std::to_string(k);
+        ExpectNear(rgb[0], (4 + 2 * k) / 16.0, at + ": glow");
+        ExpectNear(rgb[1], 0.25, at + ": cam_rot_y");
+        ExpectNear(rgb[2], k == 0 ? 0.4 : 0.2, at + ": iTime stays the engine's");
+    }
+
+    dir.Write("t.frag", "uniform float glow;\nuniform float cam_rot_y, glw;\nuniform float iTime;\n"
+                        "void main() { gl_FragColor = vec4(glow, cam_rot_y, glw, iTime); }\n");
+    const auto check = RunEngine("--check demo.cvl", dir.Path().string());
+    EXPECT_NE(check.Output.find("t.frag:2: warning: uniform float glw is none of the engine's and no named "
+                                "track's (TRACKS): it reads 0 (A at demo.cvl:9)"),
+              std::string::npos)
+        << check.Output;
+    EXPECT_NE(check.Output.find("t.frag:3: warning: uniform float iTime is the engine's: the named track iTime "
+                                "does not reach it"),
+              std::string::npos)
+        << check.Output;
+    EXPECT_EQ(check.Output.find("named track glow"), std::string::npos) << check.Output;
+    EXPECT_EQ(check.Output.find("named track cam:rot.y"), std::string::npos) << check.Output;
+}
