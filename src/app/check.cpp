@@ -15,15 +15,6 @@ std::string Count(int n, const char* word) {
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-// How long the run would play: to the end time, the music's end or the row
-// after the tracker's last, whichever comes first.
-double PlaySeconds(const TCDemo& demo) {
-    double seconds = demo.Tracker->RowTime(demo.Tracker->RowCount() + 1);
-    if (demo.MusicSeconds > 0) seconds = std::min(seconds, demo.MusicSeconds);
-    if (demo.EndTime > 0) seconds = std::min(seconds, double(demo.EndTime));
-    return seconds;
-}
-
 // The big parties' limit for a demo's running time, in seconds.
 constexpr double PartyLengthLimit = 8 * 60;
 
@@ -60,7 +51,14 @@ private:
 
 } // namespace
 
-int RunCheck(const std::string& script) {
+double PlaySeconds(const TCDemo& demo) {
+    double seconds = demo.Tracker->RowTime(demo.Tracker->RowCount() + 1);
+    if (demo.MusicSeconds > 0) seconds = std::min(seconds, demo.MusicSeconds);
+    if (demo.EndTime > 0) seconds = std::min(seconds, double(demo.EndTime));
+    return seconds;
+}
+
+int RunCheck(const std::string& script, const TCheckPassed& passed) {
     SetOneLineReports(true);
     const int errorsBefore = ScriptErrorCount();
     const int warningsBefore = ScriptWarningCount();
@@ -97,5 +95,6 @@ int RunCheck(const std::string& script) {
     std::fflush(stderr);
     std::printf("%s\n", summary.c_str());
     std::fflush(stdout);
+    if (errors == 0 && demo && passed) passed(*demo);
     return errors > 0 ? 1 : 0;
 }

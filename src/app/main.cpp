@@ -16,6 +16,7 @@
 #include "app/capture.h"
 #include "app/check.h"
 #include "app/compo.h"
+#include "app/pack.h"
 #include "app/dev.h"
 #include "app/editor_link.h"
 #include "app/rehearse.h"
@@ -36,6 +37,7 @@ const char* const Usage =
     "       corvala --video FILE [--video-profile party] [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
     "       corvala --compo [--autostart SECONDS] [SCRIPT]\n"
     "       corvala --check [SCRIPT]\n"
+    "       corvala --pack OUT [--overwrite] [SCRIPT]\n"
     "       corvala --rehearse [--report FILE.json] [SCRIPT]\n"
     "       corvala --inspect [--dump DIR] FILE...\n"
     "       corvala --help | --version\n"
@@ -59,7 +61,8 @@ const char* const Usage =
     "                    DIR/audio.wav; frame k shows demo time START + k x SPEED / N\n"
     "                    seconds, START being --start or the script's STARTTIME\n"
     "  --overwrite       with --capture: replace the frames an earlier capture left in\n"
-    "                    DIR (without it such a folder is refused)\n"
+    "                    DIR (without it such a folder is refused); with --pack:\n"
+    "                    replace an earlier pack at OUT\n"
     "  --fps N           capture frames per second (default 60)\n"
     "  --frames N        capture at most N frames, counted from START\n"
     "  --until SECONDS   capture until SECONDS of the timer have passed since the start\n"
@@ -72,6 +75,10 @@ const char* const Usage =
     "  --video-profile party  with --video: what parties ask for the stream: H.264 Main,\n"
     "                    level 4.1, 1920x1080 at 30 frames a second, 8 Mbit/s, AAC stereo\n"
     "                    192 kbit/s; the picture at the production's aspect, centred\n"
+    "  --pack OUT        the party pack: the production, the engine and the libraries a\n"
+    "                    desktop may lack, run.sh (compo mode), README.txt and\n"
+    "                    screenshot.png, as the folder OUT or the archive OUT.zip; the\n"
+    "                    pre-flight runs first and a production with errors is refused\n"
     "  --check           pre-flight: report every problem of the script as\n"
     "                    SCRIPT:LINE: error|warning: MESSAGE, open no window, play nothing;\n"
     "                    ends with a summary line on stdout\n"
@@ -134,7 +141,7 @@ bool LooksLikeAddress(const std::string& text) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    enum class Mode { Play, Dev, Capture, Check, Inspect, Rehearse, Compo } mode = Mode::Play;
+    enum class Mode { Play, Dev, Capture, Check, Inspect, Rehearse, Compo, Pack } mode = Mode::Play;
     std::optional<TDemoPosition> start;
     std::optional<std::pair<TDemoPosition, TDemoPosition>> loop;
     TCaptureOptions capture;
@@ -145,6 +152,7 @@ int main(int argc, char** argv) {
     std::string editorHost;
     uint16_t editorPort = 0;
     TCompoOptions compo;
+    TPackOptions pack;
     bool autostartGiven = false;
     std::vector<std::string> positional;
 
@@ -225,6 +233,10 @@ int main(int argc, char** argv) {
             if (!value(text) || !ParseCount(text, number) || number < 0 || number > 86400)
                 return ArgumentError("--autostart needs a number of seconds (0 to 86400)");
             compo.Autostart = double(number);
+        } else if (arg == "--pack") {
+            mode = Mode::Pack;
+            if (!value(pack.Output) || pack.Output.empty())
+                return ArgumentError("--pack needs an output: a folder, or an archive NAME.zip");
         } else if (arg == "--check") {
             mode = Mode::Check;
         } else if (arg == "--rehearse") {
@@ -249,7 +261,8 @@ int main(int argc, char** argv) {
                                 !capture.Video.empty() || capture.RenderOnly;
     if (captureOptions && mode != Mode::Capture)
         return ArgumentError("--fps, --frames, --until and --video belong to --capture");
-    if (capture.Overwrite && capture.Dir.empty()) return ArgumentError("--overwrite belongs to --capture");
+    if (capture.Overwrite && capture.Dir.empty() && mode != Mode::Pack)
+        return ArgumentError("--overwrite belongs to --capture or --pack");
     if (capture.VideoProfile == TVideoProfile::Party) {
         if (capture.Video.empty()) return ArgumentError("--video-profile belongs to --video");
         if (capture.Fps != 60 && capture.Fps != PartyVideoFps)
@@ -279,6 +292,8 @@ int main(int argc, char** argv) {
     if (mode == Mode::Capture && !capture.Video.empty() &&
         !CheckOutputPath(capture.Video, {script}, "the video", refusal))
         return ArgumentError(refusal);
+    if (mode == Mode::Pack && !CheckOutputPath(pack.Output, {script}, "the pack", refusal))
+        return ArgumentError(refusal);
     if (mode == Mode::Rehearse && !rehearse.ReportFile.empty() &&
         !CheckOutputPath(rehearse.ReportFile, {script}, "the report", refusal))
         return ArgumentError(refusal);
@@ -300,6 +315,15 @@ int main(int argc, char** argv) {
         return Guarded([&] {
             compo.Script = EnterScriptFolder(script);
             return RunCompo(compo);
+        });
+    case Mode::Pack:
+        SetInteractiveReports(false);
+        return Guarded([&] {
+            // OUT is the user's, relative to where the engine was started.
+            pack.Output = fs::absolute(pack.Output).lexically_normal().string();
+            pack.Overwrite = capture.Overwrite;
+            pack.Script = EnterScriptFolder(script);
+            return RunPack(pack);
         });
     case Mode::Check:
         return Guarded([&] {

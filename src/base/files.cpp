@@ -89,6 +89,12 @@ std::string AbsoluteFileName(const std::string& name) {
     return ec ? name : path.lexically_normal().string();
 }
 
+std::string ExecutableFile() {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : self.string();
+}
+
 void SetInputFileObserver(TInputFileObserver observer) { inputObserver = std::move(observer); }
 
 void NoteInputFile(const std::string& name) {

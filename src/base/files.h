@@ -24,6 +24,10 @@ std::string SpecialFileKind(const std::string& name);
 // (the script's folder, or its DATADIR).
 std::string LookupFolder();
 
+// The running program's own file, links resolved ("" where the system does
+// not say).
+std::string ExecutableFile();
+
 // The absolute form of `name` against the current folder ("" stays "").
 std::string AbsoluteFileName(const std::string& name);
 

@@ -21,6 +21,7 @@
 #include "media/sound.h"
 #include "media/song_import.h"
 #include "media/sound_decode.h"
+#include "render/font.h"
 #include "render/gl.h"
 #include "render/material.h"
 #include "render/overlay.h"
@@ -130,7 +131,7 @@ TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
     // The glyphs are bitmaps: on a screen larger than the production's size
     // they are built larger, so text keeps its size on the picture.
     if (windowOpen && !Options.Handover)
-        BuildFont("Verdana", int(std::lround(14 * PictureScale())), true);
+        BuildFont(OverlayFontFamily, int(std::lround(14 * PictureScale())), OverlayFontBold);
     if (!DemoQuit && Options.Start) StartTime = PositionSeconds(*Options.Start, *Tracker);
     if (!DemoQuit && !Options.HoldStart) StartPlayback();
     Timer = std::make_unique<TETimer>(Options.Clock);

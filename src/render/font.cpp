@@ -1,5 +1,6 @@
-// The overlay font: fontconfig picks the face, FreeType renders hinted 1-bit
-// glyphs, and BuildFont compiles one glBitmap display list per code.
+// The overlay font: fontconfig picks the face (a party pack brings its own
+// beside the engine), FreeType renders hinted 1-bit glyphs, and BuildFont
+// compiles one glBitmap display list per code.
 #include "render/font.h"
 
 #include <fontconfig/fontconfig.h>
@@ -10,8 +11,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 
+#include "base/files.h"
 #include "base/report.h"
 #include "render/gl.h"
 #include "render/overlay.h"
@@ -144,13 +147,22 @@ bool MatchFontFile(const std::string& family, bool bold, std::string& file, int&
     return true;
 }
 
+std::string BundledFontFile() {
+    const std::string engine = ExecutableFile();
+    if (engine.empty()) return {};
+    const std::string file = (std::filesystem::path(engine).parent_path() / BundledFontName).string();
+    std::error_code ec;
+    return std::filesystem::is_regular_file(file, ec) ? file : std::string();
+}
+
 bool RenderFontGlyphs(const std::string& family, int height, bool bold, int count,
                       std::vector<TGlyphBitmap>& glyphs, std::string& error) {
     glyphs.assign(size_t(std::max(count, 0)), TGlyphBitmap{});
-    std::string file;
+    std::string file = BundledFontFile();
     int faceIndex = 0;
     bool embolden = false;
-    if (!MatchFontFile(family, bold, file, faceIndex, embolden, error)) return false;
+    const bool bundled = !file.empty();
+    if (!bundled && !MatchFontFile(family, bold, file, faceIndex, embolden, error)) return false;
 
     FT_Library rawLibrary = nullptr;
     if (FT_Init_FreeType(&rawLibrary) != 0) {
@@ -164,6 +176,7 @@ bool RenderFontGlyphs(const std::string& family, int height, bool bold, int coun
         return false;
     }
     TFace face(rawFace);
+    if (bundled) embolden = bold && (face->style_flags & FT_STYLE_FLAG_BOLD) == 0;
     if (FT_Set_Pixel_Sizes(face.get(), 0, FT_UInt(EmPixels(face.get(), height == 0 ? 16 : height))) != 0) {
         error = "the font file " + file + " has no size for " + std::to_string(height) + " pixels";
         return false;

@@ -30,6 +30,19 @@ uint32_t CodePage1252ToUnicode(uint8_t code);
 // first) into tightly packed rows, bottom row first.
 std::vector<uint8_t> MonoRowsBottomUp(const uint8_t* buffer, int rows, int width, int pitch);
 
+// The overlay text's typeface: the family asked of fontconfig, in bold.
+inline constexpr const char* OverlayFontFamily = "Verdana";
+inline constexpr bool OverlayFontBold = true;
+
+// A party pack carries the overlay font beside the engine under this name
+// (face 0 of a TrueType or OpenType file), so that text looks the same on a
+// machine whose fonts differ. When that file exists, it is the face, and it
+// is emboldened when bold is asked of a face that is not bold; fontconfig is
+// not asked.
+inline constexpr const char* BundledFontName = "overlay-font.ttf";
+// The bundled font beside the running engine; "" when there is none.
+std::string BundledFontFile();
+
 // The face fontconfig chooses for the family and weight: file and face index.
 // False with a reason when nothing usable matches.
 bool MatchFontFile(const std::string& family, bool bold, std::string& file, int& faceIndex,
