@@ -342,7 +342,7 @@ bool CheckExisting(const std::string& out, bool archive, bool overwrite) {
     }
     if (!overwrite)
         throw EPackError{out + " exists; give --overwrite to replace it, or choose another name"};
-    if (archive && !fs::is_regular_file(status))
+    if (archive && !fs::is_regular_file(fs::status(out, ec))) // a link to a file is written through
         throw EPackError{"refusing to replace " + out + ": it is not a file"};
     if (!archive) {
         const fs::path folder(out);
@@ -500,6 +500,7 @@ void ZipFolder(const std::string& stagingRoot, const std::string& top, const std
     TOutputFile archive;
     std::string error;
     if (!archive.Open(out, error)) Fail(error);
+    if (archive.WritesStraight()) Fail("cannot write an archive to the stream " + out);
     archive.CloseForHelper();
     // zip adds to an archive it finds: it makes a new one at the reserved name.
     ::unlink(archive.TempPath().c_str());
