@@ -131,6 +131,55 @@ TEST(TrackerShow, PatternViewWithPositions) {
     EXPECT_EQ(Tool({"--help"}).Code, 0);
 }
 
+// shift moves every note by whole rows, either way; the grid keeps its size
+// and the notes that leave it are counted.
+TEST(TrackerShift, MovesEveryNoteAndCountsThoseThatLeave) {
+    testutil::TempDir dir;
+    const TNoteGrid grid = RandomGrid(3, 40, 5);
+    const std::string in = dir.Write("in.trk", EncodeTrackerFile(grid));
+    auto notesIn = [&](int32_t from, int32_t to) {
+        int64_t n = 0;
+        for (const auto& channel : grid.Channels)
+            for (int32_t r = from; r < to; ++r) n += channel[size_t(r)] != 0;
+        return n;
+    };
+    for (const int rows : {3, -5, 0, 40, -41}) {
+        SCOPED_TRACE(rows);
+        const TToolRun run = Tool({"shift", in, std::to_string(rows), "-o", dir.File("out.trk")});
+        ASSERT_EQ(run.Code, 0) << run.Err;
+        TNoteGrid out;
+        std::vector<uint8_t> data;
+        std::string error;
+        ASSERT_TRUE(ReadWholeFile(dir.File("out.trk"), 1 << 20, data, error) &&
+                    DecodeTrackerFile("out.trk", data, out, error))
+            << error;
+        ASSERT_EQ(out.Channels.size(), grid.Channels.size());
+        ASSERT_EQ(out.Rows, grid.Rows);
+        for (size_t c = 0; c < grid.Channels.size(); ++c)
+            for (int32_t r = 0; r < grid.Rows; ++r) {
+                const int32_t from = r - rows;
+                EXPECT_EQ(out.At(c, r), from >= 0 && from < grid.Rows ? grid.At(c, from) : 0) << c << ":" << r;
+            }
+        const int64_t before = rows < 0 ? notesIn(0, std::min(-rows, grid.Rows)) : 0;
+        const int64_t after = rows > 0 ? notesIn(std::max(grid.Rows - rows, 0), grid.Rows) : 0;
+        if (before == 0 && after == 0) {
+            EXPECT_EQ(run.Err, "");
+        } else {
+            auto notes = [](int64_t n) { return std::to_string(n) + (n == 1 ? " note" : " notes"); };
+            const std::string want = (before > 0 ? notes(before) + " moved before row 0" : "") +
+                                     (before > 0 && after > 0 ? " and " : "") +
+                                     (after > 0 ? notes(after) + " moved past the last row (39)" : "");
+            EXPECT_NE(run.Err.find("warning: left out " + want + "\n"), std::string::npos) << run.Err;
+        }
+    }
+    for (const char* bad : {"1.5", "x", "", "2147483648", "--3"}) {
+        const TToolRun run = Tool({"shift", in, bad, "-o", dir.File("bad.trk")});
+        EXPECT_EQ(run.Code, 2) << bad;
+    }
+    EXPECT_EQ(Tool({"shift", dir.File("none.trk"), "1", "-o", dir.File("bad.trk")}).Code, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("bad.trk")));
+}
+
 TEST(TrackerImportTool, PrintsTheBpmAndTheChannelMap) {
     testutil::TempDir dir;
     dir.Write("song.mid", songs::TestMidi());
@@ -239,6 +288,8 @@ TEST(TrackerTool, NeverWritesOverItsInputAndWritesWholeOrNotAtAll) {
              {"import", dir.File("link.mid"), "-o", song},
              {"import", song, "-o", dir.File("link.mid")},
              {"detect", song, "-o", song},
+             {"shift", song, "-o", song, "2"},
+             {"shift", dir.File("link.mid"), "-o", song, "-1"},
              {"build", text, "-o", text}}) {
         const TToolRun run = Tool(args);
         EXPECT_EQ(run.Code, 2) << args[0] << " " << args[1];

@@ -92,20 +92,25 @@ std::vector<double> Beats(const std::vector<float>& mono, int sampleRate, double
     return beats;
 }
 
-// Least-squares line through the beats numbered by whole periods from the
-// first: gives the period and the fitted time of the first beat. The
-// median interval numbers them, so a missed or doubled beat does not bend it.
-bool FitBeats(const std::vector<double>& beats, double& period, double& first) {
+// Least-squares line through the beats, each numbered from the one before
+// by whole periods of `unit` (aubio's tempo; the median interval without
+// one): gives the period and the fitted time of the first beat. Numbering
+// gap by gap keeps a missed or doubled beat from bending the line, and a
+// unit a few percent off from drifting it.
+bool FitBeats(const std::vector<double>& beats, double unit, double& period, double& first) {
     if (beats.size() < 4) return false;
-    std::vector<double> gaps;
-    for (size_t i = 1; i < beats.size(); ++i) gaps.push_back(beats[i] - beats[i - 1]);
-    std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
-    const double median = gaps[gaps.size() / 2];
-    if (!(median > 0)) return false;
-    double sk = 0, st = 0, skk = 0, skt = 0;
+    if (!(unit > 0)) {
+        std::vector<double> gaps;
+        for (size_t i = 1; i < beats.size(); ++i) gaps.push_back(beats[i] - beats[i - 1]);
+        std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
+        unit = gaps[gaps.size() / 2];
+        if (!(unit > 0)) return false;
+    }
+    double sk = 0, st = 0, skk = 0, skt = 0, k = 0;
     const double n = double(beats.size());
-    for (double t : beats) {
-        const double k = std::round((t - beats[0]) / median);
+    for (size_t i = 0; i < beats.size(); ++i) {
+        if (i > 0) k += std::max(1.0, std::round((beats[i] - beats[i - 1]) / unit));
+        const double t = beats[i];
         sk += k;
         st += t;
         skk += k * k;
@@ -118,19 +123,31 @@ bool FitBeats(const std::vector<double>& beats, double& period, double& first) {
     return period > 0;
 }
 
+// RMS of the signal from `from` to `to` seconds (clipped to the signal); 0
+// for an empty span.
+double Level(const std::vector<float>& signal, int sampleRate, double from, double to) {
+    const size_t start = size_t(std::clamp(from * sampleRate, 0.0, double(signal.size())));
+    const size_t end = size_t(std::clamp(to * sampleRate, 0.0, double(signal.size())));
+    double sum = 0;
+    for (size_t i = start; i < end; ++i) sum += double(signal[i]) * signal[i];
+    return end > start ? std::sqrt(sum / double(end - start)) : 0.0;
+}
+
+// How loud each onset is: the signal's RMS over the 40 ms after it.
+std::vector<double> OnsetLevels(const std::vector<double>& onsets, const std::vector<float>& signal, int sampleRate) {
+    std::vector<double> levels;
+    levels.reserve(onsets.size());
+    for (double t : onsets) levels.push_back(Level(signal, sampleRate, t, t + 0.04));
+    return levels;
+}
+
 // Band onsets that stand out: the band's level just after the onset (RMS of
 // the next 40 ms) must reach a tenth of its loud level (the 98th percentile
 // of 23 ms frames) and rise by a quarter over the level before it (50 ms
 // ending 20 ms before). A hit of another band leaks into this one some 20 dB
 // or more below the band's own hits, and is dropped.
 std::vector<double> Gate(const std::vector<double>& onsets, const std::vector<float>& band, int sampleRate) {
-    auto level = [&](double from, double to) {
-        const size_t start = size_t(std::clamp(from * sampleRate, 0.0, double(band.size())));
-        const size_t end = size_t(std::clamp(to * sampleRate, 0.0, double(band.size())));
-        double sum = 0;
-        for (size_t i = start; i < end; ++i) sum += double(band[i]) * band[i];
-        return end > start ? std::sqrt(sum / double(end - start)) : 0.0;
-    };
+    auto level = [&](double from, double to) { return Level(band, sampleRate, from, to); };
     const double frame = 1024.0 / sampleRate;
     std::vector<double> levels;
     for (double t = 0; (t + frame) * sampleRate <= double(band.size()); t += frame) levels.push_back(level(t, t + frame));
@@ -147,36 +164,110 @@ std::vector<double> Gate(const std::vector<double>& onsets, const std::vector<fl
 
 // How well onsets line up with a grid of `period` seconds: the length of the
 // mean of unit vectors at each onset's phase, 0 (none) to 1 (all), taken on
-// the beat and on the half beat (off-beat hats line up there).
-double Alignment(const std::vector<double>& onsets, double period, double& phase) {
-    double c1 = 0, s1 = 0, c2 = 0, s2 = 0;
+// the beat, on the half beat (off-beat hats line up there) and on the row
+// (the finest, so the most exact about the tempo).
+double Alignment(const std::vector<double>& onsets, double period) {
+    double c1 = 0, s1 = 0, c2 = 0, s2 = 0, c4 = 0, s4 = 0;
     for (double t : onsets) {
         const double a = 2 * M_PI * t / period;
         c1 += std::cos(a);
         s1 += std::sin(a);
         c2 += std::cos(2 * a);
         s2 += std::sin(2 * a);
+        c4 += std::cos(4 * a);
+        s4 += std::sin(4 * a);
     }
     const double n = double(std::max<size_t>(onsets.size(), 1));
-    phase = std::atan2(s1, c1) / (2 * M_PI) * period;
-    return (std::hypot(c1, s1) + std::hypot(c2, s2)) / (2 * n);
+    return (std::hypot(c1, s1) + std::hypot(c2, s2) + std::hypot(c4, s4)) / (3 * n);
 }
 
-// The tempo near aubio's estimate (within 6%) at which the onsets line up
-// best, searched in steps of 0.02%; aubio's own beats are spaced in whole
-// analysis hops and drift by up to a few percent.
-double RefinePeriod(const std::vector<double>& onsets, double estimate, double& phase, double& alignment) {
-    double best = estimate, bestScore = -1;
-    for (double f = 0.94; f <= 1.06; f += 0.0002) {
-        double p = 0;
-        const double score = Alignment(onsets, estimate * f, p);
-        if (score > bestScore) {
-            bestScore = score;
-            best = estimate * f;
+// The tempo at which the onsets line up best near each estimate (within
+// 6%) or near 2/3, 3/2, 3/4 or 4/3 of it: aubio's tracker can lock on to a
+// pattern of three hits over two beats. Searched in steps of 0.02%, then
+// around the best in steps of 0.001% (a step of 0.02% drifts by a third of
+// a row at 160 BPM in three minutes). Twice or half the tempo is not
+// tried: the grid lines up there as well.
+double RefinePeriod(const std::vector<double>& onsets, const std::vector<double>& estimates) {
+    double best = 0, bestScore = -1;
+    auto search = [&](double center, double from, double to, double step) {
+        for (double f = from; f <= to; f += step) {
+            const double score = Alignment(onsets, center * f);
+            if (score > bestScore) {
+                bestScore = score;
+                best = center * f;
+            }
         }
-    }
-    alignment = Alignment(onsets, best, phase);
+    };
+    for (double estimate : estimates)
+        for (double ratio : {1.0, 2.0 / 3, 3.0 / 2, 3.0 / 4, 4.0 / 3}) search(estimate * ratio, 0.94, 1.06, 0.0002);
+    if (best > 0) search(best, 0.9998, 1.0002, 0.00001);
+    // Songs are mostly made at a whole BPM: take it where the onsets line up
+    // there all but as well (over a long song a tempo a little off drifts
+    // far from them, so this tolerance shrinks with the song's length).
+    const double whole = 60 / std::round(60 / best);
+    if (best > 0 && Alignment(onsets, whole) >= 0.995 * bestScore) return whole;
     return best;
+}
+
+// The share of onsets within a tenth of a row of a row of the grid, its
+// rows at the sub-row phase that fits the onsets best; onsets at random
+// times score a fifth. `offset` is that phase: seconds the onsets sit after
+// the rows' starts, within half a row either way. The phase is the circular
+// mean at the row's period, then the mean offset of the onsets within a
+// quarter row of it, so that onsets off the grid do not pull it.
+double RowFit(const std::vector<double>& onsets, double row, double& offset) {
+    offset = 0;
+    if (onsets.empty()) return 0;
+    double c = 0, s = 0;
+    for (double t : onsets) {
+        c += std::cos(2 * M_PI * t / row);
+        s += std::sin(2 * M_PI * t / row);
+    }
+    const double circular = std::atan2(s, c) / (2 * M_PI);
+    auto off = [&](double t, double phase) {
+        const double rows = t / row - phase;
+        return rows - std::round(rows);
+    };
+    double sum = 0;
+    size_t near = 0;
+    for (double t : onsets)
+        if (const double d = off(t, circular); std::fabs(d) <= 0.25) {
+            sum += d;
+            ++near;
+        }
+    const double phase = circular + (near > 0 ? sum / double(near) : 0);
+    offset = phase * row;
+    near = 0;
+    for (double t : onsets) near += std::fabs(off(t, phase)) <= 0.1;
+    return double(near) / double(onsets.size());
+}
+
+// Which row of every 4 holds the beat (0-3): the one on which the onsets
+// are loudest together (the music hits hardest on the beat; off-beat hats
+// and ghost notes are quieter). Neither the kicks alone (a syncopated
+// pattern has more of them off the beat) nor aubio's beats (they follow
+// loud off-beat hats) place it as well.
+int BeatRow(const std::vector<double>& onsets, const std::vector<double>& levels, float bpm) {
+    double loud[4] = {};
+    for (size_t i = 0; i < onsets.size(); ++i) loud[NearestRow(onsets[i], bpm) % 4] += levels[i];
+    return int(std::max_element(loud, loud + 4) - loud);
+}
+
+// The row of the first bar at or after `firstBeatRow`: the beat of every 4
+// with the loudest kicks (`hits`: the low onsets, or all onsets where there
+// are few kicks) starts the bar. Kicks on beats 1 and 3 are alike, so every
+// beat within 70% of the loudest counts, and the first of them from the
+// music's first beat on wins: music starts on a bar more often than not.
+int64_t FirstBarRow(const std::vector<double>& hits, const std::vector<double>& levels, float bpm, int64_t firstBeatRow) {
+    double loud[4] = {};
+    for (size_t i = 0; i < hits.size(); ++i) {
+        const int64_t d = NearestRow(hits[i], bpm) - firstBeatRow;
+        if (d % 4 == 0) loud[((d / 4) % 4 + 4) % 4] += levels[i];
+    }
+    const double loudest = *std::max_element(loud, loud + 4);
+    int beat = 0;
+    while (beat < 3 && loud[beat] < 0.7 * loudest) ++beat;
+    return firstBeatRow + 4 * beat;
 }
 
 } // namespace
@@ -195,31 +286,49 @@ bool DetectRhythm(const std::vector<float>& mono, int sampleRate, double bpm, TD
     result.Times[DetectMid] = Gate(Onsets(mid, sampleRate, "specflux", 0.5), mid, sampleRate);
     result.Times[DetectHigh] = Gate(Onsets(high, sampleRate, "specflux", 0.5), high, sampleRate);
 
-    // Tempo: aubio's beat tracker gives the estimate, the onsets refine it.
-    double aubioBpm = 0, aubioConfidence = 0, period = 0, fittedFirst = 0, phase = 0;
+    // Tempo: aubio's beat tracker gives estimates (its own tempo, and a line
+    // through its beats, which are spaced in whole analysis hops and can
+    // jump by half a beat), the onsets refine them.
+    double aubioBpm = 0, aubioConfidence = 0, period = 0, fittedFirst = 0;
     const std::vector<double> beats = Beats(mono, sampleRate, aubioBpm, aubioConfidence);
-    const double estimate = FitBeats(beats, period, fittedFirst) ? period : aubioBpm > 0 ? 60 / aubioBpm : 0;
+    std::vector<double> estimates;
+    if (aubioBpm > 0) estimates.push_back(60 / aubioBpm);
+    if (FitBeats(beats, aubioBpm > 0 ? 60 / aubioBpm : 0, period, fittedFirst)) estimates.push_back(period);
     const std::vector<double>& onsets = result.Times[DetectAll];
     if (bpm > 0) {
         result.Bpm = float(bpm);
-        result.Confidence = Alignment(onsets, 60 / bpm, phase);
     } else {
-        if (!(estimate > 0) || onsets.size() < 8) {
+        if (estimates.empty() || onsets.size() < 8) {
             error = "no tempo found (too few beats or onsets); give one with --bpm";
             return false;
         }
-        result.DetectedBpm = 60 / RefinePeriod(onsets, estimate, phase, result.Confidence);
+        result.DetectedBpm = 60 / RefinePeriod(onsets, estimates);
         result.Bpm = ScriptBpm(result.DetectedBpm);
     }
-    // The beat grid at the script's BPM, in phase with the kicks when there
-    // are enough of them (else with all onsets), from the first beat found.
-    const double beat = 60.0 / double(result.Bpm);
-    const std::vector<double>& phaseOnsets = result.Times[DetectLow].size() >= 8 ? result.Times[DetectLow] : onsets;
-    Alignment(phaseOnsets, beat, phase);
-    const double start = beats.empty() ? (onsets.empty() ? 0 : onsets[0]) : beats[0];
-    double first = phase + beat * std::round((start - phase) / beat);
-    while (first < 0) first += beat;
-    result.FirstBeat = first;
+    const double row = 15.0 / double(result.Bpm);
+    result.Confidence = RowFit(onsets, row, result.RowOffset);
+    if (onsets.size() >= 8 && result.Confidence < 1.0 / 3) {
+        const std::string share = "only " + DecimalText(100 * result.Confidence, 0) +
+                                  "% of the onsets fall on the rows at BPM " + DecimalText(result.Bpm, 3) +
+                                  " (about a fifth would at random): ";
+        result.Warnings.push_back(share + (bpm > 0 ? "the BPM given is likely not the song's"
+                                                   : "the tempo found is likely wrong") +
+                                  "; give the song's tempo with --bpm N");
+    }
+
+    // The beat grid on the engine's rows: a beat on the row of every 4 where
+    // the music's beat falls, from the beat nearest the first onset on, and
+    // bars on the beat of every 4 with the loudest kicks.
+    const std::vector<double> levels = OnsetLevels(onsets, mono, sampleRate);
+    const int beatRow = BeatRow(onsets, levels, result.Bpm);
+    const int64_t firstOnsetRow = onsets.empty() ? 0 : NearestRow(onsets[0], result.Bpm);
+    result.FirstBeatRow = beatRow + 4 * int64_t(std::llround(double(firstOnsetRow - beatRow) / 4));
+    if (result.FirstBeatRow < 0) result.FirstBeatRow += 4;
+    result.FirstBeat = double(result.FirstBeatRow) * row;
+    const bool kicks = result.Times[DetectLow].size() >= 8;
+    result.FirstBarRow = kicks ? FirstBarRow(result.Times[DetectLow], OnsetLevels(result.Times[DetectLow], low, sampleRate),
+                                             result.Bpm, result.FirstBeatRow)
+                               : FirstBarRow(onsets, levels, result.Bpm, result.FirstBeatRow);
 
     const int64_t rows = int64_t(std::ceil(result.Seconds * 4 / 60 * double(result.Bpm)));
     if (rows > limits::MaxTrackerCells / DetectChannels) {
@@ -237,10 +346,8 @@ bool DetectRhythm(const std::vector<float>& mono, int sampleRate, double bpm, TD
     result.Low = int64_t(result.Times[DetectLow].size());
     result.Mid = int64_t(result.Times[DetectMid].size());
     result.High = int64_t(result.Times[DetectHigh].size());
-    for (int64_t k = 0;; ++k) {
-        const double t = result.FirstBeat + double(k) * beat;
-        if (t >= result.Seconds) break;
-        mark(DetectBeats, t, k % 4 == 0 ? 2 : 1);
+    for (int64_t r = result.FirstBeatRow; r < result.Grid.Rows; r += 4) {
+        result.Grid.Channels[DetectBeats][size_t(r)] = r >= result.FirstBarRow && (r - result.FirstBarRow) % 16 == 0 ? 2 : 1;
         ++result.Beats;
     }
     return true;

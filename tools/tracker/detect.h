@@ -15,9 +15,15 @@ struct TDetectResult {
     TNoteGrid Grid;
     double Seconds = 0;
     double DetectedBpm = 0;  // found tempo (0 when --bpm was given)
-    double Confidence = 0;   // share of onsets on the beat grid, 0 (none) to 1 (all)
+    // Share of onsets within a tenth of a row of the grid's rows (at the
+    // sub-row phase that fits them best), 0 to 1; onsets at random times
+    // score a fifth. Below a third, Warnings says so.
+    double Confidence = 0;
+    double RowOffset = 0;    // seconds the onsets sit after the rows' starts, on average (within half a row)
     float Bpm = 0;           // the grid's BPM (given, or the found one as written in a script)
-    double FirstBeat = 0;    // seconds
+    // Channel 4: a beat every 4 rows from FirstBeatRow, a bar every 16 from FirstBarRow.
+    int64_t FirstBeatRow = 0, FirstBarRow = 0;
+    double FirstBeat = 0;    // seconds: FirstBeatRow's start
     int64_t Onsets = 0, Low = 0, Mid = 0, High = 0, Beats = 0;
     // Onset times in seconds per channel 0-3, before they go to rows.
     std::vector<double> Times[4];

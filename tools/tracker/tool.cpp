@@ -2,6 +2,7 @@
 
 #include "detect.h"
 #include "grid_text.h"
+#include "shift.h"
 #include "tracks_files.h"
 
 #include "base/limits.h"
@@ -13,6 +14,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -41,9 +43,16 @@ songs and recordings, and shows or edits them as text.
                            instead of per MIDI channel
   detect MUSIC -o OUT.trk [--bpm N]
       For a recording (WAV, OGG, FLAC, MP3): finds the tempo (unless given)
-      and writes onsets as note 1: channel 0 every onset, 1 low (kick),
-      2 mid (snare), 3 high (hats); channel 4 the beat grid (1 each beat,
-      2 on each bar's first beat).
+      and writes onsets as note 1 on their nearest rows: channel 0 every
+      onset, 1 low (kick), 2 mid (snare), 3 high (hats); channel 4 the beat
+      grid on the rows of the music's beats (1 each beat, 2 on each bar's
+      first beat). Warns when less than a third of the onsets fall on the
+      rows: then give the song's tempo with --bpm.
+  shift FILE.trk ROWS -o OUT.trk
+      Moves every note ROWS rows later (negative: earlier), for a grid a
+      row off or a recording that starts with silence. The grid keeps its
+      size; notes moved before row 0 or past the last row are left out and
+      counted in a warning.
   show FILE.trk [--from POSITION] [--rows N]
       The grid as a pattern view; POSITION is P:B:b:r or a row number;
       64 rows by default.
@@ -76,7 +85,8 @@ bool SplitArgs(const std::vector<std::string>& args, const std::vector<std::stri
                const std::vector<std::string>& flags, TArgs& parsed, std::string& error) {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a.size() > 1 && a[0] == '-') {
+        // "-3" is a number (shift's ROWS), not an option.
+        if (a.size() > 1 && a[0] == '-' && !(a[1] >= '0' && a[1] <= '9')) {
             if (std::find(flags.begin(), flags.end(), a) != flags.end()) {
                 parsed.Flags[a] = true;
                 continue;
@@ -270,14 +280,58 @@ int Detect(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (bpm > 0)
         out << "  tempo given: " << Decimal(result.Bpm, 3) << " BPM\n";
     else
-        out << "  tempo found: " << Decimal(result.DetectedBpm, 3) << " BPM (" << Decimal(100 * result.Confidence, 0)
-            << "% of the onsets line up with it)\n";
+        out << "  tempo found: " << Decimal(result.DetectedBpm, 3) << " BPM\n";
     out << "  write in the script:  BPM " << Decimal(result.Bpm, 3) << "\n";
     out << "  onsets: " << result.Onsets << " (low " << result.Low << ", mid " << result.Mid << ", high " << result.High
-        << "); beats: " << result.Beats << " from " << Decimal(result.FirstBeat, 3) << " s\n";
+        << ")\n";
+    const double offsetMs = 1000 * result.RowOffset;
+    out << "  on the rows: " << Decimal(100 * result.Confidence, 0) << "% of the onsets (a fifth at random), "
+        << Decimal(std::fabs(offsetMs), 0) << " ms " << (offsetMs < 0 ? "before" : "after") << " the rows' start on average\n";
+    out << "  beats (channel 4): " << result.Beats << " from row " << result.FirstBeatRow << " ("
+        << Decimal(result.FirstBeat, 3) << " s), bars from row " << result.FirstBarRow << "\n";
     for (const std::string& line : result.Warnings) err << "corvala-tracker: " << a.Positional[0] << ": warning: " << line << "\n";
     if (!WriteFile(a.Values["-o"], EncodeTrackerFile(result.Grid), err)) return 1;
     out << "wrote " << a.Values["-o"] << ": " << result.Grid.Channels.size() << " channels, " << result.Grid.Rows << " rows\n";
+    return 0;
+}
+
+int Shift(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    TArgs a;
+    std::string error;
+    if (!SplitArgs(args, {"-o"}, {}, a, error)) {
+        err << "corvala-tracker: " << error << "\n";
+        return 2;
+    }
+    if (a.Positional.size() != 2 || !a.Values.count("-o")) {
+        err << "corvala-tracker: shift needs FILE.trk, ROWS and -o OUT.trk\n";
+        return 2;
+    }
+    const std::string& input = a.Positional[0];
+    const std::string text = a.Positional[1].size() > 1 && a.Positional[1][0] == '+' ? a.Positional[1].substr(1)
+                                                                                        : a.Positional[1];
+    int rows = 0;
+    if (!ParseInteger(text, -INT32_MAX, INT32_MAX, rows)) {
+        err << "corvala-tracker: ROWS needs a whole number of rows (negative: earlier), not \"" << a.Positional[1]
+            << "\"\n";
+        return 2;
+    }
+    if (!OutputIsNotInput(a.Values["-o"], input, err)) return 2;
+    TNoteGrid grid;
+    if (!ReadGrid(input, grid, err)) return 1;
+    const TShiftResult shifted = ShiftGrid(grid, rows);
+    if (shifted.BeforeStart > 0 || shifted.PastEnd > 0) {
+        err << "corvala-tracker: " << input << ": warning: left out ";
+        if (shifted.BeforeStart > 0) err << shifted.BeforeStart << " note" << (shifted.BeforeStart == 1 ? "" : "s") << " moved before row 0";
+        if (shifted.BeforeStart > 0 && shifted.PastEnd > 0) err << " and ";
+        if (shifted.PastEnd > 0)
+            err << shifted.PastEnd << " note" << (shifted.PastEnd == 1 ? "" : "s") << " moved past the last row ("
+                << grid.Rows - 1 << ")";
+        err << "\n";
+    }
+    if (!WriteFile(a.Values["-o"], EncodeTrackerFile(shifted.Grid), err)) return 1;
+    out << "wrote " << a.Values["-o"] << ": " << shifted.Grid.Channels.size() << " channels, " << shifted.Grid.Rows
+        << " rows, " << shifted.Moved << " notes " << std::abs(rows) << (std::abs(rows) == 1 ? " row " : " rows ")
+        << (rows < 0 ? "earlier" : "later") << "\n";
     return 0;
 }
 
@@ -362,6 +416,7 @@ int RunTrackerTool(const std::vector<std::string>& args, std::ostream& out, std:
     const std::string& command = args[0];
     if (command == "import") return Import(args, out, err);
     if (command == "detect") return Detect(args, out, err);
+    if (command == "shift") return Shift(args, out, err);
     if (command == "show") return Show(args, out, err);
     if (command == "text") return Text(args, out, err);
     if (command == "build") return Build(args, out, err);
