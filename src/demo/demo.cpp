@@ -30,16 +30,40 @@ namespace {
 
 float ToFloat(long double value) { return float(value); }
 
-// Pattern, bar, beat and row of MOUNT and LENGTH; a missing or empty token
-// counts as 0 and tokens after the fourth are ignored.
-int32_t ReadPosition(const TCDemoCommand& command) {
+// Pattern, bar, beat and row of MOUNT and LENGTH in rows; a missing or empty
+// token counts as 0 and tokens after the fourth are ignored. Each token is
+// a 32-bit integer, so the sum fits 64 bits.
+int64_t ReadPosition(const TCDemoCommand& command) {
     int64_t rows = 0;
     const int64_t weights[4] = {64, 16, 4, 1};
     for (size_t i = 0; i < 4; ++i) {
         const std::string token = TokenText(command, i + 1);
         if (!token.empty()) rows += int64_t(StrToInt(token)) * weights[i];
     }
-    return int32_t(uint32_t(uint64_t(rows)));
+    return rows;
+}
+
+// A MOUNT or LENGTH value past the 32-bit rows the timeline keeps is an
+// error at its line, not a row it wraps to; "" when it fits.
+std::string PositionRangeError(const TCDemoCommand& command, int64_t rows) {
+    if (rows >= INT32_MIN && rows <= INT32_MAX) return {};
+    std::string line = command[0];
+    for (size_t i = 1; i < command.size() && i <= 4; ++i) line += " " + command[i];
+    return line + " is row " + std::to_string(rows) +
+           (rows > 0 ? ", past the last row a timeline counts (" + std::to_string(INT32_MAX) + ")"
+                     : ", before the first row a timeline counts (" + std::to_string(INT32_MIN) + ")");
+}
+
+// A bar whose MOUNT and LENGTH are both read and that ends before row 0
+// (MOUNT + LENGTH <= 0 with a LENGTH above 0) could never play: an error at
+// the second of the two lines. A LENGTH of 0 or less stays the timeline
+// check's warning. "" when the bar is fine.
+std::string BarEndError(const TScriptBar& bar) {
+    if (bar.MountLine == 0 || bar.LengthLine == 0 || bar.LengthRows <= 0) return {};
+    const int64_t end = int64_t(bar.StartRow) + bar.LengthRows;
+    if (end > 0) return {};
+    return (bar.Label.empty() ? std::string("The bar") : "The bar '" + bar.Label + "'") + " starts at row " +
+           std::to_string(bar.StartRow) + " and ends at row " + std::to_string(end) + ", before row 0: it never plays";
 }
 
 TRGBAColor ReadColor(const TCDemoCommand& command) {
@@ -487,13 +511,23 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
          }},
         {"MOUNT",
          [](TCDemo& d, C c) {
-             const int32_t row = ReadPosition(c);
-             if (TScriptBar* b = d.TargetBar(c)) b->StartRow = row;
+             const int64_t row = ReadPosition(c);
+             if (const std::string error = PositionRangeError(c, row); !error.empty()) return d.Fail(error);
+             if (TScriptBar* b = d.TargetBar(c)) {
+                 b->StartRow = int32_t(row);
+                 b->MountLine = d.currentLine;
+                 if (const std::string error = BarEndError(*b); !error.empty()) d.Fail(error);
+             }
          }},
         {"LENGTH",
          [](TCDemo& d, C c) {
-             const int32_t rows = ReadPosition(c);
-             if (TScriptBar* b = d.TargetBar(c)) b->LengthRows = rows;
+             const int64_t rows = ReadPosition(c);
+             if (const std::string error = PositionRangeError(c, rows); !error.empty()) return d.Fail(error);
+             if (TScriptBar* b = d.TargetBar(c)) {
+                 b->LengthRows = int32_t(rows);
+                 b->LengthLine = d.currentLine;
+                 if (const std::string error = BarEndError(*b); !error.empty()) d.Fail(error);
+             }
          }},
         {"EFFECT",
          [](TCDemo& d, C c) {

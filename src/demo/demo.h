@@ -43,6 +43,7 @@ struct TScriptBar {
     float Offset = 0;
     int32_t ScriptLine = 0; // line of the BAR command, for messages
     int32_t EffectLine = 0; // line of the EFFECT command; 0 when it has none
+    int32_t MountLine = 0, LengthLine = 0; // lines of MOUNT and LENGTH; 0 when none was read
     std::array<int32_t, 10> InputLines{}; // line of each INPUT command
 };
 

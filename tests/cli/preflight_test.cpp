@@ -130,6 +130,32 @@ TEST(PreflightMistakes, EachIsReportedAtTheLineToFix) {
     EXPECT_EQ(Occurrences(result.Output, "warning: parameter"), 1u) << result.Output;
 }
 
+// Positions are 32-bit rows: a MOUNT or LENGTH past them is an error at its
+// line instead of the row it wraps to, and so is a bar that ends before row
+// 0; the run stops on them as the pre-flight reports them.
+TEST(PreflightMistakes, PositionsPastTheRowRangeOrBeforeRowZeroAreErrors) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"BAR\nMOUNT 67108864\nLENGTH 1\nEFFECT 0\n",
+         "demo.cvl:5: error: MOUNT 67108864 is row 4294967296, past the last row a timeline counts (2147483647)"},
+        {"BAR\nMOUNT 0\nLENGTH 0 134217728\nEFFECT 0\n",
+         "demo.cvl:6: error: LENGTH 0 134217728 is row 2147483648, past the last row"},
+        {"BAR b\nLENGTH 0 1\nMOUNT -1\nEFFECT 0\n",
+         "demo.cvl:6: error: The bar 'b' starts at row -64 and ends at row -48, before row 0: it never plays"},
+    };
+    for (const auto& [bar, expected] : cases) {
+        Folder folder;
+        auto result = folder.Check("LOAD plaincolor 0\n" + bar);
+        EXPECT_EQ(result.ExitCode, 1) << bar << result.Output;
+        EXPECT_NE(result.Output.find(expected), std::string::npos) << bar << "\n---\n" << result.Output;
+        result = testutil::RunEngine("--capture out --overwrite --frames 1 demo.cvl", folder.dir.Path().string());
+        EXPECT_EQ(result.ExitCode, 1) << bar << result.Output;
+        EXPECT_NE(result.Output.find(expected), std::string::npos) << bar << "\n---\n" << result.Output;
+    }
+    // Starting before row 0 and reaching into the tracker is fine.
+    Folder folder;
+    EXPECT_EQ(folder.Check("LOAD plaincolor 0\nBAR\nMOUNT -1\nLENGTH 2\nEFFECT 0\n").ExitCode, 0);
+}
+
 TEST(PreflightMistakes, EmptyAndCommentLinesStaySilent) {
     Folder folder;
     const auto result = folder.Check("\n   \n// LAOD nothing\nLOAD plaintexture 0 // a comment\nA pic.bmp\n" +
