@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +79,26 @@ TEST(OutputFile, WritesWholeOrLeavesTheEarlierFileAsItWas) {
     EXPECT_NE(error.find("folder"), std::string::npos) << error;
     EXPECT_FALSE(WriteFileWhole(dir.File("missing/x.trk"), "x", error));
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+}
+
+// A real full disk where the test may mount a small tmpfs (as root): the
+// message says "No space left on device" and the earlier file stays whole.
+TEST(OutputFile, AFullDiskKeepsTheEarlierFileAndSaysWhy) {
+    testutil::TempDir dir;
+    const std::string disk = dir.File("disk");
+    fs::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs can be mounted here";
+    struct TUnmount {
+        std::string Path;
+        ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    std::string error;
+    const std::string target = disk + "/music.trk";
+    ASSERT_TRUE(WriteFileWhole(target, std::string(4096, 'a'), error)) << error;
+    EXPECT_FALSE(WriteFileWhole(target, std::string(200000, 'b'), error));
+    EXPECT_EQ(error, "cannot write " + target + ": No space left on device");
+    EXPECT_EQ(Bytes(target), std::string(4096, 'a'));
+    EXPECT_EQ(Names(disk), std::vector<std::string>{"music.trk"});
 }
 
 // Streams cannot be replaced: a device, a FIFO, this process's standard
