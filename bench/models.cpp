@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 #include "assets/writer3ds.h"
 #include "render/mesh.h"
 

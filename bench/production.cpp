@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 #include "assets/writer3ds.h"
 #include "media/sound_decode.h"
 #include "render/mesh.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "assets/file3ds.h"
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 #include "fuzz_support.h"
 #include "render/mesh.h"
 

@@ -664,3 +664,17 @@ const TMesh3DS* TObjectList::MeshAt(int32_t index) {
     }
     return slot.get();
 }
+
+std::string LeftOutFacesText(const std::string& fileName, const TMesh3DS& mesh) {
+    const uint32_t vertices = uint32_t(std::min<size_t>(mesh.VertexCount, mesh.Vertices.size()));
+    const size_t faces = std::min<size_t>(mesh.FaceCount, mesh.Faces.size());
+    size_t left = 0;
+    for (size_t j = 0; j < faces; ++j) {
+        const TFace3DS& f = mesh.Faces[j];
+        if (std::max({f.V1, f.V2, f.V3}) >= vertices) ++left;
+    }
+    if (left == 0) return "";
+    return "The model file " + fileName + ", mesh \"" + mesh.Name + "\": " + std::to_string(left) +
+           (left == 1 ? " face uses" : " faces use") + " vertices past its " + std::to_string(vertices) +
+           " vertices and " + (left == 1 ? "is" : "are") + " left out";
+}

@@ -229,3 +229,9 @@ private:
     std::unique_ptr<TObjectList> ObjectList;
     std::unique_ptr<TKeyFramer> KeyFrames;
 };
+
+// The faces of `mesh` that use a vertex past the vertices it holds: the
+// loader leaves them out, and the pre-flight warns of them as the run does.
+// "" when every face is whole; otherwise the warning naming `fileName` and
+// the mesh.
+std::string LeftOutFacesText(const std::string& fileName, const TMesh3DS& mesh);

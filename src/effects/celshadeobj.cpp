@@ -1,6 +1,6 @@
 #include "effects/celshadeobj.h"
 
-#include "assets/textures.h"
+#include "render/textures.h"
 #include "effects/effect_files.h"
 #include "render/gl.h"
 #include "render/material.h"

@@ -4,8 +4,8 @@
 
 #include "assets/asset_check.h"
 #include "assets/file3ds.h"
-#include "assets/loader3ds.h"
-#include "assets/textures.h"
+#include "render/loader3ds.h"
+#include "render/textures.h"
 #include "base/files.h"
 #include "base/report.h"
 #include "render/material.h"

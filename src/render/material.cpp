@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "assets/textures.h"
+#include "render/textures.h"
 #include "base/files.h"
 #include "render/gl.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 #include "base/report.h"
 #include "render/gl.h"
 

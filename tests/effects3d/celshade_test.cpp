@@ -3,7 +3,7 @@
 #include <cmath>
 #include <set>
 
-#include "assets/textures.h"
+#include "render/textures.h"
 #include "effects/celshadeobj.h"
 #include "fx3d_support.h"
 #include "render/gl.h"

@@ -12,7 +12,7 @@
 #include <set>
 #include <utility>
 
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 #include "assets/picture.h"
 #include "gen/pictures.h"
 #include "gen/production.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "assets/file3ds.h"
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 #include "assets/picture.h"
 #include "media/sound_decode.h"
 #include "base/report.h"

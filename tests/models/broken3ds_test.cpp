@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "assets/file3ds.h"
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 #include "assets/writer3ds.h"
 #include "base/report.h"
 #include "render/mesh.h"

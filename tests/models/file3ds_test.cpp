@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "assets/file3ds.h"
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 #include "assets/writer3ds.h"
 #include "render/mesh.h"
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "assets/png.h"
-#include "assets/textures.h"
+#include "render/textures.h"
 #include "base/report.h"
 #include "picture_files.h"
 #include "render/material.h"

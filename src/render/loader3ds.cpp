@@ -1,4 +1,4 @@
-#include "assets/loader3ds.h"
+#include "render/loader3ds.h"
 
 #include <algorithm>
 
@@ -50,13 +50,7 @@ std::unique_ptr<TMeshDataNM> T3DSLoader::MakeMesh(int32_t index) {
         if (std::max({f.V1, f.V2, f.V3}) < vertices) mesh->Faces.push_back(TFace{f.V1, f.V2, f.V3});
     }
     mesh->FaceCount = int32_t(mesh->Faces.size());
-    if (mesh->Faces.size() < faces) {
-        const size_t left = faces - mesh->Faces.size();
-        ReportWarning("The model file " + File->FileName() + ", mesh \"" + source->Name + "\": " +
-                      std::to_string(left) + (left == 1 ? " face uses" : " faces use") +
-                      " vertices past its " + std::to_string(vertices) +
-                      " vertices and " + (left == 1 ? "is" : "are") + " left out");
-    }
+    if (mesh->Faces.size() < faces) ReportWarning(LeftOutFacesText(File->FileName(), *source));
     mesh->Name = source->Name;
     return mesh;
 }

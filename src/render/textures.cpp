@@ -1,4 +1,4 @@
-#include "assets/textures.h"
+#include "render/textures.h"
 
 #include "base/report.h"
 
