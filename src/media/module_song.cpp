@@ -236,6 +236,16 @@ bool RenderModule(const std::vector<uint8_t>& data, int sampleRate, TDecodedSoun
             error = "the module renders no audio";
             return false;
         }
+        // Cut short, the missing patterns play as silence without a word
+        // from libopenmpt: all silence is an error, some a note to tell.
+        if (const std::string cut = CutShortPlace(data, *module); !cut.empty()) {
+            if (std::all_of(sound.Samples.begin(), sound.Samples.end(), [](int16_t v) { return v == 0; })) {
+                error = "the file is cut short (" + cut + " lies past its end) and renders only silence";
+                sound = TDecodedSound{};
+                return false;
+            }
+            sound.Note = "the file is cut short: " + cut + " lies past its end and plays as silence";
+        }
         return true;
     } catch (const std::exception& e) {
         error = std::string("libopenmpt failed while rendering it: ") + e.what();

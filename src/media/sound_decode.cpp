@@ -7,6 +7,7 @@
 
 #include <sndfile.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -27,6 +28,36 @@ bool IsMidiFile(const std::string& fileName) {
     std::ifstream file(fileName, std::ios::binary);
     char magic[4] = {};
     return file.read(magic, 4) && std::string(magic, 4) == "MThd";
+}
+
+// A RIFF WAV file whose data chunk declares more bytes than the file holds
+// after it. libsndfile counts only the bytes there, so such a file would
+// read as a shorter sound without a word. A size of 0 or 0xFFFFFFFF (a
+// stream whose writer could not go back) declares nothing.
+bool WavCutShort(const std::string& fileName, uint64_t& declared, uint64_t& present) {
+    std::ifstream file(fileName, std::ios::binary | std::ios::ate);
+    if (!file) return false;
+    const uint64_t size = uint64_t(file.tellg());
+    file.seekg(0);
+    unsigned char header[12] = {};
+    if (!file.read(reinterpret_cast<char*>(header), 12) || std::memcmp(header, "RIFF", 4) != 0 ||
+        std::memcmp(header + 8, "WAVE", 4) != 0)
+        return false;
+    uint64_t at = 12;
+    for (int chunks = 0; chunks < 64 && at + 8 <= size; ++chunks) {
+        unsigned char chunk[8] = {};
+        file.seekg(std::streamoff(at));
+        if (!file.read(reinterpret_cast<char*>(chunk), 8)) return false;
+        const uint64_t length = uint64_t(chunk[4]) | uint64_t(chunk[5]) << 8 | uint64_t(chunk[6]) << 16 |
+                                uint64_t(chunk[7]) << 24;
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            declared = length;
+            present = size - (at + 8);
+            return length != 0 && length != 0xFFFFFFFFu && present < length;
+        }
+        at += 8 + length + (length & 1);
+    }
+    return false;
 }
 
 } // namespace
@@ -107,11 +138,16 @@ bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::str
         sound = TDecodedSound{};
         return false;
     }
+    uint64_t declared = 0, present = 0;
     if (status != SF_ERR_NO_ERROR) {
         sound.Note = "decoding stopped after " + std::to_string(frames) + " frames: " + sf_strerror(file.get());
     } else if (!IsMpeg(info.format) && frames < info.frames) {
         sound.Note = "the file ends after " + std::to_string(frames) + " of the " + std::to_string(info.frames) +
                      " frames its header gives";
+    } else if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && WavCutShort(fileName, declared, present)) {
+        sound.Note = "the file is cut short: it holds " + std::to_string(present) + " of the " +
+                     std::to_string(declared) + " bytes of sound its header gives (" + std::to_string(frames) +
+                     " frames are played)";
     }
     if (fileChannels > keptChannels) {
         if (!sound.Note.empty()) sound.Note += "; ";
@@ -132,6 +168,7 @@ bool CheckSoundFile(const std::string& fileName, double& seconds) {
     std::string error;
     if (DecodeSoundFile(fileName, sound, error)) {
         seconds = sound.Seconds();
+        if (!sound.Note.empty()) ReportWarning("The music file " + fileName + ": " + sound.Note);
         return true;
     }
     ShowScriptError("The music file " + fileName + " cannot be decoded: " + error);

@@ -122,6 +122,10 @@ TEST(SoundDecode, CutFilesKeepWhatDecodesAndExtraChannelsAreDropped) {
     ASSERT_TRUE(DecodeSoundFile(dir.File("cut.wav"), sound, error)) << error;
     EXPECT_EQ(sound.Frames(), 100);
     EXPECT_EQ(sound.Samples, MakeSignal(100, 2, 44100));
+    EXPECT_EQ(sound.Note, "the file is cut short: it holds 400 of the 4000 bytes of sound its header gives (100 "
+                          "frames are played)");
+    ASSERT_TRUE(DecodeSoundFile(wav, sound, error)) << error;
+    EXPECT_EQ(sound.Note, "");
 
     // A FLAC stream cut in the middle: the frames before the cut, and a note.
     const std::string flac = dir.File("full.flac");

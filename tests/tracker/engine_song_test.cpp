@@ -85,6 +85,18 @@ TEST(EngineSongs, AModuleCutShortIsNamedInCheckAndRun) {
                   std::string::npos)
             << args << "\n" << result.Output;
     }
+    // As music: what a file cut short loses of the patterns and samples
+    // plays as silence, here all of it.
+    dir.Write("music.cvl", "TRACKER cut.mod\nLOADMUSIC cut.mod\n" + rest);
+    for (const char* args : {"--check music.cvl", "--capture out3 --frames 2 music.cvl"}) {
+        const auto result = testutil::RunEngine(args, dir.Path().string());
+        EXPECT_EQ(result.ExitCode, 1) << args;
+        EXPECT_NE(result.Output.find("cut.mod"), std::string::npos) << result.Output;
+        EXPECT_NE(result.Output.find(": the file is cut short (pattern 0 from row 20 on lies past its end) and "
+                                     "renders only silence"),
+                  std::string::npos)
+            << args << "\n" << result.Output;
+    }
     for (const char* args : {"--check cut.cvl", "--capture out2 --frames 2 cut.cvl"}) {
         const auto result = testutil::RunEngine(args, dir.Path().string());
         EXPECT_EQ(result.ExitCode, 0) << args << "\n" << result.Output;
