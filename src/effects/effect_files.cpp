@@ -120,6 +120,9 @@ bool CheckModelMesh(const std::string& name, int32_t meshIndex) {
     try {
         T3DSLoader loader;
         loader.OpenModel(name);
+        // What the run warns about (a file cut short) the pre-flight tells too.
+        if (loader.File)
+            for (const std::string& warning : loader.File->Warnings()) ReportWarning(warning);
         for (int32_t i = 0; i < loader.MeshCount; ++i) loader.MakeMesh(i);
         if (meshIndex < loader.MeshCount) return true;
         ShowScriptError(TooFewMeshes(name, meshIndex, loader.MeshCount));

@@ -225,6 +225,29 @@ TEST(FilePolicy, FailedPicturesAreReportedDrawnUntexturedAndExitOne) {
     EXPECT_EQ(frame.Pixels[at + 2], 255);
 }
 
+// A model cut short: the pre-flight says why it holds no mesh, as the run does.
+TEST(FilePolicy, AModelCutShortIsNamedAlikeInCheckAndRun) {
+    Folder folder;
+    TMesh3DS tri;
+    tri.Name = "tri";
+    tri.Vertices = {{-10, 0, 0}, {10, 0, 0}, {0, 10, 0}};
+    tri.Faces = {{0, 1, 2, 7}};
+    const std::vector<uint8_t> model = Write3DSModel({tri});
+    folder.dir.Write("tri.3ds", std::vector<uint8_t>(model.begin(), model.begin() + std::ptrdiff_t(model.size() / 2)));
+    const auto check = folder.Check("RESOLUTIONX 80\nRESOLUTIONY 60\nINIT\nLOAD object 0\nA tri.3ds\n" + Bar(0));
+    const auto run = testutil::RunEngine("--capture out --frames 1 demo.cvl", folder.dir.Path().string());
+    for (const auto* result : {&check, &run}) {
+        EXPECT_EQ(result->ExitCode, 1) << result->Output;
+        EXPECT_NE(result->Output.find("demo.cvl:7: warning: tri.3ds: offset 0: main chunk of " +
+                                      std::to_string(model.size()) + " bytes reaches past the end of the file at " +
+                                      std::to_string(model.size() / 2) + "; the file is cut short (LOAD at line 6)"),
+                  std::string::npos)
+            << result->Output;
+        EXPECT_NE(result->Output.find("demo.cvl:7: error: The model file tri.3ds holds 0 meshes"), std::string::npos)
+            << result->Output;
+    }
+}
+
 TEST(FilePolicy, MusicThatFailsPlaysOnTheTimerAndExitsOne) {
     testutil::TempDir dir;
     dir.Write("beat.trk", testutil::TrackerBytes(1, 40, std::vector<uint8_t>(40, 0)));
