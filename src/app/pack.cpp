@@ -1,6 +1,7 @@
 #include "app/pack.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,6 +48,36 @@ struct EPackError {
 };
 
 [[noreturn]] void Fail(const std::string& message) { throw EPackError{message}; }
+
+// Ctrl-C, a hang-up or a termination while packing: the pack stops at the
+// next step and removes what it made, rather than leaving a half-made
+// hidden folder beside OUT. A helper in the foreground gets Ctrl-C too.
+volatile sig_atomic_t interruptedBy = 0;
+
+void OnInterrupt(int signal) { interruptedBy = signal; }
+
+class TInterruptScope {
+public:
+    TInterruptScope() {
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(Signals); ++i) sigaction(Signals[i], &action, &previous[i]);
+    }
+    ~TInterruptScope() {
+        for (size_t i = 0; i < std::size(Signals); ++i) sigaction(Signals[i], &previous[i], nullptr);
+    }
+    TInterruptScope(const TInterruptScope&) = delete;
+    TInterruptScope& operator=(const TInterruptScope&) = delete;
+
+private:
+    static constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction previous[std::size(Signals)] {};
+};
+
+void CheckInterrupted() {
+    if (interruptedBy != 0) Fail(std::string("interrupted (") + strsignal(interruptedBy) + ")");
+}
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -121,8 +152,10 @@ bool RunHelper(const std::vector<std::string>& argv, const std::string& folder, 
 
 // Runs a helper that must succeed; fails with its output otherwise.
 std::string Helper(const std::vector<std::string>& argv, const std::string& what, const std::string& folder = {}) {
+    CheckInterrupted();
     THelperRun run;
     if (!RunHelper(argv, folder, run)) Fail("cannot run " + argv[0] + " to " + what);
+    CheckInterrupted();
     if (run.Status != 0) {
         std::string output = run.Output;
         while (!output.empty() && output.back() == '\n') output.pop_back();
@@ -169,6 +202,7 @@ void CopyInto(const std::string& source, const std::string& destination, mode_t 
     if (!out.Open(destination, error)) Fail(error);
     std::vector<char> buffer(size_t(1) << 20);
     while (in) {
+        CheckInterrupted();
         in.read(buffer.data(), std::streamsize(buffer.size()));
         if (in.gcount() > 0) out.Write(buffer.data(), size_t(in.gcount()));
     }
@@ -536,6 +570,7 @@ int Pack(const TPackOptions& options) {
     const int checked = RunCheck(options.Script, [&](const TCDemo& demo) { facts = ReadFacts(demo); });
     SetInputFileObserver(nullptr);
     fs::current_path(scriptFolder); // DATADIR may have moved it
+    CheckInterrupted();
     if (checked != 0 || !facts.Passed) {
         std::fprintf(stderr, "corvala: --pack: the pre-flight found errors (above); nothing was packed\n");
         return 1;
@@ -607,6 +642,7 @@ int Pack(const TPackOptions& options) {
     WriteText((folder / ReadmeName).string(), Readme(facts, pack), 0644);
 
     const uintmax_t libraryBytes = TreeSize(folder / LibraryFolder);
+    CheckInterrupted();
     if (archive) {
         ZipFolder(stagingRoot, top, out);
     } else {
@@ -667,6 +703,7 @@ bool IsSystemLibrary(const std::string& soname) {
 }
 
 int RunPack(const TPackOptions& options) {
+    const TInterruptScope interrupts;
     try {
         return Pack(options);
     } catch (const EPackError& error) {

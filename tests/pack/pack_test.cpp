@@ -251,6 +251,15 @@ TEST(Pack, RefusesABrokenProductionAndNeverWritesOverWhatIsThere) {
     EXPECT_EQ(Bytes(dir.File("demo.cvl")), script);
     EXPECT_TRUE(fs::is_regular_file(dir.File("data/pictures/ramp.tga")));
 
+    // Stopped half-way, it leaves nothing behind (or, stopped too late, the
+    // whole pack).
+    const TShell stopped = Shell("cd " + Quote(dir.Path().string()) + " && { SDL_VIDEODRIVER=offscreen " +
+                                 Quote(CORVALA_BINARY) + " --pack party demo.cvl & sleep 0.4; kill -TERM $!; wait $!; }");
+    EXPECT_TRUE(!fs::exists(dir.File("party")) || fs::is_regular_file(dir.File("party/README.txt")));
+    fs::remove_all(dir.File("party"));
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+        EXPECT_NE(entry.path().filename().string().rfind(".corvala-", 0), 0u) << entry.path();
+
     // A file outside the script's folder cannot keep its relative path.
     testutil::TempDir other;
     WriteProduction(other);
