@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -132,4 +136,23 @@ TEST(Rehearsal, SmallScriptReportsExactlyItsBarsWithPlausibleFigures) {
     EXPECT_EQ(report["bars"][2]["frames"], 0);
     EXPECT_TRUE(report["bars"][2]["median_ms"].is_null());
     EXPECT_NE(run.Output.find("verdict: " + report["verdict"].get<std::string>()), std::string::npos);
+
+    // The report to standard output (here through a link of the test's own,
+    // as /dev/stdout is one): the JSON alone there, the text on standard
+    // error, the link kept. And to a named pipe whose reader waits for it.
+    std::filesystem::create_symlink("/proc/self/fd/1", dir.File("stdout-link"));
+    ASSERT_EQ(mkfifo(dir.File("pipe.json").c_str(), 0600), 0);
+    const std::string engine = "SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null " + testutil::Quote(CORVALA_BINARY);
+    const std::string command = "cd " + testutil::Quote(dir.Path().string()) + " && " + engine +
+                                " --rehearse --report stdout-link demo.cvl > piped.json 2> text.txt; "
+                                "timeout 30 cat pipe.json > fifo.json & " +
+                                engine + " --rehearse --report pipe.json demo.cvl > /dev/null 2>&1; wait";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (const char* name : {"piped.json", "fifo.json"}) {
+        std::ifstream json(dir.File(name));
+        EXPECT_EQ(nlohmann::json::parse(json)["bars"].size(), 3u) << name; // throws when more than JSON is there
+    }
+    std::ifstream text(dir.File("text.txt"));
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(text), {}).find("\nverdict: "), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("stdout-link")));
 }
