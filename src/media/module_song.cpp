@@ -54,10 +54,12 @@ constexpr size_t ProbeBytes = size_t(1) << 20;
 // Where a file cut short lost its pattern data, as "pattern P from row R
 // on", or "" when it lost none. libopenmpt takes the missing bytes of a file
 // that ends early for empty cells and says nothing, so the module is loaded
-// once more with other bytes appended: a cell that reads differently was
-// read past the end. Only patterns and rows both loads have are compared;
-// bytes after a whole module are ignored by its loader.
-std::string CutShortPlace(const std::vector<uint8_t>& data, openmpt::module& read) {
+// once more with other bytes appended: a cell that reads differently, or a
+// pattern that only the first load has, was read past the end. Patterns
+// only the second load has are not compared: bytes after a whole module are
+// ignored by its loader, or taken for extra patterns by some. Only the
+// patterns in `played` count, the first of them in that order.
+std::string CutShortPlace(const std::vector<uint8_t>& data, openmpt::module& read, const std::vector<int>& played) {
     std::vector<uint8_t> padded;
     padded.reserve(data.size() + ProbeBytes);
     padded.assign(data.begin(), data.end());
@@ -69,20 +71,35 @@ std::string CutShortPlace(const std::vector<uint8_t>& data, openmpt::module& rea
     std::string unused;
     const std::unique_ptr<openmpt::module> probe = OpenModule(padded, true, unused);
     if (!probe) return {};
-    const int patterns = std::min(read.get_num_patterns(), probe->get_num_patterns());
+    // The first row of each pattern that was read past the end; -1 for a
+    // whole pattern. A pattern the first load has and the second lacks had
+    // its data in the appended bytes, where the loader refused it (formats
+    // that point to their patterns by offset).
+    const int patterns = read.get_num_patterns();
     const int channels = std::min(read.get_num_channels(), probe->get_num_channels());
+    std::vector<int> cutAt(size_t(std::max(patterns, 0)), -1);
     for (int p = 0; p < patterns; ++p) {
+        if (p >= probe->get_num_patterns()) {
+            cutAt[size_t(p)] = 0;
+            continue;
+        }
         const int rows = std::min(read.get_pattern_num_rows(p), probe->get_pattern_num_rows(p));
-        if (read.get_pattern_num_rows(p) != probe->get_pattern_num_rows(p))
-            return "pattern " + std::to_string(p) + " from row " + std::to_string(rows) + " on";
-        for (int r = 0; r < rows; ++r)
-            for (int c = 0; c < channels; ++c)
+        for (int r = 0; r < rows && cutAt[size_t(p)] < 0; ++r)
+            for (int c = 0; c < channels && cutAt[size_t(p)] < 0; ++c)
                 for (int command = openmpt::module::command_note; command <= openmpt::module::command_parameter;
                      ++command)
                     if (read.get_pattern_row_channel_command(p, r, c, command) !=
-                        probe->get_pattern_row_channel_command(p, r, c, command))
-                        return "pattern " + std::to_string(p) + " from row " + std::to_string(r) + " on";
+                        probe->get_pattern_row_channel_command(p, r, c, command)) {
+                        cutAt[size_t(p)] = r;
+                        break;
+                    }
+        if (cutAt[size_t(p)] < 0 && read.get_pattern_num_rows(p) != probe->get_pattern_num_rows(p))
+            cutAt[size_t(p)] = rows;
     }
+    // Only a pattern the song plays loses notes: the first in play order.
+    for (const int p : played)
+        if (p >= 0 && p < patterns && cutAt[size_t(p)] >= 0)
+            return "pattern " + std::to_string(p) + " from row " + std::to_string(cutAt[size_t(p)]) + " on";
     return {};
 }
 
@@ -132,6 +149,7 @@ bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::st
         const TSampleVolumes volumes(data, song.Type, m.get_num_samples());
         std::vector<int> instrumentOf(size_t(song.Channels), 0);
         std::vector<int16_t> buffer(WalkStep);
+        std::vector<int> played; // patterns in play order (a repeat kept when something came between)
         int64_t frames = 0;
         int lastOrder = -1, lastRow = -1, lastSpeed = 0, lastTempo = 0;
         double secondRowStart = -1;
@@ -144,6 +162,7 @@ bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::st
                 // The row began inside this step; its middle is the best guess.
                 const double start = song.RowsPlayed == 0 ? 0.0 : (double(chunkStart) + WalkStep / 2.0) / WalkRate;
                 const int pattern = m.get_current_pattern();
+                if (played.empty() || played.back() != pattern) played.push_back(pattern);
                 const int speed = m.get_current_speed(), tempo = m.get_current_tempo();
                 if (song.RowsPlayed == 0) {
                     song.FirstSpeed = speed;
@@ -195,7 +214,7 @@ bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::st
             }
         }
         song.Seconds = double(frames) / WalkRate;
-        song.CutShort = CutShortPlace(data, m);
+        song.CutShort = CutShortPlace(data, m, played);
         if (song.RowsPlayed == 0) {
             error = "the song plays no rows";
             return false;
@@ -222,9 +241,12 @@ bool RenderModule(const std::vector<uint8_t>& data, int sampleRate, TDecodedSoun
         sound.Channels = 2;
         const int64_t maxFrames = limits::MaxSampleBytes / 4;
         std::vector<int16_t> block(2 * 4096);
+        std::vector<int> played; // patterns in play order, seen at each block (a pattern lasts longer)
         for (;;) {
             const size_t got = module->read_interleaved_stereo(sampleRate, 4096, block.data());
             if (got == 0) break;
+            if (const int pattern = module->get_current_pattern(); played.empty() || played.back() != pattern)
+                played.push_back(pattern);
             if (sound.Frames() + int64_t(got) > maxFrames) {
                 error = "renders to more than " + std::to_string(limits::MaxSampleBytes / (1024 * 1024)) + " MiB of audio";
                 sound = TDecodedSound{};
@@ -238,7 +260,7 @@ bool RenderModule(const std::vector<uint8_t>& data, int sampleRate, TDecodedSoun
         }
         // Cut short, the missing patterns play as silence without a word
         // from libopenmpt: all silence is an error, some a note to tell.
-        if (const std::string cut = CutShortPlace(data, *module); !cut.empty()) {
+        if (const std::string cut = CutShortPlace(data, *module, played); !cut.empty()) {
             if (std::all_of(sound.Samples.begin(), sound.Samples.end(), [](int16_t v) { return v == 0; })) {
                 error = "the file is cut short (" + cut + " lies past its end) and renders only silence";
                 sound = TDecodedSound{};
