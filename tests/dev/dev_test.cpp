@@ -1,5 +1,6 @@
 // Dev mode driven headless through its control channel, as an editor would.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -315,6 +316,31 @@ TEST(DevMode, TheControlChannelAnswersEveryLineOnceAndRefusesWhatItMustNot) {
     std::ifstream notes(dir.File("notes.txt"));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(notes), {}), "keep me");
     EXPECT_EQ(fs::file_size(dir.File("data/beat.trk")), 72u);
+}
+
+// A shot on a full disk (a small tmpfs, where the test may mount one): the
+// answer says why, and the earlier shot of this session stays byte for byte.
+TEST(DevMode, AShotOnAFullDiskKeepsTheEarlierOneAndSaysWhy) {
+    testutil::TempDir dir;
+    WriteFolder(dir);
+    const std::string disk = dir.File("disk");
+    fs::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs can be mounted here";
+    struct TUnmount {
+        std::string Path;
+        ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const DevRun run = RunDev(Send("pause\nshot disk/a.png\n") + "; " + WaitAnswers(2) +
+                                  "; cp disk/a.png before.png; head -c 70000 /dev/zero > disk/filler 2>/dev/null; " +
+                                  Send("seek 2\nshot disk/a.png\nquit\n"),
+                              "demo.cvl", dir.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    ASSERT_EQ(run.Answers.size(), 5u) << run.Output;
+    EXPECT_EQ(run.Answers[3], "error: cannot write " + disk + "/a.png: No space left on device");
+    std::ifstream before(dir.File("before.png"), std::ios::binary), after(disk + "/a.png", std::ios::binary);
+    const std::string beforeBytes(std::istreambuf_iterator<char>(before), {});
+    EXPECT_FALSE(beforeBytes.empty());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), beforeBytes);
 }
 
 // The reader of the answers goes away: no death by SIGPIPE, a warning, and
