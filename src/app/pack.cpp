@@ -362,6 +362,18 @@ std::string Joined(const std::vector<std::string>& words, const std::string& sep
     return text;
 }
 
+// Names the binary and symbols that need a version past what Ubuntu 22.04
+// and Linux Mint 21 have.
+void WarnNewerThan(const TNewestVersion& newest, const char* limit) {
+    if (newest.Version.empty() || CompareSymbolVersions(newest.Version, limit) <= 0) return;
+    const std::vector<std::string> symbols(newest.Symbols.begin(),
+                                           newest.Symbols.begin() + std::min<size_t>(newest.Symbols.size(), 4));
+    std::fprintf(stderr,
+                 "corvala: --pack: warning: %s needs %s (for %s), newer than the %s of Ubuntu 22.04 and Linux "
+                 "Mint 21: the pack does not start there\n",
+                 newest.Binary.c_str(), newest.Version.c_str(), Joined(symbols, ", ").c_str(), limit);
+}
+
 // Refuses an OUT that exists, unless --overwrite and it is what a pack
 // replaces: a file for an archive, a folder holding a pack for a folder.
 // Returns whether OUT exists.
@@ -402,7 +414,7 @@ std::vector<std::pair<std::string, std::string>> ProductionFiles(const std::vect
         if (relative.empty() || *relative.begin() == "..")
             Fail("the production reads " + input + ", outside the script's folder " + folder.string() +
                  ": a pack keeps the paths relative to the script, so move the file into that folder");
-        if (reserved.count(Lower(relative.begin()->string())))
+        if (reserved.count(relative.begin()->string()))
             Fail("the production's file " + relative.string() + " would take the name of the pack's own " +
                  relative.begin()->string() + "; rename it");
         if (taken.insert(relative.string()).second) files.emplace_back(input, relative.string());
@@ -483,9 +495,12 @@ std::string Readme(const TProductionFacts& facts, const TPackContents& pack) {
             "Stop:   Escape, Q or Alt-F4 (exit code 0). It writes no file anywhere, so it\n"
             "        runs from read-only media, and needs no root.\n\n";
     std::string needs = "Linux on x86-64 with glibc " + pack.Glibc.Version.substr(pack.Glibc.Version.find('_') + 1) +
-                        " or newer (Ubuntu 22.04, Linux Mint 21, Debian 12 and later)";
+                        " or newer";
+    if (CompareSymbolVersions(pack.Glibc.Version, PackGlibcLimit) <= 0 &&
+        CompareSymbolVersions(pack.Glibcxx.Version, PackGlibcxxLimit) <= 0)
+        needs += " (Ubuntu 22.04, Linux Mint 21, Debian 12 and later)";
     if (!pack.Glibcxx.Version.empty())
-        needs += ", the system's C++ runtime with " + pack.Glibcxx.Version + " (GCC 12's or newer)";
+        needs += ", the system's C++ runtime (libstdc++) with " + pack.Glibcxx.Version + " or newer";
     needs += "; " + GLNeedText(facts.GLSL) + "; an X11 or Wayland desktop; ALSA or PulseAudio sound.";
     text += Paragraph("Needs:  ", needs);
     text += Paragraph("        ", "Nothing needs installing: of the system it uses only " + Joined(system, ", ") +
@@ -666,16 +681,12 @@ int Pack(const TPackOptions& options) {
                 Joined(std::vector<std::string>(pack.SystemLibraries.begin(), pack.SystemLibraries.end()), " ").c_str());
     std::printf("  newest C library symbol version needed: %s (%s)\n", pack.Glibc.Version.c_str(),
                 pack.Glibc.Binary.c_str());
+    if (!pack.Glibcxx.Version.empty())
+        std::printf("  newest C++ runtime symbol version needed: %s (%s)\n", pack.Glibcxx.Version.c_str(),
+                    pack.Glibcxx.Binary.c_str());
     std::fflush(stdout);
-    if (CompareSymbolVersions(pack.Glibc.Version, PackGlibcLimit) > 0) {
-        std::vector<std::string> symbols(pack.Glibc.Symbols.begin(),
-                                         pack.Glibc.Symbols.begin() + std::min<size_t>(pack.Glibc.Symbols.size(), 4));
-        std::fprintf(stderr,
-                     "corvala: --pack: warning: %s needs %s (for %s), newer than the %s of Ubuntu 22.04 and Linux "
-                     "Mint 21: the pack does not start there\n",
-                     pack.Glibc.Binary.c_str(), pack.Glibc.Version.c_str(), Joined(symbols, ", ").c_str(),
-                     PackGlibcLimit);
-    }
+    WarnNewerThan(pack.Glibc, PackGlibcLimit);
+    WarnNewerThan(pack.Glibcxx, PackGlibcxxLimit);
     return 0;
 }
 

@@ -35,3 +35,6 @@ bool IsSystemLibrary(const std::string& soname);
 // The newest C library (glibc) a pack may need: Ubuntu 22.04's and Linux
 // Mint 21's, the oldest systems parties run.
 inline constexpr const char* PackGlibcLimit = "GLIBC_2.35";
+// The newest C++ runtime (libstdc++, left to the system) a pack may need:
+// GCC 12's, as on those systems.
+inline constexpr const char* PackGlibcxxLimit = "GLIBCXX_3.4.30";

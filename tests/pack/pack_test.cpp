@@ -58,6 +58,14 @@ std::map<std::string, std::string> Listing(const fs::path& folder) {
     return files;
 }
 
+// The word after `label` in `text`; "" when the label is not there.
+std::string WordAfter(const std::string& text, const std::string& label) {
+    const size_t at = text.find(label);
+    if (at == std::string::npos) return {};
+    const size_t begin = at + label.size();
+    return text.substr(begin, text.find_first_of(" \n", begin) - begin);
+}
+
 // 80 x 60 at 150 BPM, 4 seconds: a picture in a subfolder of the data
 // folder, a flash on the note at 2 s, and the timer's text in the overlay
 // font.
@@ -126,13 +134,13 @@ TEST(Pack, RunsFromItsOwnFolderAndLibrariesAsAnotherUser) {
     const fs::path pack = dir.Path() / "party";
     const auto made = testutil::RunEngine("--pack party demo.cvl", dir.Path().string());
     ASSERT_EQ(made.ExitCode, 0) << made.Output;
-    // The build keeps the C library it needs at Ubuntu 22.04's.
-    const std::string newest = "newest C library symbol version needed: ";
-    const size_t said = made.Output.find(newest);
-    ASSERT_NE(said, std::string::npos) << made.Output;
-    const std::string glibc = made.Output.substr(said + newest.size(), made.Output.find(' ', said + newest.size()) -
-                                                                           said - newest.size());
+    // The build keeps the C and C++ runtimes it needs at Ubuntu 22.04's.
+    const std::string glibc = WordAfter(made.Output, "newest C library symbol version needed: ");
+    const std::string glibcxx = WordAfter(made.Output, "newest C++ runtime symbol version needed: ");
+    EXPECT_EQ(glibc.rfind("GLIBC_2.", 0), 0u) << made.Output;
+    EXPECT_EQ(glibcxx.rfind("GLIBCXX_3.4", 0), 0u) << made.Output;
     EXPECT_LE(CompareSymbolVersions(glibc, PackGlibcLimit), 0) << made.Output;
+    EXPECT_LE(CompareSymbolVersions(glibcxx, PackGlibcxxLimit), 0) << made.Output;
 
     // The layout: the production at its relative paths, the engine with its
     // libraries and font, the start script, the notes and a picture.
