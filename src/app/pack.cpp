@@ -617,7 +617,9 @@ int Pack(const TPackOptions& options) {
 
     for (const auto& [source, relative] : files) {
         CopyInto(source, (folder / relative).string(), 0644);
-        pack.ProductionBytes += fs::file_size(source);
+        std::error_code ec;
+        const uintmax_t bytes = fs::file_size(source, ec);
+        pack.ProductionBytes += ec ? 0 : bytes;
     }
     pack.ProductionFiles = files.size();
     CopyInto(engine, (folder / EngineName).string(), 0755, {"patchelf", "--set-rpath", "$ORIGIN/lib"});
