@@ -54,9 +54,13 @@ bool OffscreenVideo() {
     return driver && (std::string(driver) == "offscreen" || std::string(driver) == "dummy");
 }
 
+// The shortest decimal that reads back as `value`, without an exponent
+// ("0.000022675737", not "2.2675737e-05"), so that an answered time can be
+// typed or sent back as it is.
 std::string FloatText(float value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
+    char text[80];
+    auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    if (result.ec != std::errc()) result = std::to_chars(text, text + sizeof text, value);
     return std::string(text, result.ptr);
 }
 
