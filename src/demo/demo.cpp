@@ -403,7 +403,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              if (d.Options.CheckOnly && !CheckAssetFile(name, "tracker")) return;
              // A module or MIDI file is imported once BPM gives the tempo.
              d.trackerSong = IsSongFile(name) ? name : "";
-             if (d.trackerSong.empty() && !d.Tracker->LoadTrack(name)) d.failed = true;
+             if (d.trackerSong.empty() && !d.Tracker->LoadTrack(name)) d.failed = d.trackerBroken = true;
          }},
         {"BPM",
          [](TCDemo& d, C c) {
@@ -634,6 +634,7 @@ bool TCDemo::CheckPlayable() {
 void TCDemo::CheckTimeline() {
     const int32_t channels = Tracker ? Tracker->ChannelCount() : 0;
     const int32_t rows = Tracker ? Tracker->RowCount() : 0;
+    const bool grid = Tracker && !trackerBroken; // a broken one was reported once, at its line
     for (const TScriptBar& bar : Bars) {
         SetScriptLocation(ScriptFile, bar.ScriptLine);
         const std::string name = bar.Label.empty() ? "The bar" : "The bar '" + bar.Label + "'";
@@ -650,17 +651,17 @@ void TCDemo::CheckTimeline() {
         if (bar.LengthRows <= 0)
             ReportWarning(name + " has a LENGTH of " + std::to_string(bar.LengthRows) +
                           " rows and never plays");
-        if (Tracker && bar.StartRow > rows)
+        if (grid && bar.StartRow > rows)
             ReportWarning(name + " starts at row " + std::to_string(bar.StartRow) +
                           ", after the tracker's end (" + std::to_string(rows) + " rows)");
-        else if (Tracker && int64_t(bar.StartRow) + bar.LengthRows > int64_t(rows) + 1)
+        else if (grid && int64_t(bar.StartRow) + bar.LengthRows > int64_t(rows) + 1)
             ReportWarning(name + " reaches past the tracker's end (" + std::to_string(rows) +
                           " rows); the demo ends there");
         for (size_t i = 0; i < bar.Inputs.size(); ++i) {
             const TBarInput& input = bar.Inputs[i];
             if (!input.Enabled) continue;
             SetScriptLocation(ScriptFile, bar.InputLines[i] > 0 ? bar.InputLines[i] : bar.ScriptLine);
-            if (Tracker && (input.Channel < 0 || input.Channel >= channels))
+            if (grid && (input.Channel < 0 || input.Channel >= channels))
                 ShowScriptError(name + ": INPUT " + std::to_string(i) + " listens to channel " +
                                 std::to_string(input.Channel) + ", but the tracker has " +
                                 std::to_string(channels) + " channels");

@@ -256,6 +256,9 @@ private:
     // could reach inside its bar's rows.
     void WarnNoteOutsideBar(const TScriptBar& bar, size_t index);
     std::string trackerSong; // file name; empty for a tracker file
+    // The tracker file or song could not be read (reported at its line):
+    // the checks that compare with its rows and channels say nothing more.
+    bool trackerBroken = false;
     double songBpm = 0;      // the imported song's own tempo
     int32_t bpmLine = 0;     // script line of the BPM command; 0 before one
     std::string musicFile;   // pre-flight: the LOADMUSIC file

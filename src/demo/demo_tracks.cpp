@@ -86,7 +86,7 @@ void TCDemo::CheckTracks() {
             ReportWarning("named track " + track.Name + ": nothing reads it (a shader effect reads it as "
                           "'uniform float " + TrackUniformName(track.Name) + "')");
         }
-        if (!Tracker) continue;
+        if (!Tracker || trackerBroken) continue;
         int32_t past = 0;
         int32_t firstLine = 0;
         for (const TTrackKey& key : track.Keys)

@@ -34,7 +34,7 @@ void TCDemo::ImportTrackerSong() {
     std::string error;
     if (!ImportSongFile(trackerSong, options, result, error)) {
         ShowScriptError("Tracker file " + trackerSong + " cannot be imported: " + error);
-        failed = true;
+        failed = trackerBroken = true;
         return;
     }
     Tracker->Channels = std::move(result.Grid.Channels);
@@ -65,7 +65,7 @@ void TCDemo::WarnNoteOutsideBar(const TScriptBar& bar, size_t index) {
 }
 
 void TCDemo::CheckSongSync() {
-    if (!Tracker || !(Tracker->BPM > 0)) return;
+    if (!Tracker || trackerBroken || !(Tracker->BPM > 0)) return;
     const float bpm = Tracker->BPM;
     SetScriptLocation(ScriptFile, 0);
     // The song's own tempo: the imported tracker's, else a module's as music.

@@ -84,7 +84,18 @@ TEST(EngineSongs, AModuleCutShortIsNamedInCheckAndRun) {
                                      "short (pattern 0 from row 0 on lies past its end) and no notes are left"),
                   std::string::npos)
             << args << "\n" << result.Output;
+        // Said once: the checks against its rows and channels stay silent.
+        EXPECT_EQ(result.Output.find("tracker's end"), std::string::npos) << result.Output;
     }
+    // A tracker file cut short likewise: its one error, not one per INPUT.
+    const std::vector<uint8_t> grid = testutil::TrackerBytes(2, 64, std::vector<uint8_t>(128, 0));
+    dir.Write("cut.trk", std::vector<uint8_t>(grid.begin(), grid.begin() + 100));
+    dir.Write("trk.cvl", "TRACKER cut.trk\n" + rest + "INPUT 0 1 36 250 0\n");
+    const auto trk = testutil::RunEngine("--check trk.cvl", dir.Path().string());
+    EXPECT_NE(trk.Output.find("trk.cvl:1: error: Tracker file cut.trk is 100 bytes long, shorter than the 136 bytes"),
+              std::string::npos)
+        << trk.Output;
+    EXPECT_NE(trk.Output.find("trk.cvl: 1 error,"), std::string::npos) << trk.Output;
     // As music: what a file cut short loses of the patterns and samples
     // plays as silence, here all of it.
     dir.Write("music.cvl", "TRACKER cut.mod\nLOADMUSIC cut.mod\n" + rest);
