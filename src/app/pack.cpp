@@ -176,7 +176,7 @@ bool OnPath(const std::string& program) {
 // Removes a folder tree at the end of the scope unless released.
 class TScratch {
 public:
-    explicit TScratch(std::string path) : path(std::move(path)) {}
+    explicit TScratch(std::string folder) : path(std::move(folder)) {}
     ~TScratch() {
         std::error_code ec;
         if (!path.empty()) fs::remove_all(path, ec);

@@ -18,7 +18,7 @@
 class TGLProgram {
 public:
     TGLProgram() = default;
-    explicit TGLProgram(uint32_t name) : name(name) {}
+    explicit TGLProgram(uint32_t programName) : name(programName) {}
     ~TGLProgram();
     TGLProgram(TGLProgram&& other) noexcept : name(other.name) { other.name = 0; }
     TGLProgram& operator=(TGLProgram&& other) noexcept;

@@ -104,7 +104,7 @@ std::string Trimmed(const std::string& text) {
 // Expands one file and its includes into `out`, line by line.
 class TAssembler {
 public:
-    TAssembler(TShaderSource& out, const TShaderFileReader& read) : out(out), read(read) {}
+    TAssembler(TShaderSource& target, const TShaderFileReader& reader) : out(target), read(reader) {}
 
     std::vector<std::string> lines; // code, before the #version line is placed
     std::vector<TShaderLineOrigin> origins;
@@ -333,8 +333,8 @@ TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& r
     bool declared = source.Dialect == TShaderDialect::MainImage || !movedFragCoord;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!declared && i < codeLines.size()) {
-            const std::string code = Trimmed(codeLines[i]);
-            if (!code.empty() && code[0] != '#') {
+            const std::string trimmed = Trimmed(codeLines[i]);
+            if (!trimmed.empty() && trimmed[0] != '#') {
                 add(originDeclaration, {});
                 declared = true;
             }

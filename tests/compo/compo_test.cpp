@@ -139,7 +139,7 @@ bool IsBlack(const uint8_t* p) { return p[0] < 8 && p[1] < 8 && p[2] < 8; }
 // An 800x600 production: red for the first bar, green after it, on a blue
 // clear colour that must never show outside the picture.
 struct TCompoRun {
-    explicit TCompoRun(const std::string& extra = "") {
+    explicit TCompoRun(const std::string& option = "") {
         dir.Write("beat.trk", testutil::TrackerBytes(2, 640, std::vector<uint8_t>(1280, 0)));
         dir.Write("demo.cvl",
                   "RESOLUTIONX 800\nRESOLUTIONY 600\nCLEARCOLOR 0 0 255 255\nINIT\nDRAWLOADING\n"
@@ -147,7 +147,7 @@ struct TCompoRun {
                   "LOAD plaincolor 0\nE 255\nF 0\nG 0\nLOAD plaincolor 1\nE 0\nF 255\nG 0\n"
                   "BAR\nMOUNT 0\nLENGTH 0 0 0 16\nEFFECT 0\nBAR\nMOUNT 0 1\nLENGTH 9\nEFFECT 1\n");
         log = dir.File("log.txt");
-        this->extra = extra;
+        extra = option;
     }
     bool Start(const std::string& display) {
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

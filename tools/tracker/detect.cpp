@@ -337,8 +337,8 @@ bool DetectRhythm(const std::vector<float>& mono, int sampleRate, double bpm, TD
     }
     result.Grid.Resize(DetectChannels, int32_t(std::max<int64_t>(rows, 1)));
     auto mark = [&](int channel, double seconds, uint8_t note) {
-        const int64_t row = NearestRow(seconds, result.Bpm);
-        if (row >= 0 && row < result.Grid.Rows) result.Grid.Channels[size_t(channel)][size_t(row)] = note;
+        const int64_t at = NearestRow(seconds, result.Bpm);
+        if (at >= 0 && at < result.Grid.Rows) result.Grid.Channels[size_t(channel)][size_t(at)] = note;
     };
     for (int c = DetectAll; c <= DetectHigh; ++c)
         for (double t : result.Times[c]) mark(c, t, 1);
