@@ -73,7 +73,7 @@ void BM_DevModeDrains200kEmptyLines(benchmark::State& state) {
         tracker.write(reinterpret_cast<const char*>(header), sizeof header);
         tracker << std::string(64, '\0');
         std::ofstream(dir / "demo.cvl") << "RESOLUTIONX 160\nRESOLUTIONY 120\nINIT\nTRACKER beat.trk\nBPM 120\n"
-                                            "LOAD plaincolor 0\nE 255\nBAR all\nMOUNT 0\nLENGTH 0 4\nEFFECT 0\n";
+                                           "LOAD plaincolor 0\nE 255\nBAR all\nMOUNT 0\nLENGTH 0 4\nEFFECT 0\n";
     }
     const fs::path flood = Flood(dir, "quit\n");
     // Peak resident memory (KiB) of the engine reading what the shell

@@ -56,7 +56,8 @@ constexpr double Pi = 3.14159265358979323846;
 constexpr int Width = 640, Height = 480;
 
 void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 uint16_t AddVertex(TMesh3DS& m, double x, double y, double z, double u, double v) {
@@ -179,8 +180,11 @@ bool Setup() {
             const double r = std::hypot(x - 63.5, y - 63.5) / 64;
             return uint8_t(r >= 1 ? 0 : 255 * (1 - r) * (1 - r));
         });
-        WriteJPEG("base.jpg", 64, 64, [](int x, int y, int k) { return uint8_t(((x / 8 + y / 8) % 2) ? 200 : 40 + 40 * k); });
-        WriteJPEG("env.jpg", 64, 64, [](int x, int y, int) { return uint8_t(std::max(0, 120 - std::abs(x - 32) * 4 - std::abs(y - 32) * 2)); });
+        WriteJPEG("base.jpg", 64, 64,
+                  [](int x, int y, int k) { return uint8_t(((x / 8 + y / 8) % 2) ? 200 : 40 + 40 * k); });
+        WriteJPEG("env.jpg", 64, 64, [](int x, int y, int) {
+            return uint8_t(std::max(0, 120 - std::abs(x - 32) * 4 - std::abs(y - 32) * 2));
+        });
         try {
             BindGLLibraries();
         } catch (const std::exception& e) {
@@ -190,7 +194,8 @@ bool Setup() {
         const TRenderWindow window = CreateRenderWindow(Width, Height, 32, false, "bench effects3d");
         if (!window.RC) return false;
         SetVerticalSync(false);
-        std::printf("data in %s; GL renderer: %s\n", dir.c_str(), reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+        std::printf("data in %s; GL renderer: %s\n", dir.c_str(),
+                    reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
         return true;
     }();
     return ready;
@@ -236,10 +241,10 @@ void RunFrames(benchmark::State& state, const std::string& name, TCEffect& effec
     state.counters["allocs"] = double(allocs) / frames;
 }
 
-#define REQUIRE_SETUP()                                            \
-    if (!Setup()) {                                                \
-        state.SkipWithError("no headless GL window on this machine"); \
-        return;                                                    \
+#define REQUIRE_SETUP()                                                                                                \
+    if (!Setup()) {                                                                                                    \
+        state.SkipWithError("no headless GL window on this machine");                                                  \
+        return;                                                                                                        \
     }
 
 void BM_Cylinders(benchmark::State& state) {

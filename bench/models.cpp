@@ -39,7 +39,8 @@ const std::string& BigModelPath() {
         m.SmoothGroups.assign(m.Faces.size(), 1);
         const std::vector<uint8_t> bytes = Write3DSModel({m});
         const std::string name = (std::filesystem::temp_directory_path() / "corvala_bench_65k.3ds").string();
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return name;
     }();
     return path;
@@ -78,8 +79,8 @@ void WeldAllPairs(TMeshData& mesh) {
 }
 
 void PerFace(benchmark::State& state, int64_t faces) {
-    state.counters["us_per_face"] =
-        benchmark::Counter(double(faces) * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["us_per_face"] = benchmark::Counter(
+        double(faces) * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 } // namespace

@@ -28,8 +28,7 @@ bool OpenWindow(uint32_t& sprite) {
     static const bool open = [] {
         (void)offscreen;
         BindGLLibraries();
-        if (!CreateRenderWindow(640, 480, 32, false, "bench particles").RC)
-            return false;
+        if (!CreateRenderWindow(640, 480, 32, false, "bench particles").RC) return false;
         static uint8_t pixels[32 * 32 * 3];
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 32; ++x) {
@@ -98,9 +97,8 @@ void BM_ParticlesStep(benchmark::State& state) {
         effect.Volume->UpdateParticles(1.0f / 60);
         benchmark::ClobberMemory();
     }
-    state.counters["ns_per_particle"] =
-        benchmark::Counter(double(state.range(0)) * double(state.iterations()),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_particle"] = benchmark::Counter(double(state.range(0)) * double(state.iterations()),
+                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ParticlesStep)->Arg(2000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
@@ -115,39 +113,18 @@ void* Allocate(std::size_t size) {
     return std::malloc(size ? size : 1);
 }
 void* AllocateOrThrow(std::size_t size) {
-    if (void* p = Allocate(size))
-        return p;
+    if (void* p = Allocate(size)) return p;
     throw std::bad_alloc();
 }
 } // namespace
 
-void* operator new(std::size_t size) {
-    return AllocateOrThrow(size);
-}
-void* operator new[](std::size_t size) {
-    return AllocateOrThrow(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
+void* operator new(std::size_t size) { return AllocateOrThrow(size); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }

@@ -190,13 +190,16 @@ static void BM_ProductionCapture(benchmark::State& state) {
     state.counters["capture_ratio"] = capture / render;
     std::printf("Production at 25 fps%s: render only %.2f s, PNG capture %.2f s, video only %.2f s\n",
                 FramesOption().c_str(), render, capture, video);
-    std::printf("Capture ratio (PNG capture / render only): %.2f (target 1.15 or less); video only / render only: %.2f\n",
-                capture / render, video / render);
+    std::printf(
+        "Capture ratio (PNG capture / render only): %.2f (target 1.15 or less); video only / render only: %.2f\n",
+        capture / render, video / render);
     // On a machine whose cores are busy with other work the writers cannot
     // run beside the renderer, and the wall ratio tends to the CPU ratio.
-    std::printf("CPU time: render only %.2f s, PNG capture %.2f s (x %.2f), video only %.2f s (x %.2f, ffmpeg included); "
-                "%u cores\n", renderCpu, captureCpu, captureCpu / renderCpu, videoCpu, videoCpu / renderCpu,
-                std::thread::hardware_concurrency());
+    std::printf(
+        "CPU time: render only %.2f s, PNG capture %.2f s (x %.2f), video only %.2f s (x %.2f, ffmpeg included); "
+        "%u cores\n",
+        renderCpu, captureCpu, captureCpu / renderCpu, videoCpu, videoCpu / renderCpu,
+        std::thread::hardware_concurrency());
 }
 BENCHMARK(BM_ProductionCapture)->Unit(benchmark::kSecond)->Iterations(1);
 
@@ -221,7 +224,8 @@ static void BM_StartToFirstFrame(benchmark::State& state) {
     }
     state.counters["first_frame_s"] = first;
     std::printf("Start to first frame: %.3f s (process start, script, window, music, models and pictures: "
-                "%.3f s without any frame; decoding the music alone: %.3f s)\n", first, none, decode);
+                "%.3f s without any frame; decoding the music alone: %.3f s)\n",
+                first, none, decode);
 }
 BENCHMARK(BM_StartToFirstFrame)->Unit(benchmark::kSecond)->Iterations(1);
 

@@ -26,8 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const bool headless =
-    setenv("SDL_VIDEODRIVER", "offscreen", 0) == 0 && setenv("ALSOFT_DRIVERS", "null", 0) == 0;
+const bool headless = setenv("SDL_VIDEODRIVER", "offscreen", 0) == 0 && setenv("ALSOFT_DRIVERS", "null", 0) == 0;
 
 constexpr double TargetSeconds = 0.100;
 // A moment of the cylinder field, the heaviest section to draw.
@@ -50,7 +49,8 @@ TProduction* Production() {
         std::ifstream in(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.cvl", std::ios::binary);
         made->Script.assign(std::istreambuf_iterator<char>(in), {});
         std::ofstream(made->Folder / "karmont.cvl", std::ios::binary) << made->Script;
-        fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.tracks", made->Folder / "karmont.tracks");
+        fs::copy_file(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/karmont.tracks",
+                      made->Folder / "karmont.tracks");
         fs::copy(fs::path(CORVALA_SOURCE_DIR) / "examples/karmont/shaders", made->Folder / "shaders");
         fs::current_path(made->Folder);
         made->Reloader = std::make_unique<TDevReloader>("karmont.cvl");

@@ -53,9 +53,9 @@ int MusicSample() {
 }
 
 struct TLineFit {
-    double MaxDeviation = 0;  // seconds of music time
+    double MaxDeviation = 0; // seconds of music time
     double RmsDeviation = 0;
-    double Slope = 0;         // music seconds per second
+    double Slope = 0; // music seconds per second
 };
 
 TLineFit FitLine(const std::vector<double>& t, const std::vector<double>& p) {
@@ -123,7 +123,7 @@ void BM_MusicClockPrecision(benchmark::State& state) {
             std::this_thread::sleep_until(next);
         }
         state.counters["preempted"] = preempted;
-        SetChannelSeconds(channel, 1e9f);  // ends the channel
+        SetChannelSeconds(channel, 1e9f); // ends the channel
         fit = FitLine(times, positions);
         state.counters["polls"] = double(times.size());
     }
@@ -134,8 +134,8 @@ void BM_MusicClockPrecision(benchmark::State& state) {
     std::printf("music clock, pitch %.2f, %3.0f polls/s, %.1f s on %s: max deviation %.3f ms (target %.0f ms, %s), "
                 "rms %.3f ms, rate error %+.0f ppm, reported output latency %.1f ms\n",
                 pitch, frameRate, PlaySeconds(), SoundOutputName().c_str(), fit.MaxDeviation * 1000, target * 1000,
-                fit.MaxDeviation <= target ? "met" : "MISSED", fit.RmsDeviation * 1000,
-                (fit.Slope / pitch - 1) * 1e6, OutputLatencySeconds() * 1000);
+                fit.MaxDeviation <= target ? "met" : "MISSED", fit.RmsDeviation * 1000, (fit.Slope / pitch - 1) * 1e6,
+                OutputLatencySeconds() * 1000);
     std::fflush(stdout);
 }
 

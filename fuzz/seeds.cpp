@@ -201,7 +201,8 @@ void Sounds() {
 void Songs() {
     Put("song", "tempo_map.mid", songs::TestMidi());
     auto pattern = songs::EmptyPattern();
-    for (int row = 0; row < 64; row += 4) pattern[size_t(row)][size_t(row / 4 % 4)] = {songs::PeriodC1, 1 + row / 16 % 2};
+    for (int row = 0; row < 64; row += 4)
+        pattern[size_t(row)][size_t(row / 4 % 4)] = {songs::PeriodC1, 1 + row / 16 % 2};
     pattern[8][3] = {0, 0, 0xF, 3};
     Put("song", "beat.mod", songs::Mod({pattern, songs::EmptyPattern()}));
     std::vector<uint8_t> track;

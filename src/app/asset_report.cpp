@@ -71,15 +71,15 @@ bool InspectModel(const std::string& path, std::ostream& out, THeaders& headers)
         const std::vector<std::string> mapped = MappedColumn(path);
         std::ostringstream lines;
         if (!headers.Model)
-            lines << "#model\tPATH\tMESHES\n"
-                     "#mesh\tINDEX\tNAME\tVERTICES\tFACES\tTEXCOORDS\tMAPPED\tMIN_X\tMIN_Y\tMIN_Z\tMAX_X\tMAX_Y\tMAX_Z\n";
+            lines
+                << "#model\tPATH\tMESHES\n"
+                   "#mesh\tINDEX\tNAME\tVERTICES\tFACES\tTEXCOORDS\tMAPPED\tMIN_X\tMIN_Y\tMIN_Z\tMAX_X\tMAX_Y\tMAX_Z\n";
         headers.Model = true;
         lines << "model\t" << Escaped(path) << '\t' << brush.MeshCount << '\n';
         for (int32_t i = 0; i < brush.MeshCount; ++i) {
             const TMeshDataNM& mesh = *brush.Meshes[size_t(i)];
-            lines << "mesh\t" << i << '\t' << Escaped(mesh.Name) << '\t' << mesh.VertexCount << '\t'
-                  << mesh.FaceCount << '\t' << mesh.TexCoords.size() << '\t'
-                  << (size_t(i) < mapped.size() ? mapped[size_t(i)] : "no");
+            lines << "mesh\t" << i << '\t' << Escaped(mesh.Name) << '\t' << mesh.VertexCount << '\t' << mesh.FaceCount
+                  << '\t' << mesh.TexCoords.size() << '\t' << (size_t(i) < mapped.size() ? mapped[size_t(i)] : "no");
             const size_t vertices = std::min<size_t>(size_t(std::max(mesh.VertexCount, 0)), mesh.Vertices.size());
             TVec3 low{}, high{};
             for (size_t v = 0; v < vertices; ++v) {
@@ -110,8 +110,8 @@ std::string PictureOrigin(const std::string& path) {
     switch (PictureFormatOf(path)) {
     case TPictureFormat::BMP: {
         if (bytes.size() < 26) return "unknown";
-        const uint32_t infoSize = uint32_t(bytes[14]) | uint32_t(bytes[15]) << 8 | uint32_t(bytes[16]) << 16 |
-                                  uint32_t(bytes[17]) << 24;
+        const uint32_t infoSize =
+            uint32_t(bytes[14]) | uint32_t(bytes[15]) << 8 | uint32_t(bytes[16]) << 16 | uint32_t(bytes[17]) << 24;
         // A core header has unsigned 16-bit sides; later ones a signed height.
         if (infoSize == 12) return "bottom-left";
         return (bytes[25] & 0x80) ? "top-left" : "bottom-left";
@@ -137,8 +137,7 @@ std::string AlphaColumn(const TPicture& picture) {
     return "opaque";
 }
 
-bool InspectPicture(const std::string& path, const std::string& dumpDir, std::ostream& out,
-                    THeaders& headers) {
+bool InspectPicture(const std::string& path, const std::string& dumpDir, std::ostream& out, THeaders& headers) {
     TPicture picture;
     TPictureError error;
     if (!DecodePictureFile(path, picture, error)) {
@@ -150,9 +149,8 @@ bool InspectPicture(const std::string& path, const std::string& dumpDir, std::os
     if (!headers.Image) out << "#image\tPATH\tWIDTH\tHEIGHT\tCHANNELS\tSHA256\tORIGIN\tALPHA\n";
     headers.Image = true;
     out << "image\t" << Escaped(path) << '\t' << picture.Width << '\t' << picture.Height << '\t'
-        << (picture.Channels == 4 ? "RGBA" : "RGB") << '\t'
-        << Sha256Hex(picture.Pixels.data(), picture.Pixels.size()) << '\t' << PictureOrigin(path) << '\t'
-        << AlphaColumn(picture) << '\n';
+        << (picture.Channels == 4 ? "RGBA" : "RGB") << '\t' << Sha256Hex(picture.Pixels.data(), picture.Pixels.size())
+        << '\t' << PictureOrigin(path) << '\t' << AlphaColumn(picture) << '\n';
     if (dumpDir.empty()) return true;
     std::error_code ec;
     std::filesystem::create_directories(dumpDir, ec);

@@ -119,8 +119,8 @@ int RunCapture(const TCaptureOptions& options) {
         // Checked before rendering: finding out after minutes of frames
         // would waste them.
         if (!ProgramOnPath("ffmpeg")) {
-            ReportMessage("Capture", "ffmpeg is not installed (not found on the PATH), so the video " +
-                                         options.Video + " cannot be made");
+            ReportMessage("Capture", "ffmpeg is not installed (not found on the PATH), so the video " + options.Video +
+                                         " cannot be made");
             return 1;
         }
         // ffmpeg writes an MP4 by seeking back to its index: a pipe or a
@@ -163,9 +163,9 @@ int RunCapture(const TCaptureOptions& options) {
     if (!options.Video.empty() && !options.RenderOnly) {
         std::string error;
         if (!videoOut.Open(options.Video, error) || videoOut.WritesStraight()) {
-            ReportMessage("Capture", videoOut.WritesStraight() ? "Cannot write the video to " + options.Video +
-                                                                     ": it is no longer a file"
-                                                               : error);
+            ReportMessage("Capture", videoOut.WritesStraight()
+                                         ? "Cannot write the video to " + options.Video + ": it is no longer a file"
+                                         : error);
             return 1;
         }
         videoOut.CloseForHelper();
@@ -222,17 +222,16 @@ int RunCapture(const TCaptureOptions& options) {
         if (now - lastProgress > progressEvery) {
             lastProgress = now;
             const double seconds = std::chrono::duration<double>(now - started).count();
-            std::fprintf(stderr, "%scapture: %lld frames, demo time %.2f s, %.1f frames/s%s",
-                         terminal ? "\r" : "", static_cast<long long>(k + 1), double(demo.DemoTime),
-                         (k + 1) / seconds, terminal ? "   " : "\n");
+            std::fprintf(stderr, "%scapture: %lld frames, demo time %.2f s, %.1f frames/s%s", terminal ? "\r" : "",
+                         static_cast<long long>(k + 1), double(demo.DemoTime), (k + 1) / seconds,
+                         terminal ? "   " : "\n");
             std::fflush(stderr);
         }
     }
     SetBeforeSwapHook(nullptr);
     // The frames still queued are written before the time is taken.
     const bool written = writer.Finish();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::fprintf(stderr, "%scapture: %lld frames, demo time %.2f s, %.1f frames/s\n", terminal ? "\r" : "",
                  static_cast<long long>(k), double(demo.DemoTime), seconds > 0 ? k / seconds : 0.0);
     auto removeParts = [&] {
@@ -263,8 +262,8 @@ int RunCapture(const TCaptureOptions& options) {
                      options.Dir.c_str(), demo.MusicLoaded ? " with audio.wav" : "");
     if (!options.Video.empty()) {
         std::string error;
-        if (muxLater && !MuxVideoAndAudio(videoStream, wav, videoOut.TempPath(), options.Video, error,
-                                         options.VideoProfile)) {
+        if (muxLater &&
+            !MuxVideoAndAudio(videoStream, wav, videoOut.TempPath(), options.Video, error, options.VideoProfile)) {
             ReportMessage("Capture", error);
             removeParts();
             return 1;

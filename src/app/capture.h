@@ -12,12 +12,12 @@
 #include "demo/position.h"
 
 struct TCaptureOptions {
-    std::string Dir;         // frame folder, created when missing (empty: no frames)
-    int Fps = 60;            // frame k shows start + k / Fps x SPEED seconds
-    int64_t Frames = -1;     // stop after this many frames (-1: no limit)
-    double Until = -1;       // stop once k / Fps passes this (-1: no limit)
+    std::string Dir;                    // frame folder, created when missing (empty: no frames)
+    int Fps = 60;                       // frame k shows start + k / Fps x SPEED seconds
+    int64_t Frames = -1;                // stop after this many frames (-1: no limit)
+    double Until = -1;                  // stop once k / Fps passes this (-1: no limit)
     std::optional<TDemoPosition> Start; // replaces STARTTIME when set
-    std::string Video;       // encode frames and audio into this MP4 (empty: none)
+    std::string Video;                  // encode frames and audio into this MP4 (empty: none)
     // Party: the video (and the frames) at 1920x1080, the production's
     // picture centred at its aspect, encoded as parties ask for the stream.
     TVideoProfile VideoProfile = TVideoProfile::Default;

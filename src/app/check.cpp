@@ -11,9 +11,7 @@
 
 namespace {
 
-std::string Count(int n, const char* word) {
-    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
+std::string Count(int n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 // The big parties' limit for a demo's running time, in seconds.
 constexpr double PartyLengthLimit = 8 * 60;
@@ -23,8 +21,7 @@ void WarnPartyLength(const TCDemo& demo) {
     const double seconds = PlaySeconds(demo);
     if (seconds <= PartyLengthLimit) return;
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "the production runs %d:%04.1f, longer than the 8 minutes the big parties allow",
+    std::snprintf(text, sizeof text, "the production runs %d:%04.1f, longer than the 8 minutes the big parties allow",
                   int(seconds / 60), seconds - 60 * std::floor(seconds / 60));
     ReportWarning(text);
 }
@@ -86,10 +83,8 @@ int RunCheck(const std::string& script, const TCheckPassed& passed) {
         const auto effects = std::count_if(demo->Effects.begin(), demo->Effects.end(),
                                            [](const auto& effect) { return effect != nullptr; });
         char timing[64];
-        std::snprintf(timing, sizeof timing, "%.1f s at %g BPM", PlaySeconds(*demo),
-                      double(demo->Tracker->BPM));
-        summary += "ok: " + Count(int(effects), "effect") + ", " + Count(int(demo->Bars.size()), "bar") +
-                   ", " + timing;
+        std::snprintf(timing, sizeof timing, "%.1f s at %g BPM", PlaySeconds(*demo), double(demo->Tracker->BPM));
+        summary += "ok: " + Count(int(effects), "effect") + ", " + Count(int(demo->Bars.size()), "bar") + ", " + timing;
         if (warnings > 0) summary += " (" + Count(warnings, "warning") + ")";
     }
     std::fflush(stderr);

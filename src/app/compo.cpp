@@ -107,8 +107,7 @@ int RunCompo(const TCompoOptions& options) {
         if (EndAsked()) EndNow(0);
         if (Pressed(ScanSpace) || Pressed(ScanEnter) || Pressed(ScanKeypadEnter)) break;
         if (options.Autostart >= 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - waitStart).count() >=
-                options.Autostart)
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - waitStart).count() >= options.Autostart)
             break;
         // A display without vertical sync would spin here.
         std::this_thread::sleep_for(std::chrono::milliseconds(4));

@@ -10,8 +10,8 @@
 #include <string>
 
 struct TCompoOptions {
-    std::string Script;      // resolved in the current directory
-    double Autostart = -1;   // seconds of black before the show starts itself; < 0: wait for a key
+    std::string Script;    // resolved in the current directory
+    double Autostart = -1; // seconds of black before the show starts itself; < 0: wait for a key
 };
 
 // Plays the production in compo mode; returns the process exit code (0 when

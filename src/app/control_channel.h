@@ -43,7 +43,7 @@ private:
 
     int inputFd;
     int outputFd;
-    std::string buffer;  // bytes read, lines from `offset` on not yet taken
+    std::string buffer; // bytes read, lines from `offset` on not yet taken
     size_t offset = 0;
     bool discarding = false; // inside a line too long to keep: its rest is dropped
     bool inputEnded = false;

@@ -341,7 +341,7 @@ bool TDevSession::Execute(const std::string& line) {
         if (!arguments(0, "step")) return true;
         SetPaused(true);
         ++stepFrames;
-        return false;  // answered after the frame
+        return false; // answered after the frame
     } else if (name == "speed") {
         if (!arguments(1, "speed F")) return true;
         char* end = nullptr;
@@ -393,7 +393,7 @@ bool TDevSession::Execute(const std::string& line) {
             return true;
         }
         shot = TPendingShot{file.string(), true};
-        return false;  // answered when the next frame is written
+        return false; // answered when the next frame is written
     } else if (name == "quit") {
         if (!arguments(0, "quit")) return true;
         Answer("ok " + TimeText(Now()));
@@ -412,7 +412,7 @@ bool TDevSession::Execute(const std::string& line) {
 bool TDevSession::ShotAllowed(const std::string& file, std::string& error) {
     if (!CheckOutputPath(file, {}, "the shot", error)) return false;
     std::error_code ec;
-    if (!fs::exists(fs::symlink_status(file, ec)) ) return true;
+    if (!fs::exists(fs::symlink_status(file, ec))) return true;
     for (const std::string& written : shotsWritten)
         if (SameFile(file, written)) return true;
     error = "refusing to write the shot to " + file +

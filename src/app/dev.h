@@ -138,19 +138,19 @@ private:
     bool finished = false;
 
     bool paused = false;
-    float heldTime = 0;     // the time while paused
-    float lastTime = 0;     // the time of the last frame (or the last seek)
-    float speed = 1;        // times the script's SPEED
-    bool jumped = true;     // the next frame gets FrameTime 0
-    int stepFrames = 0;     // frames to advance while paused
-    float anchorTime = 0;   // without music: demo time at anchorReal
-    double anchorReal = 0;  // steady seconds
+    float heldTime = 0;    // the time while paused
+    float lastTime = 0;    // the time of the last frame (or the last seek)
+    float speed = 1;       // times the script's SPEED
+    bool jumped = true;    // the next frame gets FrameTime 0
+    int stepFrames = 0;    // frames to advance while paused
+    float anchorTime = 0;  // without music: demo time at anchorReal
+    double anchorReal = 0; // steady seconds
     bool loopSet = false;
     float loopFrom = 0, loopTo = 0;
     bool loopMarked = false; // L pressed once: loopFrom holds the mark
     int32_t loopMarkRow = 0;
     bool hudVisible = true;
-    double reloadedUntil = 0; // steady seconds: "reloaded" shows until then
+    double reloadedUntil = 0;            // steady seconds: "reloaded" shows until then
     std::unique_ptr<TEditorLink> editor; // null without --editor
 
     double renderStart = 0;        // steady seconds at the frame's start

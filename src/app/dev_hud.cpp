@@ -108,16 +108,15 @@ std::vector<TDevSession::THudLine> TDevSession::HudLines() {
                        Yellow});
     size_t active = 0;
     for (const TScriptBar& bar : d.Bars) {
-        if (!(bar.StartRow <= d.CurrentRow && int64_t(d.CurrentRow) < int64_t(bar.StartRow) + bar.LengthRows))
-            continue;
+        if (!(bar.StartRow <= d.CurrentRow && int64_t(d.CurrentRow) < int64_t(bar.StartRow) + bar.LengthRows)) continue;
         if (++active > HudMaxBars) continue;
         const std::string label = bar.Label.empty() ? "(no label)" : bar.Label.substr(0, 28);
         const size_t slot = size_t(bar.EffectSlot);
         const std::string type = bar.EffectSlot >= 0 && slot < d.EffectTypeNames.size() && d.Effects[slot]
                                      ? d.EffectTypeNames[slot]
                                      : "empty";
-        hud.push_back({label + "  line " + std::to_string(bar.ScriptLine) + "  slot " +
-                           std::to_string(bar.EffectSlot) + " " + type,
+        hud.push_back({label + "  line " + std::to_string(bar.ScriptLine) + "  slot " + std::to_string(bar.EffectSlot) +
+                           " " + type,
                        Sky});
         // The inputs: a meter (0 to 1, brighter above 1) and the value.
         THudLine meters{"", Sky};

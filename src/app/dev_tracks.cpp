@@ -102,8 +102,7 @@ bool ExecuteTracksCommand(TCDemo& demo, const std::vector<std::string>& words, s
     } else if (name == "tracks") {
         if (words.size() == 1) {
             answer = "ok " + std::to_string(tracks.Tracks.size()) + " tracks";
-            for (size_t i = 0; i < tracks.Tracks.size(); ++i)
-                answer += (i == 0 ? ": " : " ") + tracks.Tracks[i].Name;
+            for (size_t i = 0; i < tracks.Tracks.size(); ++i) answer += (i == 0 ? ": " : " ") + tracks.Tracks[i].Name;
             return true;
         }
         if (words.size() != 2 || words[1] != "save") {
@@ -134,7 +133,8 @@ void CarryTracks(const TTracks& before, TTracks& after) {
         std::equal(before.Files.begin(), before.Files.end(), after.Files.begin(),
                    [](const TTracksFile& a, const TTracksFile& b) { return a.Path == b.Path && a.Text == b.Text; });
     if (!sameFiles) {
-        std::fprintf(stderr, "corvala: a tracks file changed on disk: its keys replace the keys set live and not saved\n");
+        std::fprintf(stderr,
+                     "corvala: a tracks file changed on disk: its keys replace the keys set live and not saved\n");
         return;
     }
     after.Tracks = before.Tracks;

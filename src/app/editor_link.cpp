@@ -20,7 +20,7 @@
 namespace {
 
 constexpr char DemoGreeting[] = "hello, synctracker!"; // 19 bytes, no terminator sent
-constexpr char EditorGreeting[] = "hello, demo!";       // 12 bytes
+constexpr char EditorGreeting[] = "hello, demo!";      // 12 bytes
 constexpr size_t DemoGreetingSize = sizeof DemoGreeting - 1;
 constexpr size_t EditorGreetingSize = sizeof EditorGreeting - 1;
 
@@ -98,7 +98,8 @@ void TEditorLink::Close(const std::string& message) {
     nextTry = SteadySeconds() + ReconnectSeconds;
     // One line when a link is lost, one when none can be made; none per try.
     if (wasLinked) {
-        std::fprintf(stderr, "corvala: editor: the link to %s closed: %s; the demo plays on and tries again every %g s\n",
+        std::fprintf(stderr,
+                     "corvala: editor: the link to %s closed: %s; the demo plays on and tries again every %g s\n",
                      Address().c_str(), message.c_str(), ReconnectSeconds);
         announced = true;
     } else if (!announced) {
@@ -178,12 +179,23 @@ bool TEditorLink::Handle(TTracks& tracks, TEditorRequests& requests) {
         const size_t left = in.size() - at;
         size_t size = 0;
         switch (m[0]) {
-        case SetKey: size = 14; break;
-        case DeleteKey: size = 9; break;
-        case SetRow: size = 5; break;
-        case Pause: size = 2; break;
-        case SaveCommand: size = 1; break;
-        default: return fail("unknown command byte " + std::to_string(m[0]));
+        case SetKey:
+            size = 14;
+            break;
+        case DeleteKey:
+            size = 9;
+            break;
+        case SetRow:
+            size = 5;
+            break;
+        case Pause:
+            size = 2;
+            break;
+        case SaveCommand:
+            size = 1;
+            break;
+        default:
+            return fail("unknown command byte " + std::to_string(m[0]));
         }
         if (left < size) break; // the rest comes with a later read
         at += size;
@@ -191,8 +203,8 @@ bool TEditorLink::Handle(TTracks& tracks, TEditorRequests& requests) {
             const uint32_t index = ReadU32(m + 1);
             const uint32_t row = ReadU32(m + 5);
             if (index >= requested.size())
-                return fail("track index " + std::to_string(index) + " past the " +
-                            std::to_string(requested.size()) + " tracks asked for");
+                return fail("track index " + std::to_string(index) + " past the " + std::to_string(requested.size()) +
+                            " tracks asked for");
             if (row > uint32_t(INT32_MAX)) return fail("row " + std::to_string(row) + " out of range");
             TTrack* track = tracks.Find(requested[index]);
             if (m[0] == DeleteKey) {

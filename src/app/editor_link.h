@@ -68,8 +68,8 @@ private:
     uint16_t port = 0;
     int socket = -1;
     TState state = TState::Idle;
-    double nextTry = 0;      // steady seconds
-    bool announced = false;  // the "not there" line was said since the last link
+    double nextTry = 0;     // steady seconds
+    bool announced = false; // the "not there" line was said since the last link
     std::vector<uint8_t> in, out;
     std::vector<std::string> requested; // track names in the order asked for
     int64_t lastRow = -1;

@@ -85,7 +85,11 @@ bool StringAt(const std::vector<uint8_t>& table, uint64_t at, std::string& out) 
 bool ReadSections(const TElfFile& file, std::vector<TSection>& sections, std::string& why) {
     std::vector<uint8_t> header;
     if (!file.Read(0, HeaderSize, header)) return why = "too short for an ELF header", false;
-    if (std::memcmp(header.data(), "\x7f" "ELF", 4) != 0) return why = "not an ELF file", false;
+    if (std::memcmp(header.data(),
+                    "\x7f"
+                    "ELF",
+                    4) != 0)
+        return why = "not an ELF file", false;
     if (header[4] != 2 || header[5] != 1) return why = "not a 64-bit little-endian ELF file", false;
     const uint64_t tableAt = Get<uint64_t>(header, 0x28);
     const uint16_t entrySize = Get<uint16_t>(header, 0x3A);
@@ -98,7 +102,8 @@ bool ReadSections(const TElfFile& file, std::vector<TSection>& sections, std::st
         count = Get<uint64_t>(entry, 32);
     }
     std::vector<uint8_t> table;
-    if (!file.Read(tableAt, count * SectionHeaderSize, table)) return why = "section headers lie outside the file", false;
+    if (!file.Read(tableAt, count * SectionHeaderSize, table))
+        return why = "section headers lie outside the file", false;
     sections.resize(size_t(count));
     for (size_t i = 0; i < sections.size(); ++i) {
         const size_t at = i * SectionHeaderSize;
@@ -117,8 +122,8 @@ bool SectionBytes(const TElfFile& file, const std::vector<TSection>& sections, u
     return index < sections.size() && file.Read(sections[index].Offset, sections[index].Size, out);
 }
 
-bool ReadDynamic(const TElfFile& file, const std::vector<TSection>& sections, const TSection& dynamic,
-                 TElfNeeds& needs, std::string& why) {
+bool ReadDynamic(const TElfFile& file, const std::vector<TSection>& sections, const TSection& dynamic, TElfNeeds& needs,
+                 std::string& why) {
     std::vector<uint8_t> entries, strings;
     if (!file.Read(dynamic.Offset, dynamic.Size, entries) || !SectionBytes(file, sections, dynamic.Link, strings))
         return why = "the dynamic section lies outside the file", false;
@@ -130,10 +135,14 @@ bool ReadDynamic(const TElfFile& file, const std::vector<TSection>& sections, co
         std::string text;
         if (tag != TagNeeded && tag != TagSoname && tag != TagRPath && tag != TagRunPath) continue;
         if (!StringAt(strings, value, text)) return why = "a dynamic entry names a string outside its table", false;
-        if (tag == TagNeeded) needs.Needed.push_back(text);
-        else if (tag == TagSoname) needs.Soname = text;
-        else if (tag == TagRunPath) needs.RunPath = text;
-        else rpath = text;
+        if (tag == TagNeeded)
+            needs.Needed.push_back(text);
+        else if (tag == TagSoname)
+            needs.Soname = text;
+        else if (tag == TagRunPath)
+            needs.RunPath = text;
+        else
+            rpath = text;
     }
     if (needs.RunPath.empty()) needs.RunPath = rpath;
     return true;
@@ -215,7 +224,8 @@ bool ReadElfNeeds(const std::string& name, TElfNeeds& needs, std::string& error)
             std::map<uint16_t, size_t> byIndex;
             bool ok = true;
             for (const TSection& section : sections)
-                if (section.Type == SectionVersionNeeds && !ReadVersionNeeds(file, sections, section, byIndex, needs, why))
+                if (section.Type == SectionVersionNeeds &&
+                    !ReadVersionNeeds(file, sections, section, byIndex, needs, why))
                     ok = false;
             if (ok) {
                 ReadVersionedSymbols(file, sections, byIndex, needs);
@@ -238,10 +248,14 @@ int CompareSymbolVersions(const std::string& a, const std::string& b) {
         if (x != y) return x < y ? -1 : 1;
         i = size_t(endA - a.c_str());
         j = size_t(endB - b.c_str());
-        if (i < a.size() && a[i] == '.') ++i;
-        else i = a.size();
-        if (j < b.size() && b[j] == '.') ++j;
-        else j = b.size();
+        if (i < a.size() && a[i] == '.')
+            ++i;
+        else
+            i = a.size();
+        if (j < b.size() && b[j] == '.')
+            ++j;
+        else
+            j = b.size();
     }
     const bool moreA = i != std::string::npos && i < a.size();
     const bool moreB = j != std::string::npos && j < b.size();

@@ -16,9 +16,9 @@ struct TElfVersionNeed {
 };
 
 struct TElfNeeds {
-    std::string Soname;                // DT_SONAME, "" for an executable
-    std::string RunPath;               // DT_RUNPATH, else DT_RPATH; "" none
-    std::vector<std::string> Needed;   // DT_NEEDED in file order
+    std::string Soname;              // DT_SONAME, "" for an executable
+    std::string RunPath;             // DT_RUNPATH, else DT_RPATH; "" none
+    std::vector<std::string> Needed; // DT_NEEDED in file order
     std::vector<TElfVersionNeed> Versions;
 };
 

@@ -20,8 +20,7 @@ constexpr size_t QueuedVideoFrames = 4;
 } // namespace
 
 TFrameWriter::TFrameWriter(TFrameWriterSettings settings)
-    : Settings(std::move(settings)),
-      PNGQueue(QueuedPNGFramesPerThread * size_t(std::max(Settings.PNGThreads, 1))),
+    : Settings(std::move(settings)), PNGQueue(QueuedPNGFramesPerThread * size_t(std::max(Settings.PNGThreads, 1))),
       VideoQueue(QueuedVideoFrames) {
     if (!Settings.PNGDir.empty())
         for (int i = 0; i < std::max(Settings.PNGThreads, 1); ++i) Threads.emplace_back([this] { PNGLoop(); });
@@ -139,8 +138,7 @@ void TFrameWriter::VideoLoop() {
         if (Failed()) break;
         Video.Profile = Settings.VideoProfile;
         if (!Video.Started() &&
-            !Video.Start(Settings.VideoFile, frame->Width, frame->Height, Settings.Fps, error,
-                         Settings.VideoName)) {
+            !Video.Start(Settings.VideoFile, frame->Width, frame->Height, Settings.Fps, error, Settings.VideoName)) {
             Fail(error);
             break;
         }

@@ -34,7 +34,8 @@ const char* const Usage =
     "       corvala --dev [--start POSITION] [--loop FROM TO] [--editor [HOST:]PORT] [SCRIPT]\n"
     "       corvala --capture DIR [--overwrite] [--start POSITION] [--fps N] [--frames N | --until SECONDS]\n"
     "               [--video FILE] [SCRIPT]\n"
-    "       corvala --video FILE [--video-profile party] [--start POSITION] [--fps N] [--frames N | --until SECONDS] [SCRIPT]\n"
+    "       corvala --video FILE [--video-profile party] [--start POSITION] [--fps N] [--frames N | --until SECONDS] "
+    "[SCRIPT]\n"
     "       corvala --compo [--autostart SECONDS] [SCRIPT]\n"
     "       corvala --check [SCRIPT]\n"
     "       corvala --pack OUT [--overwrite] [SCRIPT]\n"
@@ -173,8 +174,7 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--capture") {
             mode = Mode::Capture;
-            if (!value(capture.Dir) || capture.Dir.empty())
-                return ArgumentError("--capture needs an output folder");
+            if (!value(capture.Dir) || capture.Dir.empty()) return ArgumentError("--capture needs an output folder");
         } else if (arg == "--overwrite") {
             capture.Overwrite = true;
         } else if (arg == "--fps") {
@@ -200,8 +200,10 @@ int main(int argc, char** argv) {
             // is a port or ends in ":PORT".
             std::string error;
             editorGiven = true;
-            if (i + 1 < args.size() && LooksLikeAddress(args[i + 1])) text = args[++i];
-            else text = "127.0.0.1:1338";
+            if (i + 1 < args.size() && LooksLikeAddress(args[i + 1]))
+                text = args[++i];
+            else
+                text = "127.0.0.1:1338";
             if (!ParseEditorAddress(text, editorHost, editorPort, error)) return ArgumentError("--editor: " + error);
         } else if (arg == "--start") {
             TDemoPosition position;
@@ -257,8 +259,8 @@ int main(int argc, char** argv) {
     }
     // --video or --bench-render-only alone also make a capture, without frames.
     if (mode == Mode::Play && (!capture.Video.empty() || capture.RenderOnly)) mode = Mode::Capture;
-    const bool captureOptions = capture.Fps != 60 || capture.Frames >= 0 || capture.Until >= 0 ||
-                                !capture.Video.empty() || capture.RenderOnly;
+    const bool captureOptions =
+        capture.Fps != 60 || capture.Frames >= 0 || capture.Until >= 0 || !capture.Video.empty() || capture.RenderOnly;
     if (captureOptions && mode != Mode::Capture)
         return ArgumentError("--fps, --frames, --until and --video belong to --capture");
     if (capture.Overwrite && capture.Dir.empty() && mode != Mode::Pack)
@@ -269,8 +271,7 @@ int main(int argc, char** argv) {
             return ArgumentError("--video-profile party makes 30 frames a second; leave --fps out");
         capture.Fps = PartyVideoFps;
     }
-    if (capture.Frames >= 0 && capture.Until >= 0)
-        return ArgumentError("give either --frames or --until, not both");
+    if (capture.Frames >= 0 && capture.Until >= 0) return ArgumentError("give either --frames or --until, not both");
     if (!dumpDir.empty() && mode != Mode::Inspect) return ArgumentError("--dump belongs to --inspect");
     if (start && mode != Mode::Play && mode != Mode::Dev && mode != Mode::Capture)
         return ArgumentError("--start belongs to a run, --dev or --capture");
@@ -326,9 +327,7 @@ int main(int argc, char** argv) {
             return RunPack(pack);
         });
     case Mode::Check:
-        return Guarded([&] {
-            return RunCheck(EnterScriptFolder(script));
-        });
+        return Guarded([&] { return RunCheck(EnterScriptFolder(script)); });
     case Mode::Dev:
         SetInteractiveReports(false);
         return Guarded([&] {

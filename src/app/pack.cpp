@@ -72,7 +72,7 @@ public:
 
 private:
     static constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction previous[std::size(Signals)] {};
+    struct sigaction previous[std::size(Signals)]{};
 };
 
 void CheckInterrupted() {
@@ -96,8 +96,10 @@ std::string ShellQuote(const std::string& text) {
 
 std::string SizeText(uintmax_t bytes) {
     char text[32];
-    if (bytes >= 1000 * 1000) std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
-    else std::snprintf(text, sizeof text, "%.1f kB", double(bytes) / 1e3);
+    if (bytes >= 1000 * 1000)
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+    else
+        std::snprintf(text, sizeof text, "%.1f kB", double(bytes) / 1e3);
     return text;
 }
 
@@ -231,10 +233,10 @@ struct TProductionFacts {
     bool Passed = false;
     std::string Name, Group, Party, Year;
     int32_t Width = 0, Height = 0;
-    double Start = 0;      // demo seconds
-    double End = 0;        // demo seconds
+    double Start = 0; // demo seconds
+    double End = 0;   // demo seconds
     double Speed = 1;
-    int32_t GLSL = 0;      // the newest GLSL a shader effect needs; 0 none
+    int32_t GLSL = 0; // the newest GLSL a shader effect needs; 0 none
 };
 
 TProductionFacts ReadFacts(const TCDemo& demo) {
@@ -268,12 +270,16 @@ TProductionFacts ReadFacts(const TCDemo& demo) {
 std::string GLNeedText(int32_t glsl) {
     if (glsl <= 0) return "OpenGL 1.1 or newer in a compatibility context (the production uses no shaders)";
     std::string gl;
-    if (glsl <= 110) gl = "2.0";
-    else if (glsl <= 120) gl = "2.1";
-    else if (glsl < 330) gl = "3." + std::to_string((glsl - 120) / 10 - 1);
-    else gl = std::to_string(glsl / 100) + "." + std::to_string(glsl % 100 / 10);
-    return "OpenGL " + gl + " or newer in a compatibility context (its shaders need GLSL " +
-           GLSLVersionText(glsl) + ")";
+    if (glsl <= 110)
+        gl = "2.0";
+    else if (glsl <= 120)
+        gl = "2.1";
+    else if (glsl < 330)
+        gl = "3." + std::to_string((glsl - 120) / 10 - 1);
+    else
+        gl = std::to_string(glsl / 100) + "." + std::to_string(glsl % 100 / 10);
+    return "OpenGL " + gl + " or newer in a compatibility context (its shaders need GLSL " + GLSLVersionText(glsl) +
+           ")";
 }
 
 // soname -> the file the dynamic linker loads for the engine, from ldd.
@@ -348,7 +354,8 @@ TNewestVersion NewestVersion(const std::vector<std::string>& binaries, const std
         for (const TElfVersionNeed& need : needs.Versions) {
             if (!StartsWith(need.Version, family)) continue;
             const int order = newest.Version.empty() ? 1 : CompareSymbolVersions(need.Version, newest.Version);
-            if (order > 0) newest = TNewestVersion{need.Version, fs::path(binary).filename().string(), need.Symbols};
+            if (order > 0)
+                newest = TNewestVersion{need.Version, fs::path(binary).filename().string(), need.Symbols};
             else if (order == 0 && newest.Binary != fs::path(binary).filename().string())
                 newest.Binary += ", " + fs::path(binary).filename().string();
         }
@@ -386,8 +393,7 @@ bool CheckExisting(const std::string& out, bool archive, bool overwrite) {
                              fs::path(out).parent_path().string() + " does not exist"};
         return false;
     }
-    if (!overwrite)
-        throw EPackError{out + " exists; give --overwrite to replace it, or choose another name"};
+    if (!overwrite) throw EPackError{out + " exists; give --overwrite to replace it, or choose another name"};
     if (archive && !fs::is_regular_file(fs::status(out, ec))) // a link to a file is written through
         throw EPackError{"refusing to replace " + out + ": it is not a file"};
     if (!archive) {
@@ -403,8 +409,8 @@ bool CheckExisting(const std::string& out, bool archive, bool overwrite) {
 // The production's files as paths relative to the script's folder.
 std::vector<std::pair<std::string, std::string>> ProductionFiles(const std::vector<std::string>& inputs,
                                                                  const fs::path& folder) {
-    static const std::set<std::string> reserved = {EngineName,  LibraryFolder,  RunScriptName,
-                                                   ReadmeName,  ScreenshotName, BundledFontName};
+    static const std::set<std::string> reserved = {EngineName, LibraryFolder,  RunScriptName,
+                                                   ReadmeName, ScreenshotName, BundledFontName};
     std::vector<std::pair<std::string, std::string>> files;
     std::set<std::string> taken;
     for (const std::string& input : inputs) {
@@ -433,12 +439,15 @@ uintmax_t TreeSize(const fs::path& folder) {
 
 std::string RunScript(const TProductionFacts& facts, const std::string& script) {
     return "#!/bin/sh\n"
-           "# " + facts.Name + " by " + facts.Group + " in compo mode, from this folder whatever the\n"
+           "# " +
+           facts.Name + " by " + facts.Group +
+           " in compo mode, from this folder whatever the\n"
            "# working directory: fullscreen at the display's resolution, black until\n"
            "# Space or Enter; Escape, Q or Alt-F4 end it. ./run.sh --autostart 5 starts\n"
            "# by itself after five seconds of black.\n"
            "here=$(dirname \"$(readlink -f \"$0\")\")\n"
-           "exec \"$here/" + EngineName + "\" --compo \"$@\" \"$here\"/" + ShellQuote(script) + "\n";
+           "exec \"$here/" +
+           EngineName + "\" --compo \"$@\" \"$here\"/" + ShellQuote(script) + "\n";
 }
 
 struct TPackContents {
@@ -494,8 +503,8 @@ std::string Readme(const TProductionFacts& facts, const TPackContents& pack) {
             "        ./run.sh --autostart 5 starts by itself after 5 seconds of black.\n"
             "Stop:   Escape, Q or Alt-F4 (exit code 0). It writes no file anywhere, so it\n"
             "        runs from read-only media, and needs no root.\n\n";
-    std::string needs = "Linux on x86-64 with glibc " + pack.Glibc.Version.substr(pack.Glibc.Version.find('_') + 1) +
-                        " or newer";
+    std::string needs =
+        "Linux on x86-64 with glibc " + pack.Glibc.Version.substr(pack.Glibc.Version.find('_') + 1) + " or newer";
     if (CompareSymbolVersions(pack.Glibc.Version, PackGlibcLimit) <= 0 &&
         CompareSymbolVersions(pack.Glibcxx.Version, PackGlibcxxLimit) <= 0)
         needs += " (Ubuntu 22.04, Linux Mint 21, Debian 12 and later)";
@@ -540,8 +549,7 @@ void CaptureScreenshot(const std::string& packFolder, const std::string& script,
 // Puts the finished folder `staged` at `out`: by an exchange when a pack
 // is there (then removed), else by a rename that never replaces anything.
 void PlaceFolder(const std::string& staged, const std::string& out, bool exists) {
-    if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, out.c_str(), exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) !=
-        0)
+    if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, out.c_str(), exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) != 0)
         Fail("cannot put the pack at " + out + ": " + std::strerror(errno));
 }
 
@@ -570,8 +578,8 @@ int Pack(const TPackOptions& options) {
     }
     for (const char* tool : {"ldd", "patchelf", archive ? "zip" : "ldd"})
         if (!OnPath(tool))
-            Fail(std::string("needs ") + tool + " (Debian package " +
-                 (std::string(tool) == "ldd" ? "libc-bin" : tool) + "; make deps installs it)");
+            Fail(std::string("needs ") + tool + " (Debian package " + (std::string(tool) == "ldd" ? "libc-bin" : tool) +
+                 "; make deps installs it)");
 
     const fs::path scriptFolder = fs::current_path();
     const std::string script = (scriptFolder / options.Script).lexically_normal().string();
@@ -679,8 +687,9 @@ int Pack(const TPackOptions& options) {
                 Joined(libraries, " ").c_str());
     if (!pack.FontSource.empty()) std::printf("  %s: %s\n", BundledFontName, pack.FontSource.c_str());
     std::printf("  %s, %s, %s (the frame at %.1f s)\n", RunScriptName, ReadmeName, ScreenshotName, pack.ShotSeconds);
-    std::printf("  left to the party machine: %s\n",
-                Joined(std::vector<std::string>(pack.SystemLibraries.begin(), pack.SystemLibraries.end()), " ").c_str());
+    std::printf(
+        "  left to the party machine: %s\n",
+        Joined(std::vector<std::string>(pack.SystemLibraries.begin(), pack.SystemLibraries.end()), " ").c_str());
     std::printf("  newest C library symbol version needed: %s (%s)\n", pack.Glibc.Version.c_str(),
                 pack.Glibc.Binary.c_str());
     if (!pack.Glibcxx.Version.empty())
@@ -697,9 +706,8 @@ int Pack(const TPackOptions& options) {
 bool IsSystemLibrary(const std::string& soname) {
     static const std::set<std::string> exact = {
         // The C library family.
-        "linux-vdso.so.1", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1", "libc.so.6", "libm.so.6",
-        "libpthread.so.0", "libdl.so.2", "librt.so.1", "libresolv.so.2", "libutil.so.1", "libanl.so.1",
-        "libmvec.so.1",
+        "linux-vdso.so.1", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1", "libc.so.6", "libm.so.6", "libpthread.so.0",
+        "libdl.so.2", "librt.so.1", "libresolv.so.2", "libutil.so.1", "libanl.so.1", "libmvec.so.1",
         // The C++ and GCC runtime: the GL driver links them, and a bundled
         // copy older than the system's would keep a newer driver from loading.
         "libstdc++.so.6", "libgcc_s.so.1",

@@ -63,12 +63,10 @@ std::string JsonNumber(double value) { return std::isfinite(value) ? Format("%.3
 
 std::string JsonFigures(const TFrameFigures& f) {
     const bool any = f.Frames > 0;
-    return "\"frames\": " + std::to_string(f.Frames) +
-           ", \"median_ms\": " + (any ? JsonNumber(f.MedianMs) : "null") +
+    return "\"frames\": " + std::to_string(f.Frames) + ", \"median_ms\": " + (any ? JsonNumber(f.MedianMs) : "null") +
            ", \"p99_ms\": " + (any ? JsonNumber(f.P99Ms) : "null") +
            ", \"worst_ms\": " + (any ? JsonNumber(f.WorstMs) : "null") +
-           ", \"over_16_7_ms\": " + std::to_string(f.Over60Hz) +
-           ", \"over_33_3_ms\": " + std::to_string(f.Over30Hz) +
+           ", \"over_16_7_ms\": " + std::to_string(f.Over60Hz) + ", \"over_33_3_ms\": " + std::to_string(f.Over30Hz) +
            ", \"holds_60_hz\": " + (any ? (HoldsSixtyHz(f) ? "true" : "false") : "null");
 }
 
@@ -137,8 +135,9 @@ std::string RehearsalVerdict(const TRehearsalReport& report) {
                                           : "no bar alone misses 60 Hz, but the frames together do" +
                                                 Format(" (99th percentile %.1f ms)", report.Whole.P99Ms);
     const TBarFigures& worst = report.Bars[slow.front()];
-    std::string text = (slow.size() == 1 ? std::string("1 bar does not") : std::to_string(slow.size()) + " bars do not") +
-                       " hold 60 Hz; the worst is " + BarName(worst) + Format(" at %.1f ms", worst.Figures.P99Ms);
+    std::string text =
+        (slow.size() == 1 ? std::string("1 bar does not") : std::to_string(slow.size()) + " bars do not") +
+        " hold 60 Hz; the worst is " + BarName(worst) + Format(" at %.1f ms", worst.Figures.P99Ms);
     if (!HoldsSixtyHz(report.Whole)) text += Format("; whole frames: 99th percentile %.1f ms", report.Whole.P99Ms);
     return text;
 }
@@ -149,8 +148,8 @@ std::string WorstBarsText(const TRehearsalReport& report) {
     for (size_t k = 0; k < std::min<size_t>(order.size(), 5); ++k) {
         const TBarFigures& bar = report.Bars[order[k]];
         char figures[160];
-        std::snprintf(figures, sizeof figures, ": 99th percentile %.2f ms, worst %.2f ms at %.2f s",
-                      bar.Figures.P99Ms, bar.Figures.WorstMs, bar.WorstAtSeconds);
+        std::snprintf(figures, sizeof figures, ": 99th percentile %.2f ms, worst %.2f ms at %.2f s", bar.Figures.P99Ms,
+                      bar.Figures.WorstMs, bar.WorstAtSeconds);
         text += "  " + BarName(bar) + figures +
                 (bar.WorstAtRow >= 0 ? " (" + RowPositionText(bar.WorstAtRow) + ")" : std::string()) + "\n";
     }
@@ -160,14 +159,17 @@ std::string WorstBarsText(const TRehearsalReport& report) {
 std::string RehearsalText(const TRehearsalReport& report) {
     std::string text = "rehearsal of " + report.Script + "\n";
     text += "GL renderer: " + report.GLRenderer + "\nGL version: " + report.GLVersion + "\n";
-    text += "video: " + report.Video + (report.VerticalSyncOff ? ", vertical sync off" : ", vertical sync could "
-                                        "not be switched off (frame times are held to the display)") + "\n";
+    text += "video: " + report.Video +
+            (report.VerticalSyncOff ? ", vertical sync off"
+                                    : ", vertical sync could "
+                                      "not be switched off (frame times are held to the display)") +
+            "\n";
     text += "sound: " + report.SoundOutput + Format(", output latency %.1f ms", report.OutputLatencyMs) + "\n";
     text += Format("start to first frame: %.1f ms", report.FirstFrameMs) +
             " (the start-up; that frame is counted below in no figure)\n";
     if (!report.BarTiming.empty()) text += "bar times: " + report.BarTiming + "\n";
-    text += "played " + std::to_string(report.Whole.Frames) + " frames in " +
-            Format("%.2f s", report.PlayedSeconds) + Format(" up to demo time %.2f s", report.LastDemoTime) +
+    text += "played " + std::to_string(report.Whole.Frames) + " frames in " + Format("%.2f s", report.PlayedSeconds) +
+            Format(" up to demo time %.2f s", report.LastDemoTime) +
             (report.Completed ? "" : ", stopped before the end") + "\n\n";
 
     size_t width = 24;
@@ -281,10 +283,10 @@ int RunRehearse(const TRehearseOptions& options) {
         report.BarTiming = timer->UsesTimerQueries()
                                ? "GL timer queries (each effect's GPU time, or the CPU time it took to issue "
                                  "its draw when that is longer)"
-                               : SoftwareRenderer(report.GLRenderer)
-                                     ? "glFinish around each effect's draw (a software renderer's timer "
-                                       "queries do not tell its effects apart)"
-                                     : "glFinish around each effect's draw (no GL timer queries in this context)";
+                           : SoftwareRenderer(report.GLRenderer)
+                               ? "glFinish around each effect's draw (a software renderer's timer "
+                                 "queries do not tell its effects apart)"
+                               : "glFinish around each effect's draw (no GL timer queries in this context)";
         demo.BeforeEffect = [&](int32_t bar) { timer->Begin(bar, int64_t(wholeMs.size())); };
         demo.AfterEffect = [&](int32_t) { timer->End(); };
     }

@@ -11,8 +11,8 @@
 #include <vector>
 
 struct TRehearseOptions {
-    std::string Script;      // the script to run, already resolved
-    std::string ReportFile;  // also write the report here as JSON (empty: no)
+    std::string Script;     // the script to run, already resolved
+    std::string ReportFile; // also write the report here as JSON (empty: no)
 };
 
 // A frame misses 60 Hz above this many milliseconds, 30 Hz above the other.
@@ -27,8 +27,8 @@ struct TFrameFigures {
     double MedianMs = 0;
     double P99Ms = 0;
     double WorstMs = 0;
-    int64_t Over60Hz = 0;  // frames over SixtyHzFrameMs
-    int64_t Over30Hz = 0;  // frames over ThirtyHzFrameMs
+    int64_t Over60Hz = 0; // frames over SixtyHzFrameMs
+    int64_t Over30Hz = 0; // frames over ThirtyHzFrameMs
 };
 TFrameFigures SummariseFrames(std::vector<double> frameMs);
 // A set of frames holds 60 Hz when its 99th percentile is within
@@ -37,8 +37,8 @@ bool HoldsSixtyHz(const TFrameFigures& figures);
 
 struct TBarFigures {
     std::string Label;
-    int32_t Line = 0;  // script line of the BAR command
-    TFrameFigures Figures;  // its effect's own time per frame
+    int32_t Line = 0;      // script line of the BAR command
+    TFrameFigures Figures; // its effect's own time per frame
     // When its worst frame was drawn: demo time and tracker row (-1: never).
     double WorstAtSeconds = 0;
     int32_t WorstAtRow = -1;
@@ -46,17 +46,17 @@ struct TBarFigures {
 
 struct TRehearsalReport {
     std::string Script;
-    std::vector<TBarFigures> Bars;  // in script order
+    std::vector<TBarFigures> Bars; // in script order
     TFrameFigures Whole;
-    double FirstFrameMs = 0;   // from the start of the rehearsal to the end of the first frame
-    double PlayedSeconds = 0;  // real time from the first frame to the last
-    float LastDemoTime = 0;    // demo time of the last frame, seconds
-    bool Completed = false;    // ended by itself (not Escape or a closed window)
+    double FirstFrameMs = 0;  // from the start of the rehearsal to the end of the first frame
+    double PlayedSeconds = 0; // real time from the first frame to the last
+    float LastDemoTime = 0;   // demo time of the last frame, seconds
+    bool Completed = false;   // ended by itself (not Escape or a closed window)
     bool VerticalSyncOff = false;
-    std::string Video;         // "display" or "offscreen (no display)"
+    std::string Video; // "display" or "offscreen (no display)"
     std::string GLRenderer;
     std::string GLVersion;
-    std::string BarTiming;     // how the bars' times were taken
+    std::string BarTiming; // how the bars' times were taken
     std::string SoundOutput;
     double OutputLatencyMs = 0;
 };

@@ -128,9 +128,9 @@ bool TVideoEncoder::Start(const std::string& file, int width, int height, int fp
     // 4:2:0 colour planes need even sides: an odd width or height gets one
     // black column or row at the right or bottom.
     std::vector<std::string> argv = {
-        "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-        "-f", "rawvideo", "-pix_fmt", "rgb0", "-s", size, "-framerate", std::to_string(fps),
-        "-i", "pipe:0", "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2"};
+        "ffmpeg",     "-nostdin",          "-hide_banner", "-loglevel", "error", "-y",
+        "-f",         "rawvideo",          "-pix_fmt",     "rgb0",      "-s",    size,
+        "-framerate", std::to_string(fps), "-i",           "pipe:0",    "-vf",   "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2"};
     for (const std::string& arg : VideoCodecArguments(Profile)) argv.push_back(arg);
     for (const char* arg : {"-pix_fmt", "yuv420p", "-movflags", "+faststart", "-f", "mp4"}) argv.push_back(arg);
     argv.push_back(file);
@@ -191,9 +191,17 @@ std::vector<std::string> VideoCodecArguments(TVideoProfile profile) {
     if (profile == TVideoProfile::Party)
         // Constant 8 Mbit/s (filler where the picture is simple), a key frame
         // every two seconds, as stream relays take it.
-        return {"-c:v", "libx264", "-preset", "medium", "-profile:v", "main", "-level:v", "4.1",
-                "-b:v", "8M", "-minrate", "8M", "-maxrate", "8M", "-bufsize", "8M",
-                "-x264-params", "nal-hrd=cbr", "-g", "60", "-r", std::to_string(PartyVideoFps)};
+        return {"-c:v",         "libx264",
+                "-preset",      "medium",
+                "-profile:v",   "main",
+                "-level:v",     "4.1",
+                "-b:v",         "8M",
+                "-minrate",     "8M",
+                "-maxrate",     "8M",
+                "-bufsize",     "8M",
+                "-x264-params", "nal-hrd=cbr",
+                "-g",           "60",
+                "-r",           std::to_string(PartyVideoFps)};
     return {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18"};
 }
 
@@ -207,7 +215,8 @@ bool MuxVideoAndAudio(const std::string& video, const std::string& wav, const st
     std::string how;
     const int errorLog = OpenErrorLog();
     std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                     "-i", video, "-i", wav, "-map", "0:v:0", "-map", "1:a:0", "-c:v", "copy"};
+                                     "-i",     video,      "-i",           wav,         "-map",  "0:v:0",
+                                     "-map",   "1:a:0",    "-c:v",         "copy"};
     for (const std::string& arg : AudioCodecArguments(profile)) argv.push_back(arg);
     for (const char* arg : {"-movflags", "+faststart", "-f", "mp4"}) argv.push_back(arg);
     argv.push_back(output);

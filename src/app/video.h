@@ -62,8 +62,7 @@ private:
 // `output`, arranged for playback while downloading (moov atom first).
 // Messages name the result `shownName`.
 bool MuxVideoAndAudio(const std::string& video, const std::string& wav, const std::string& output,
-                      const std::string& shownName, std::string& error,
-                      TVideoProfile profile = TVideoProfile::Default);
+                      const std::string& shownName, std::string& error, TVideoProfile profile = TVideoProfile::Default);
 
 // How a child process ended, for messages: "exited with status 1", "was
 // killed by signal 9 (Killed)".

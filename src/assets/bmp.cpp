@@ -12,9 +12,7 @@ const char* const Caption = "BMP Unit";
 
 constexpr size_t FileHeaderSize = 14;
 
-uint16_t U16(const uint8_t* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
+uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t U32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -34,21 +32,17 @@ struct TInfo {
 
 } // namespace
 
-bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
-               TPictureError& error) {
+bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error) {
     const std::string headerShort = "Error reading bitmap header - " + name;
-    if (size < FileHeaderSize + 4)
-        return Fail(error, picture, headerShort);
+    if (size < FileHeaderSize + 4) return Fail(error, picture, headerShort);
     // The "BM" signature is not looked at: the header checks below refuse
     // what cannot be decoded.
     const uint32_t pixelOffset = U32(data + 10);
     const uint32_t infoSize = U32(data + FileHeaderSize);
     if (infoSize != 12 && (infoSize < 40 || infoSize > 1024))
         return Fail(error, picture,
-                    "Couldn't load \"" + name + "\". Unsupported BMP header size " +
-                        std::to_string(infoSize) + ".");
-    if (size < FileHeaderSize + infoSize)
-        return Fail(error, picture, headerShort);
+                    "Couldn't load \"" + name + "\". Unsupported BMP header size " + std::to_string(infoSize) + ".");
+    if (size < FileHeaderSize + infoSize) return Fail(error, picture, headerShort);
 
     const uint8_t* info = data + FileHeaderSize;
     TInfo bmp;
@@ -64,10 +58,8 @@ bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPictu
     }
     if (bmp.BitCount != 24 || bmp.Compression != 0)
         return Fail(error, picture,
-                    "Couldn't load \"" + name +
-                        "\". Only uncompressed 24 bit BMP files supported (this one has " +
-                        std::to_string(bmp.BitCount) + " bits, compression " +
-                        std::to_string(bmp.Compression) + ").");
+                    "Couldn't load \"" + name + "\". Only uncompressed 24 bit BMP files supported (this one has " +
+                        std::to_string(bmp.BitCount) + " bits, compression " + std::to_string(bmp.Compression) + ").");
 
     const bool topDown = bmp.Height < 0;
     const int64_t height = topDown ? -bmp.Height : bmp.Height;
@@ -78,16 +70,14 @@ bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPictu
     // the headers is taken as "right after the headers".
     const size_t headersEnd = FileHeaderSize + infoSize;
     const size_t start = pixelOffset < headersEnd ? headersEnd : size_t(pixelOffset);
-    if (start > size)
-        return Fail(error, picture, "Error reading palette");
+    if (start > size) return Fail(error, picture, "Error reading palette");
 
     const size_t width = size_t(bmp.Width);
     const size_t rows = size_t(height);
     const size_t rowBytes = width * 3;
     const size_t stride = (rowBytes + 3) & ~size_t(3);
     // The last row's padding may be missing from the file.
-    if (size - start < stride * (rows - 1) + rowBytes)
-        return Fail(error, picture, "Error reading bitmap data");
+    if (size - start < stride * (rows - 1) + rowBytes) return Fail(error, picture, "Error reading bitmap data");
 
     picture.Width = int(width);
     picture.Height = int(rows);
@@ -109,7 +99,6 @@ bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPictu
 
 bool DecodeBMPFile(const std::string& name, TPicture& picture, TPictureError& error) {
     std::vector<uint8_t> bytes;
-    if (!ReadPictureFile(name, bytes))
-        return Fail(error, picture, "Error opening " + name);
+    if (!ReadPictureFile(name, bytes)) return Fail(error, picture, "Error opening " + name);
     return DecodeBMP(bytes.data(), bytes.size(), name, picture, error);
 }

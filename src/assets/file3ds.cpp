@@ -39,13 +39,14 @@ std::string WhatText(const std::string& file, int64_t offset, const std::string&
 }
 
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 float LeFloat(const uint8_t* p) { return std::bit_cast<float>(Le32(p)); }
 
 // Arrays are read straight into their records; on a big-endian host every
 // 16- or 32-bit element is turned round afterwards.
-template <size_t Width>
-void FixByteOrder(void* data, size_t bytes) {
+template <size_t Width> void FixByteOrder(void* data, size_t bytes) {
     if constexpr (std::endian::native == std::endian::big) {
         auto* p = static_cast<uint8_t*>(data);
         for (size_t i = 0; i + Width <= bytes; i += Width) std::reverse(p + i, p + i + Width);
@@ -169,8 +170,8 @@ public:
     void NeedArray(uint64_t count, uint64_t width, const char* what) {
         if (count * width > Left())
             Fail(std::string(what) + " of chunk " + Hex(Id) + " at offset " + std::to_string(Start) + ": " +
-                 std::to_string(count) + " entries need " + std::to_string(count * width) + " bytes but the chunk holds " +
-                 std::to_string(Left()));
+                 std::to_string(count) + " entries need " + std::to_string(count * width) +
+                 " bytes but the chunk holds " + std::to_string(Left()));
     }
 
     [[noreturn]] void Fail(const std::string& text) const {
@@ -225,9 +226,7 @@ TFile3DS::TFile3DS(const std::string& name, std::vector<uint8_t> bytes) : Name(n
 
 TFile3DS::~TFile3DS() = default;
 
-void TFile3DS::Warn(int64_t offset, const std::string& text) {
-    WarningList.push_back(WhatText(Name, offset, text));
-}
+void TFile3DS::Warn(int64_t offset, const std::string& text) { WarningList.push_back(WhatText(Name, offset, text)); }
 
 void TFile3DS::Fail(int64_t offset, const std::string& text) const {
     Beep3DS();
@@ -263,17 +262,65 @@ uint32_t TFile3DS::SkipOwnData(int32_t chunk) {
     const uint64_t data = uint64_t(c.Position) + HeaderSize;
     uint64_t skip;
     switch (c.Id) {
-    case 0x1200: case 0x2100: case 0x2D2D: case 0x2D3D: case 0x3000: case 0x3D3D: case 0x3DAA:
-    case 0x3DFF: case 0x4100: case 0x4D4D: case 0x8000: case 0x8001: case 0xA010: case 0xA020:
-    case 0xA030: case 0xA040: case 0xA041: case 0xA042: case 0xA050: case 0xA052: case 0xA053:
-    case 0xA084: case 0xA200: case 0xA204: case 0xA210: case 0xA220: case 0xA230: case 0xA33A:
-    case 0xA33C: case 0xA33D: case 0xA33E: case 0xA340: case 0xA342: case 0xA344: case 0xA346:
-    case 0xA348: case 0xA34A: case 0xA34C: case 0xAFFF: case 0xB000: case 0xB001: case 0xB002:
-    case 0xB003: case 0xB004: case 0xB005: case 0xB006: case 0xB007: case 0xC23D:
+    case 0x1200:
+    case 0x2100:
+    case 0x2D2D:
+    case 0x2D3D:
+    case 0x3000:
+    case 0x3D3D:
+    case 0x3DAA:
+    case 0x3DFF:
+    case 0x4100:
+    case 0x4D4D:
+    case 0x8000:
+    case 0x8001:
+    case 0xA010:
+    case 0xA020:
+    case 0xA030:
+    case 0xA040:
+    case 0xA041:
+    case 0xA042:
+    case 0xA050:
+    case 0xA052:
+    case 0xA053:
+    case 0xA084:
+    case 0xA200:
+    case 0xA204:
+    case 0xA210:
+    case 0xA220:
+    case 0xA230:
+    case 0xA33A:
+    case 0xA33C:
+    case 0xA33D:
+    case 0xA33E:
+    case 0xA340:
+    case 0xA342:
+    case 0xA344:
+    case 0xA346:
+    case 0xA348:
+    case 0xA34A:
+    case 0xA34C:
+    case 0xAFFF:
+    case 0xB000:
+    case 0xB001:
+    case 0xB002:
+    case 0xB003:
+    case 0xB004:
+    case 0xB005:
+    case 0xB006:
+    case 0xB007:
+    case 0xC23D:
         skip = 0;
         break;
-    case 0x1100: case 0x3080: case 0x4000: case 0x4181: case 0xA000: case 0xA300: case 0xB011:
-    case 0xB010: case 0xB00A: {
+    case 0x1100:
+    case 0x3080:
+    case 0x4000:
+    case 0x4181:
+    case 0xA000:
+    case 0xA300:
+    case 0xB011:
+    case 0xB010:
+    case 0xB00A: {
         TChunkCursor cursor(*this, *Source, c, end);
         if (c.Id == 0xB00A) {
             if (cursor.Left() < 2) return end;
@@ -285,25 +332,69 @@ uint32_t TFile3DS::SkipOwnData(int32_t chunk) {
         if (c.Id == 0xB00A) skip += 4;
         break;
     }
-    case 0x0030: case 0x1420: case 0x1430: case 0xB030: skip = 2; break;
-    case 0x0011: skip = 3; break;
-    case 0x0002: case 0x0031: case 0x0100: case 0x1300: case 0x1400: case 0x1410: case 0x3D3E:
-    case 0xB009: case 0xB015: case 0xD000:
+    case 0x0030:
+    case 0x1420:
+    case 0x1430:
+    case 0xB030:
+        skip = 2;
+        break;
+    case 0x0011:
+        skip = 3;
+        break;
+    case 0x0002:
+    case 0x0031:
+    case 0x0100:
+    case 0x1300:
+    case 0x1400:
+    case 0x1410:
+    case 0x3D3E:
+    case 0xB009:
+    case 0xB015:
+    case 0xD000:
         skip = 4;
         break;
-    case 0xB008: skip = 8; break;
-    case 0x4641: skip = 10; break;
-    case 0x0010: case 0x1500: case 0x4600: case 0xA310: case 0xB013: skip = 12; break;
-    case 0x7001: skip = 14; break;
-    case 0x2200: case 0x2300: case 0x2302: case 0x3010: case 0x3020: case 0x3030: case 0x3040:
-    case 0x3050: case 0x3060:
+    case 0xB008:
+        skip = 8;
+        break;
+    case 0x4641:
+        skip = 10;
+        break;
+    case 0x0010:
+    case 0x1500:
+    case 0x4600:
+    case 0xA310:
+    case 0xB013:
+        skip = 12;
+        break;
+    case 0x7001:
+        skip = 14;
+        break;
+    case 0x2200:
+    case 0x2300:
+    case 0x2302:
+    case 0x3010:
+    case 0x3020:
+    case 0x3030:
+    case 0x3040:
+    case 0x3050:
+    case 0x3060:
         skip = 16;
         break;
-    case 0x4610: skip = 20; break;
-    case 0xB014: skip = 24; break;
-    case 0x3070: skip = 28; break;
-    case 0x4700: skip = 32; break;
-    case 0x4160: skip = 48; break;
+    case 0x4610:
+        skip = 20;
+        break;
+    case 0xB014:
+        skip = 24;
+        break;
+    case 0x3070:
+        skip = 28;
+        break;
+    case 0x4700:
+        skip = 32;
+        break;
+    case 0x4160:
+        skip = 48;
+        break;
     case 0x4120: {
         uint8_t count[2];
         if (data + 2 > end || !Source->ReadAt(data, count, 2)) return end;
@@ -387,9 +478,9 @@ void TFile3DS::Open() {
     uint8_t header[HeaderSize];
     if (!Source->ReadAt(0, header, HeaderSize)) {
         // Under 6 bytes: no chunks, so no meshes; opening still succeeds.
-        Warn(-1, Source->Size() == 0 ? std::string("the file is empty")
-                                     : "the file's " + std::to_string(Source->Size()) +
-                                           " bytes are shorter than a chunk header");
+        Warn(-1, Source->Size() == 0
+                     ? std::string("the file is empty")
+                     : "the file's " + std::to_string(Source->Size()) + " bytes are shorter than a chunk header");
         return;
     }
     Chunks[0].Id = Le16(header);
@@ -482,7 +573,7 @@ void TFile3DS::AddParentNames(const std::vector<TNode>& nodes) {
         const int32_t i = firstWithNumber[uint16_t(number)];
         return i < 0 ? nullptr : &nodes[size_t(i)];
     };
-    const uint16_t order[] = {id3ds::NodeTarget, id3ds::NodeObject, id3ds::NodeCamera,
+    const uint16_t order[] = {id3ds::NodeTarget, id3ds::NodeObject,      id3ds::NodeCamera,
                               id3ds::NodeLight,  id3ds::NodeLightTarget, id3ds::NodeSpot};
     for (const uint16_t id : order) {
         for (int32_t c = Find(keyFramer, id); c >= 0; c = FindNext(Chunks[size_t(c)].Next, id)) {
@@ -511,15 +602,14 @@ const std::vector<TFile3DS::TNamedObject>& TFile3DS::NamedObjects() {
     NamedList.clear();
     const int32_t editor = Find(0, id3ds::Editor);
     if (editor >= 0)
-        for (int32_t c = Find(editor, id3ds::NamedObject); c >= 0; c = FindNext(Chunks[size_t(c)].Next, id3ds::NamedObject))
+        for (int32_t c = Find(editor, id3ds::NamedObject); c >= 0;
+             c = FindNext(Chunks[size_t(c)].Next, id3ds::NamedObject))
             NamedList.push_back(TNamedObject{ReadName(c), c});
     NamedListStale = false;
     return NamedList;
 }
 
-bool TFile3DS::IsModelDatabase() const {
-    return Chunks[0].Id == id3ds::Main || Chunks[0].Id == id3ds::Project;
-}
+bool TFile3DS::IsModelDatabase() const { return Chunks[0].Id == id3ds::Main || Chunks[0].Id == id3ds::Project; }
 
 namespace {
 
@@ -594,7 +684,8 @@ std::unique_ptr<TMesh3DS> TFile3DS::ExtractMesh(int32_t namedObject) {
         case id3ds::FaceList: {
             ReadArray<TFace3DS, 2>(cursor, mesh->FaceCount, mesh->Faces, "face list");
             mesh->Materials.clear();
-            for (int32_t m = Find(c, id3ds::FaceMaterial); m >= 0; m = FindNext(Chunks[size_t(m)].Next, id3ds::FaceMaterial)) {
+            for (int32_t m = Find(c, id3ds::FaceMaterial); m >= 0;
+                 m = FindNext(Chunks[size_t(m)].Next, id3ds::FaceMaterial)) {
                 TChunkCursor group(*this, *Source, Chunks[size_t(m)], ChunkEnd(m));
                 TObjMat3DS material;
                 material.Name = group.String();

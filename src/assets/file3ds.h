@@ -45,18 +45,16 @@ extern const char* const Err3DSWrongObject;
 namespace id3ds {
 constexpr uint16_t Main = 0x4D4D, Project = 0xC23D, MaterialLibrary = 0x3DAA;
 constexpr uint16_t Editor = 0x3D3D, NamedObject = 0x4000;
-constexpr uint16_t ObjHidden = 0x4010, ObjLofterVisible = 0x4011, ObjShadowCasting = 0x4012,
-                   ObjMatte = 0x4013, ObjFast = 0x4014, ObjProcedure = 0x4015, ObjFrozen = 0x4016,
-                   ObjShadowReceiving = 0x4017;
+constexpr uint16_t ObjHidden = 0x4010, ObjLofterVisible = 0x4011, ObjShadowCasting = 0x4012, ObjMatte = 0x4013,
+                   ObjFast = 0x4014, ObjProcedure = 0x4015, ObjFrozen = 0x4016, ObjShadowReceiving = 0x4017;
 constexpr uint16_t TriMesh = 0x4100, VertexList = 0x4110, VertexFlags = 0x4111, FaceList = 0x4120,
-                   FaceMaterial = 0x4130, MappingCoords = 0x4140, Smoothing = 0x4150,
-                   LocalMatrix = 0x4160, MeshColor = 0x4165, MapInfo = 0x4170,
-                   ProcedureName = 0x4181, ProcedureData = 0x4182, BoxMap = 0x4190;
+                   FaceMaterial = 0x4130, MappingCoords = 0x4140, Smoothing = 0x4150, LocalMatrix = 0x4160,
+                   MeshColor = 0x4165, MapInfo = 0x4170, ProcedureName = 0x4181, ProcedureData = 0x4182,
+                   BoxMap = 0x4190;
 constexpr uint16_t Light = 0x4600, Camera = 0x4700;
 constexpr uint16_t ExtraData = 0x8001, ParentName = 0x80F0;
-constexpr uint16_t KeyFramer = 0xB000, NodeAmbient = 0xB001, NodeObject = 0xB002,
-                   NodeCamera = 0xB003, NodeTarget = 0xB004, NodeLight = 0xB005,
-                   NodeLightTarget = 0xB006, NodeSpot = 0xB007;
+constexpr uint16_t KeyFramer = 0xB000, NodeAmbient = 0xB001, NodeObject = 0xB002, NodeCamera = 0xB003,
+                   NodeTarget = 0xB004, NodeLight = 0xB005, NodeLightTarget = 0xB006, NodeSpot = 0xB007;
 constexpr uint16_t NodeHeader = 0xB010, InstanceName = 0xB011, NodeNumber = 0xB030;
 } // namespace id3ds
 
@@ -85,8 +83,8 @@ struct TObjMat3DS {
 // equal their counts.
 struct TMesh3DS {
     std::string Name;
-    bool Hidden = false, LofterVisible = false, Matte = false, ShadowCasting = false,
-         FastDisplay = false, ShadowReceiving = false, Frozen = false;
+    bool Hidden = false, LofterVisible = false, Matte = false, ShadowCasting = false, FastDisplay = false,
+         ShadowReceiving = false, Frozen = false;
     uint16_t VertexCount = 0;
     std::vector<TPoint3DS> Vertices;
     uint16_t VertexFlagCount = 0;

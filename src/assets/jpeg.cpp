@@ -119,8 +119,7 @@ bool RunDecoder(TJob* job) {
     while (cinfo.output_scanline < height) {
         // Scanline r from the top becomes row height - 1 - r from the bottom.
         const JDIMENSION top = cinfo.output_scanline;
-        if (jpeg_read_scanlines(&cinfo, row, 1) != 1)
-            break; // cannot happen with a memory source
+        if (jpeg_read_scanlines(&cinfo, row, 1) != 1) break; // cannot happen with a memory source
         StoreRow(cinfo, row[0], picture.Pixels.data() + size_t(height - 1 - top) * width * 4);
     }
     jpeg_finish_decompress(&cinfo);
@@ -134,8 +133,7 @@ bool RunDecoder(TJob* job) {
 
 } // namespace
 
-bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
-                TPictureError& error) {
+bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error) {
     picture = TPicture{};
     TJob job{data, size, &picture, 0, false, 0, 0};
     if (RunDecoder(&job)) {
@@ -146,10 +144,10 @@ bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPict
     if (job.SizeRefused)
         error = TPictureError{"BMP Unit", PictureSizeMessage(name, job.Width, job.Height), false};
     else
-        error = TPictureError{
-            "", "JPEG error #" + std::to_string(job.ErrorCode) + " in \"" + name + "\"" +
-                    (job.ErrorCode == JWRN_JPEG_EOF ? ": the file ends early (cut short)" : ""),
-            true};
+        error = TPictureError{"",
+                              "JPEG error #" + std::to_string(job.ErrorCode) + " in \"" + name + "\"" +
+                                  (job.ErrorCode == JWRN_JPEG_EOF ? ": the file ends early (cut short)" : ""),
+                              true};
     return false;
 }
 
@@ -163,8 +161,8 @@ bool DecodeJPEGFile(const std::string& name, TPicture& picture, TPictureError& e
     return DecodeJPEG(bytes.data(), bytes.size(), name, picture, error);
 }
 
-bool DecodeJPEGMaskedFiles(const std::string& colorName, const std::string& alphaName,
-                           TPicture& picture, TPictureError& error) {
+bool DecodeJPEGMaskedFiles(const std::string& colorName, const std::string& alphaName, TPicture& picture,
+                           TPictureError& error) {
     TPicture color;
     TPicture alpha;
     if (!DecodeJPEGFile(colorName, color, error) || !DecodeJPEGFile(alphaName, alpha, error)) {

@@ -9,35 +9,26 @@
 #include "base/limits.h"
 
 bool PictureSizeAllowed(int64_t width, int64_t height) {
-    if (width < 1 || height < 1)
-        return false;
-    if (width > limits::MaxPictureSide || height > limits::MaxPictureSide)
-        return false;
+    if (width < 1 || height < 1) return false;
+    if (width > limits::MaxPictureSide || height > limits::MaxPictureSide) return false;
     return width * height <= limits::MaxPicturePixels;
 }
 
 std::string PictureSizeMessage(const std::string& name, int64_t width, int64_t height) {
-    return "Couldn't load \"" + name + "\". Picture size " + std::to_string(width) + " x " +
-           std::to_string(height) + " is not supported (1 to " +
-           std::to_string(limits::MaxPictureSide) + " pixels a side, at most " +
+    return "Couldn't load \"" + name + "\". Picture size " + std::to_string(width) + " x " + std::to_string(height) +
+           " is not supported (1 to " + std::to_string(limits::MaxPictureSide) + " pixels a side, at most " +
            std::to_string(limits::MaxPicturePixels) + " pixels).";
 }
 
 TPictureFormat PictureFormatOf(const std::string& name) {
     const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || name.find('/', dot) != std::string::npos)
-        return TPictureFormat::Unknown;
+    if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return TPictureFormat::Unknown;
     std::string ending = name.substr(dot);
-    for (char& c : ending)
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    if (ending == ".BMP")
-        return TPictureFormat::BMP;
-    if (ending == ".JPG" || ending == ".JPEG")
-        return TPictureFormat::JPEG;
-    if (ending == ".PNG")
-        return TPictureFormat::PNG;
-    if (ending == ".TGA")
-        return TPictureFormat::TGA;
+    for (char& c : ending) c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (ending == ".BMP") return TPictureFormat::BMP;
+    if (ending == ".JPG" || ending == ".JPEG") return TPictureFormat::JPEG;
+    if (ending == ".PNG") return TPictureFormat::PNG;
+    if (ending == ".TGA") return TPictureFormat::TGA;
     return TPictureFormat::Unknown;
 }
 
@@ -47,14 +38,12 @@ bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
     bytes.clear();
     NoteInputFile(name);
     // A FIFO would block the open until something writes to it.
-    if (!SpecialFileKind(name).empty())
-        return false;
+    if (!SpecialFileKind(name).empty()) return false;
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
-    if (!file)
-        return false;
+    if (!file) return false;
     // Read in chunks rather than trusting a reported size: devices and pipes
     // report none, and the cap bounds what a bogus file can make us hold.
     constexpr size_t Chunk = 1 << 20;
@@ -65,8 +54,7 @@ bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
         const size_t got = std::fread(bytes.data() + old, 1, want, file.get());
         bytes.resize(old + got);
         if (got < want) {
-            if (std::ferror(file.get()))
-                return false;
+            if (std::ferror(file.get())) return false;
             break;
         }
     }
@@ -75,8 +63,7 @@ bool ReadPictureFile(const std::string& name, std::vector<uint8_t>& bytes) {
 }
 
 bool CombineJPEGMask(const TPicture& color, const TPicture& alpha, TPicture& picture) {
-    if (color.Channels < 3 || alpha.Channels < 3)
-        return false;
+    if (color.Channels < 3 || alpha.Channels < 3) return false;
     picture.Width = color.Width;
     picture.Height = color.Height;
     picture.Channels = 4;
@@ -92,8 +79,7 @@ bool CombineJPEGMask(const TPicture& color, const TPicture& alpha, TPicture& pic
             out[0] = in[0];
             out[1] = in[1];
             out[2] = in[2];
-            if (alphaY >= 0 && x < alpha.Width)
-                out[3] = alpha.Pixels[alpha.Offset(x, alphaY) + 2];
+            if (alphaY >= 0 && x < alpha.Width) out[3] = alpha.Pixels[alpha.Offset(x, alphaY) + 2];
         }
     }
     return true;
@@ -113,7 +99,6 @@ bool DecodePictureFile(const std::string& name, TPicture& picture, TPictureError
         break;
     }
     picture = TPicture{};
-    error = TPictureError{
-        "", "Couldn't load \"" + name + "\". " + ReadablePictureFormats + ".", false};
+    error = TPictureError{"", "Couldn't load \"" + name + "\". " + ReadablePictureFormats + ".", false};
     return false;
 }

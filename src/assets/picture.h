@@ -22,9 +22,7 @@ struct TPicture {
     std::vector<uint8_t> Pixels;
 
     // Byte offset of pixel (x, y), y counted from the bottom row.
-    size_t Offset(int x, int y) const {
-        return (size_t(y) * size_t(Width) + size_t(x)) * size_t(Channels);
-    }
+    size_t Offset(int x, int y) const { return (size_t(y) * size_t(Width) + size_t(x)) * size_t(Channels); }
 };
 
 struct TPictureError {
@@ -51,17 +49,14 @@ TPictureFormat PictureFormatOf(const std::string& name);
 // Decoders over bytes already in memory; `name` only goes into messages.
 // BMP: uncompressed 24-bit, any of the usual header sizes, bottom-up or
 // top-down, padded rows. Result: 3 channels.
-bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
-               TPictureError& error);
+bool DecodeBMP(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error);
 // TGA: colour-mapped (types 1, 9) at 8 or 16 bits, true colour (2, 10) at
 // 15, 16, 24 or 32 bits, grey (3, 11) at 8 bits or 16 with alpha; any origin
 // corner. Result: 3 channels, or 4 where the file has alpha.
-bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
-               TPictureError& error);
+bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error);
 // JPEG: baseline or progressive, colour or greyscale. Result: 4 channels,
 // alpha 255. Decoder errors come back Raised with "JPEG error #N".
-bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
-                TPictureError& error);
+bool DecodeJPEG(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error);
 // PNG: every colour type and bit depth, interlaced or not (assets/png.h).
 // Result: 3 channels, or 4 where the file has alpha or transparency.
 bool DecodePNGPicture(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
@@ -77,8 +72,8 @@ bool DecodeBMPFile(const std::string& name, TPicture& picture, TPictureError& er
 bool DecodeTGAFile(const std::string& name, TPicture& picture, TPictureError& error);
 bool DecodeJPEGFile(const std::string& name, TPicture& picture, TPictureError& error);
 bool DecodePNGFile(const std::string& name, TPicture& picture, TPictureError& error);
-bool DecodeJPEGMaskedFiles(const std::string& colorName, const std::string& alphaName,
-                           TPicture& picture, TPictureError& error);
+bool DecodeJPEGMaskedFiles(const std::string& colorName, const std::string& alphaName, TPicture& picture,
+                           TPictureError& error);
 
 // Picks the decoder by extension; an unknown extension fails with an empty
 // caption and a text that names the formats that are read.

@@ -24,9 +24,7 @@ struct TImage {
     TImage& operator=(const TImage&) = delete;
 };
 
-std::string Message(const png_image& image) {
-    return image.message[0] ? image.message : "PNG error";
-}
+std::string Message(const png_image& image) { return image.message[0] ? image.message : "PNG error"; }
 
 void PutBig32(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(value >> shift));
@@ -74,8 +72,8 @@ bool EncodeFast(const TPicture& picture, std::vector<uint8_t>& bytes, std::strin
     }
     thread_local std::vector<uint8_t> idat;
     idat.resize(libdeflate_zlib_compress_bound(compressor.get(), filtered.size()));
-    const size_t packed = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(),
-                                                   idat.data(), idat.size());
+    const size_t packed =
+        libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(), idat.data(), idat.size());
     if (packed == 0) {
         error = "PNG writer: the picture could not be compressed";
         return false;
@@ -107,8 +105,8 @@ bool DecodePNG(const uint8_t* data, size_t size, TPicture& picture, std::string&
         return false;
     }
     if (!PictureSizeAllowed(png.Image.width, png.Image.height)) {
-        error = "PNG picture size " + std::to_string(png.Image.width) + " x " +
-                std::to_string(png.Image.height) + " is not supported";
+        error = "PNG picture size " + std::to_string(png.Image.width) + " x " + std::to_string(png.Image.height) +
+                " is not supported";
         return false;
     }
     const bool alpha = png.Image.format & PNG_FORMAT_FLAG_ALPHA;
@@ -116,8 +114,7 @@ bool DecodePNG(const uint8_t* data, size_t size, TPicture& picture, std::string&
     picture.Width = int(png.Image.width);
     picture.Height = int(png.Image.height);
     picture.Channels = alpha ? 4 : 3;
-    picture.Pixels.resize(size_t(picture.Width) * size_t(picture.Height) *
-                          size_t(picture.Channels));
+    picture.Pixels.resize(size_t(picture.Width) * size_t(picture.Height) * size_t(picture.Channels));
     // A negative stride makes libpng start at the last row of the buffer:
     // the file's top row lands at the end, as TPicture wants.
     const png_int_32 stride = -png_int_32(picture.Width * picture.Channels);
@@ -144,13 +141,10 @@ bool ReadPNG(const std::string& name, TPicture& picture, std::string& error) {
     return true;
 }
 
-bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string& error,
-               TPNGCompression compression) {
+bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string& error, TPNGCompression compression) {
     bytes.clear();
-    if ((picture.Channels != 3 && picture.Channels != 4) || picture.Width < 1 ||
-        picture.Height < 1 ||
-        picture.Pixels.size() !=
-            size_t(picture.Width) * size_t(picture.Height) * size_t(picture.Channels)) {
+    if ((picture.Channels != 3 && picture.Channels != 4) || picture.Width < 1 || picture.Height < 1 ||
+        picture.Pixels.size() != size_t(picture.Width) * size_t(picture.Height) * size_t(picture.Channels)) {
         error = "PNG writer needs a non-empty RGB or RGBA picture";
         return false;
     }
@@ -169,14 +163,12 @@ bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string
     png.Image.format = picture.Channels == 4 ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
     const png_int_32 stride = -png_int_32(picture.Width * picture.Channels);
     png_alloc_size_t length = 0;
-    if (!png_image_write_get_memory_size(png.Image, length, 0, picture.Pixels.data(), stride,
-                                         nullptr)) {
+    if (!png_image_write_get_memory_size(png.Image, length, 0, picture.Pixels.data(), stride, nullptr)) {
         error = Message(png.Image);
         return false;
     }
     bytes.resize(length);
-    if (!png_image_write_to_memory(&png.Image, bytes.data(), &length, 0, picture.Pixels.data(),
-                                   stride, nullptr)) {
+    if (!png_image_write_to_memory(&png.Image, bytes.data(), &length, 0, picture.Pixels.data(), stride, nullptr)) {
         error = Message(png.Image);
         bytes.clear();
         return false;
@@ -186,14 +178,11 @@ bool EncodePNG(const TPicture& picture, std::vector<uint8_t>& bytes, std::string
     return true;
 }
 
-bool WritePNG(const std::string& name, const TPicture& picture, std::string& error,
-              TPNGCompression compression) {
+bool WritePNG(const std::string& name, const TPicture& picture, std::string& error, TPNGCompression compression) {
     std::vector<uint8_t> bytes;
-    if (!EncodePNG(picture, bytes, error, compression))
-        return false;
+    if (!EncodePNG(picture, bytes, error, compression)) return false;
     // The one writer: a failed write leaves an earlier file of this name as it was.
-    if (!WriteFileWhole(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                        error))
+    if (!WriteFileWhole(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error))
         return false;
     error.clear();
     return true;

@@ -15,16 +15,12 @@ constexpr size_t HeaderSize = 18;
 constexpr uint8_t RightOrigin = 0x10;
 constexpr uint8_t TopOrigin = 0x20;
 
-uint16_t U16(const uint8_t* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
+uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
-std::string Quoted(const std::string& name) {
-    return "\"" + name + "\"";
-}
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
-bool Fail(TPictureError& error, TPicture& picture, const std::string& caption,
-          const std::string& text, bool raised = false) {
+bool Fail(TPictureError& error, TPicture& picture, const std::string& caption, const std::string& text,
+          bool raised = false) {
     picture = TPicture{};
     error = TPictureError{caption, text, raised};
     return false;
@@ -42,20 +38,16 @@ bool Unpack(const uint8_t* data, size_t size, size_t bpp, std::vector<uint8_t>& 
     size_t pos = 0;
     size_t written = 0;
     while (written < total) {
-        if (pos >= size)
-            return false;
+        if (pos >= size) return false;
         const uint8_t header = data[pos++];
         const size_t count = size_t(header & 0x7F) + 1;
         const size_t bytes = std::min(count * bpp, total - written);
         if (header & 0x80) {
-            if (size - pos < bpp)
-                return false;
-            for (size_t i = 0; i < bytes; ++i)
-                out[written + i] = data[pos + i % bpp];
+            if (size - pos < bpp) return false;
+            for (size_t i = 0; i < bytes; ++i) out[written + i] = data[pos + i % bpp];
             pos += bpp;
         } else {
-            if (size - pos < count * bpp)
-                return false;
+            if (size - pos < count * bpp) return false;
             std::copy(data + pos, data + pos + bytes, out.begin() + ptrdiff_t(written));
             pos += count * bpp;
         }
@@ -80,9 +72,7 @@ TTGAKind KindOf(uint8_t imageType) {
     }
 }
 
-bool IsRunLength(uint8_t imageType) {
-    return imageType & 8;
-}
+bool IsRunLength(uint8_t imageType) { return imageType & 8; }
 
 const char* KindName(TTGAKind kind) {
     return kind == TTGAKind::Mapped ? "colour-mapped" : kind == TTGAKind::Grey ? "grey" : "true-colour";
@@ -130,11 +120,9 @@ void ColourOf(const uint8_t* in, int depth, bool attributeAlpha, uint8_t* rgba, 
 
 } // namespace
 
-bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture,
-               TPictureError& error) {
+bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPicture& picture, TPictureError& error) {
     if (size < HeaderSize)
-        return Fail(error, picture, "",
-                    "I/O error reading " + Quoted(name) + ": shorter than the 18-byte TGA header",
+        return Fail(error, picture, "", "I/O error reading " + Quoted(name) + ": shorter than the 18-byte TGA header",
                     true);
     const size_t idLength = data[0];
     const uint8_t colorMapType = data[1];
@@ -154,8 +142,8 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
                     prefix + "TGA image type " + std::to_string(imageType) + " is not read" + Readable);
     if (colorMapType > 1 || (kind == TTGAKind::Mapped && colorMapType != 1))
         return Fail(error, picture, "TGA File Error",
-                    prefix + "The colour map type " + std::to_string(colorMapType) +
-                        " does not fit TGA image type " + std::to_string(imageType) + Readable);
+                    prefix + "The colour map type " + std::to_string(colorMapType) + " does not fit TGA image type " +
+                        std::to_string(imageType) + Readable);
     if (!DepthAllowed(kind, depth))
         return Fail(error, picture, "TGA File Error",
                     prefix + "A " + KindName(kind) + " TGA picture of " + std::to_string(depth) +
@@ -163,8 +151,7 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
     const size_t mapBytes = colorMapType == 1 ? mapLength * ((mapDepth + 7) / 8) : 0;
     if (kind == TTGAKind::Mapped && (mapDepth != 15 && mapDepth != 16 && mapDepth != 24 && mapDepth != 32))
         return Fail(error, picture, "TGA File Error",
-                    prefix + "Colour map entries of " + std::to_string(mapDepth) + " bits are not read" +
-                        Readable);
+                    prefix + "Colour map entries of " + std::to_string(mapDepth) + " bits are not read" + Readable);
     if (kind == TTGAKind::Mapped && mapLength == 0)
         return Fail(error, picture, "TGA File Error", prefix + "The colour map is empty.");
     if (!PictureSizeAllowed(width, height))
@@ -174,8 +161,7 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
     const size_t pixels = size_t(width) * size_t(height);
     const size_t mapAt = HeaderSize + idLength;
     const size_t start = mapAt + mapBytes;
-    if (start > size)
-        return ReadFailure(error, picture, name);
+    if (start > size) return ReadFailure(error, picture, name);
     const uint8_t* body = data + start;
     const size_t bodySize = size - start;
 
@@ -198,17 +184,14 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
     // File-order pixels, bpp bytes each, rows and columns as the origin says.
     std::vector<uint8_t> raw;
     if (!IsRunLength(imageType)) {
-        if (bodySize / bpp < pixels)
-            return ReadFailure(error, picture, name);
+        if (bodySize / bpp < pixels) return ReadFailure(error, picture, name);
         raw.assign(body, body + pixels * bpp);
     } else {
         // Each packet of 1 + bpp bytes yields at most 128 pixels; data that
         // cannot possibly cover the picture is refused before allocating.
-        if (bodySize / (1 + bpp) < (pixels + 127) / 128)
-            return ReadFailure(error, picture, name);
+        if (bodySize / (1 + bpp) < (pixels + 127) / 128) return ReadFailure(error, picture, name);
         raw.resize(pixels * bpp);
-        if (!Unpack(body, bodySize, bpp, raw))
-            return ReadFailure(error, picture, name);
+        if (!Unpack(body, bodySize, bpp, raw)) return ReadFailure(error, picture, name);
     }
 
     size_t channels = 3;
@@ -240,8 +223,7 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
                     std::copy_n(&map[(index - mapFirst) * 4], 4, rgba);
             } else if (kind == TTGAKind::Grey) {
                 rgba[0] = rgba[1] = rgba[2] = in[0];
-                if (depth == 16)
-                    rgba[3] = in[1];
+                if (depth == 16) rgba[3] = in[1];
             } else {
                 bool alpha = false;
                 ColourOf(in, depth, attributeAlpha, rgba, alpha);
@@ -255,8 +237,7 @@ bool DecodeTGA(const uint8_t* data, size_t size, const std::string& name, TPictu
 
 bool DecodeTGAFile(const std::string& name, TPicture& picture, TPictureError& error) {
     std::error_code ec;
-    if (!std::filesystem::exists(name, ec))
-        return Fail(error, picture, "TGA Texture", "File not found  - " + name);
+    if (!std::filesystem::exists(name, ec)) return Fail(error, picture, "TGA Texture", "File not found  - " + name);
     // Opened for reading only: a read-only picture loads like any other.
     std::vector<uint8_t> bytes;
     if (!ReadPictureFile(name, bytes))

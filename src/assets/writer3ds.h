@@ -46,8 +46,8 @@ private:
 // arrays (or start values) are left out; counts are the array lengths.
 void Write3DSMesh(T3DSWriter& writer, const TMesh3DS& mesh);
 // A named object holding a camera (0x4700).
-void Write3DSCamera(T3DSWriter& writer, const std::string& name, const TPoint3DS& position,
-                    const TPoint3DS& target, float bank = 0, float lens = 35);
+void Write3DSCamera(T3DSWriter& writer, const std::string& name, const TPoint3DS& position, const TPoint3DS& target,
+                    float bank = 0, float lens = 35);
 // A named object holding an omni light (0x4600).
 void Write3DSLight(T3DSWriter& writer, const std::string& name, const TPoint3DS& position);
 

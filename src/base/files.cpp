@@ -15,8 +15,7 @@ namespace fs = std::filesystem;
 TInputFileObserver inputObserver;
 
 std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return text;
 }
 
@@ -27,8 +26,7 @@ std::string OtherCase(const fs::path& path) {
     const std::string wanted = Lower(path.filename().string());
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
         if (Lower(entry.path().filename().string()) == wanted)
-            return (path.has_parent_path() ? (path.parent_path() / entry.path().filename())
-                                           : entry.path().filename())
+            return (path.has_parent_path() ? (path.parent_path() / entry.path().filename()) : entry.path().filename())
                 .string();
     }
     return {};
@@ -55,8 +53,7 @@ bool CheckAssetFile(const std::string& name, const std::string& what) {
         ShowScriptError("The " + what + " file " + name + " is missing, but " + other +
                         " exists: names are case-sensitive on Linux");
     else
-        ShowScriptError("The " + what + " file " + name + " is missing (looked in " + LookupFolder() +
-                        ")");
+        ShowScriptError("The " + what + " file " + name + " is missing (looked in " + LookupFolder() + ")");
     return false;
 }
 

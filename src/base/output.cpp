@@ -56,8 +56,8 @@ int IsStandardStream(const struct stat& info) {
 std::string TemporaryNameBeside(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     const fs::path target(path);
-    const std::string name = ".corvala-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter++) + "-" + target.filename().string();
+    const std::string name =
+        ".corvala-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + target.filename().string();
     return (target.parent_path() / name).string();
 }
 
@@ -143,9 +143,9 @@ bool TOutputFile::OpenStream(const std::string& path, const struct stat& info, s
         // (ENXIO) instead of waiting for a reader forever.
         fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) {
-            error = "cannot write " + path + ": " +
-                    (errno == ENXIO && S_ISFIFO(info.st_mode) ? std::string("no process reads that pipe")
-                                                               : Reason(errno));
+            error =
+                "cannot write " + path + ": " +
+                (errno == ENXIO && S_ISFIFO(info.st_mode) ? std::string("no process reads that pipe") : Reason(errno));
             return false;
         }
         const int flags = ::fcntl(fd, F_GETFL);
@@ -255,7 +255,8 @@ bool WriteFileWhole(const std::string& path, std::string_view bytes, std::string
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat infoA {}, infoB {};
+    struct stat infoA {
+    }, infoB{};
     if (::stat(a.c_str(), &infoA) == 0 && ::stat(b.c_str(), &infoB) == 0)
         return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
     return Normalised(a) == Normalised(b);
@@ -273,8 +274,8 @@ const std::vector<std::string>& ProtectedInputs() { return Protected(); }
 
 void ClearProtectedInputs() { Protected().clear(); }
 
-bool CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
-                     const std::string& role, std::string& error) {
+bool CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs, const std::string& role,
+                     std::string& error) {
     auto refuse = [&](const std::string& input, const std::string& what) {
         error = "refusing to write " + role + " to " + output + ": that file is " + input + ", " + what +
                 "; choose another name";

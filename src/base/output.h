@@ -96,5 +96,5 @@ void ClearProtectedInputs();
 // Refuses an output path that is one of `inputs` or a noted protected input
 // (links resolved). False with "refusing to write ROLE to OUTPUT: that file
 // is INPUT, which ... reads; choose another name" in `error`. `role` names what the output is ("the video").
-bool CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
-                     const std::string& role, std::string& error);
+bool CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs, const std::string& role,
+                     std::string& error);

@@ -38,9 +38,12 @@ TReport Located(TReportKind kind, const std::string& message) {
 
 std::string KindWord(TReportKind kind) {
     switch (kind) {
-    case TReportKind::Error: return "error";
-    case TReportKind::Warning: return "warning";
-    case TReportKind::Note: return "note";
+    case TReportKind::Error:
+        return "error";
+    case TReportKind::Warning:
+        return "warning";
+    case TReportKind::Note:
+        return "note";
     }
     return "error";
 }

@@ -72,8 +72,7 @@ TRGBAColor ReadColor(const TCDemoCommand& command) {
 }
 
 std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(std::toupper(c)); });
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::toupper(c)); });
     return text;
 }
 
@@ -85,8 +84,7 @@ size_t EditDistance(const std::string& a, const std::string& b) {
     for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
     for (size_t i = 1; i <= a.size(); ++i)
         for (size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
             if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
                 d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
@@ -114,12 +112,10 @@ std::string NearestName(const std::string& word, std::vector<std::string> known)
 
 } // namespace
 
-TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options)
-    : ScriptFile(scriptFile), Options(options) {
+TCDemo::TCDemo(const std::string& scriptFile, const TDemoOptions& options) : ScriptFile(scriptFile), Options(options) {
     SetPlayingTracks(&Tracks, 0);
     const char* glCheckVariable = std::getenv("CORVALA_GL_CHECK");
-    glCheck = Options.GLCheck ||
-              (glCheckVariable && *glCheckVariable && std::string(glCheckVariable) != "0");
+    glCheck = Options.GLCheck || (glCheckVariable && *glCheckVariable && std::string(glCheckVariable) != "0");
     DemoCheckOnly = Options.CheckOnly;
     DemoQuit = false;
     errorsAtStart = ScriptErrorCount();
@@ -278,9 +274,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
             if (TCEffect* e = d.TargetEffect(c)) e->*field = value;
         };
     };
-    auto textSetting = [](std::string TCDemo::*field) {
-        return [field](TCDemo& d, C c) { d.*field = ArgText(c, 1); };
-    };
+    auto textSetting = [](std::string TCDemo::*field) { return [field](TCDemo& d, C c) { d.*field = ArgText(c, 1); }; };
 
     static const std::unordered_map<std::string, Handler> commands = {
         // Macros.
@@ -357,9 +351,8 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
                  return;
              }
              BindGLLibraries();
-             const std::string caption = d.DemoName + " by " + d.GroupName + " :: " + d.PartyName +
-                                         " " + d.YearText + " :: " + d.VersionText +
-                                         " :: Corvala Demoengine " + EngineVersionText;
+             const std::string caption = d.DemoName + " by " + d.GroupName + " :: " + d.PartyName + " " + d.YearText +
+                                         " :: " + d.VersionText + " :: Corvala Demoengine " + EngineVersionText;
              // A capture renders offscreen: never switch the display mode.
              d.Window = CreateRenderWindow(d.ResolutionX, d.ResolutionY, d.ColorDepth,
                                            d.Fullscreen && !d.Options.Capture && !d.Options.Windowed, caption);
@@ -470,9 +463,8 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              if (d.Checking() && size_t(slot) < d.Effects.size() && d.Effects[size_t(slot)])
                  ReportWarning("Slot " + std::to_string(slot) + " already holds the " +
                                (size_t(slot) < d.EffectTypeNames.size() ? d.EffectTypeNames[size_t(slot)]
-                                                                         : std::string("effect")) +
-                               " loaded at line " +
-                               std::to_string(d.EffectLines[size_t(slot)]) +
+                                                                        : std::string("effect")) +
+                               " loaded at line " + std::to_string(d.EffectLines[size_t(slot)]) +
                                "; this LOAD replaces it");
              d.InstallEffect(std::move(effect), slot);
              d.EffectTypeNames.resize(d.Effects.size());
@@ -546,8 +538,7 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              input.FadeTime = ToFloat(TokenFloat(c, 4) / 1000);
              input.LeadTime = ToFloat(TokenFloat(c, 5) / 1000);
              input.Enabled = true;
-             if (index < 0 || index > 9)
-                 return d.Fail("INPUT index " + std::to_string(index) + " is outside 0 to 9");
+             if (index < 0 || index > 9) return d.Fail("INPUT index " + std::to_string(index) + " is outside 0 to 9");
              if (TScriptBar* b = d.TargetBar(c)) {
                  b->Inputs[size_t(index)] = input;
                  b->InputLines[size_t(index)] = d.currentLine;
@@ -639,21 +630,19 @@ void TCDemo::CheckTimeline() {
         SetScriptLocation(ScriptFile, bar.ScriptLine);
         const std::string name = bar.Label.empty() ? "The bar" : "The bar '" + bar.Label + "'";
         const int32_t slot = bar.EffectSlot;
-        if (bar.EffectLine == 0)
-            ReportWarning(name + " has no EFFECT line; it plays slot 0");
+        if (bar.EffectLine == 0) ReportWarning(name + " has no EFFECT line; it plays slot 0");
         if (slot < 0 || size_t(slot) >= Effects.size() || !Effects[size_t(slot)]) {
             // The line to fix is the EFFECT line (a misspelt one counts as none).
             SetScriptLocation(ScriptFile, bar.EffectLine > 0 ? bar.EffectLine : bar.ScriptLine);
-            ShowScriptError(name + " plays effect slot " + std::to_string(slot) + ", which holds no effect: " +
-                            EmptySlotReason(slot));
+            ShowScriptError(name + " plays effect slot " + std::to_string(slot) +
+                            ", which holds no effect: " + EmptySlotReason(slot));
             SetScriptLocation(ScriptFile, bar.ScriptLine);
         }
         if (bar.LengthRows <= 0)
-            ReportWarning(name + " has a LENGTH of " + std::to_string(bar.LengthRows) +
-                          " rows and never plays");
+            ReportWarning(name + " has a LENGTH of " + std::to_string(bar.LengthRows) + " rows and never plays");
         if (grid && bar.StartRow > rows)
-            ReportWarning(name + " starts at row " + std::to_string(bar.StartRow) +
-                          ", after the tracker's end (" + std::to_string(rows) + " rows)");
+            ReportWarning(name + " starts at row " + std::to_string(bar.StartRow) + ", after the tracker's end (" +
+                          std::to_string(rows) + " rows)");
         else if (grid && int64_t(bar.StartRow) + bar.LengthRows > int64_t(rows) + 1)
             ReportWarning(name + " reaches past the tracker's end (" + std::to_string(rows) +
                           " rows); the demo ends there");
@@ -663,11 +652,10 @@ void TCDemo::CheckTimeline() {
             SetScriptLocation(ScriptFile, bar.InputLines[i] > 0 ? bar.InputLines[i] : bar.ScriptLine);
             if (grid && (input.Channel < 0 || input.Channel >= channels))
                 ShowScriptError(name + ": INPUT " + std::to_string(i) + " listens to channel " +
-                                std::to_string(input.Channel) + ", but the tracker has " +
-                                std::to_string(channels) + " channels");
+                                std::to_string(input.Channel) + ", but the tracker has " + std::to_string(channels) +
+                                " channels");
             if (!(input.FadeTime > 0))
-                ReportWarning(name + ": INPUT " + std::to_string(i) +
-                              " has no fade time and always gives 0");
+                ReportWarning(name + ": INPUT " + std::to_string(i) + " has no fade time and always gives 0");
         }
     }
     ClearScriptLocation();
@@ -697,11 +685,9 @@ void TCDemo::CheckEffects(bool files) {
             if (const TEffectType* type = FindEffectType(typeName)) CheckEffectFiles(*type, *Effects[slot]);
             SetNamedFileLines({});
         }
-        const bool played = std::any_of(Bars.begin(), Bars.end(), [&](const TScriptBar& bar) {
-            return bar.EffectSlot == int32_t(slot);
-        });
-        if (!played)
-            ReportWarning("No bar plays the " + typeName + " in slot " + std::to_string(slot));
+        const bool played = std::any_of(Bars.begin(), Bars.end(),
+                                        [&](const TScriptBar& bar) { return bar.EffectSlot == int32_t(slot); });
+        if (!played) ReportWarning("No bar plays the " + typeName + " in slot " + std::to_string(slot));
     }
     ClearScriptLocation();
 }
@@ -713,16 +699,15 @@ void TCDemo::CheckParameterTarget(const TCDemoCommand& command, const TCEffect& 
     targetWarned = true;
     const size_t slot = size_t(target.SlotIndex);
     const std::string changed = "parameter " + command[0] + " changes the " +
-                                (slot < EffectTypeNames.size() ? EffectTypeNames[slot] : "effect") +
-                                " in slot " + std::to_string(slot) + " (LOAD at line " +
+                                (slot < EffectTypeNames.size() ? EffectTypeNames[slot] : "effect") + " in slot " +
+                                std::to_string(slot) + " (LOAD at line " +
                                 std::to_string(slot < EffectLines.size() ? EffectLines[slot] : 0) + ")";
     if (lastLoadSlot < 0)
         ReportWarning(changed + ", because line " + std::to_string(lastLoadLine) +
                       " above it loads nothing; so do the parameter lines after it");
     else
-        ReportWarning(changed + ", not the " + EffectTypeNames[size_t(lastLoadSlot)] +
-                      " that line " + std::to_string(lastLoadLine) + " loads into slot " +
-                      std::to_string(lastLoadSlot) +
+        ReportWarning(changed + ", not the " + EffectTypeNames[size_t(lastLoadSlot)] + " that line " +
+                      std::to_string(lastLoadLine) + " loads into slot " + std::to_string(lastLoadSlot) +
                       ": parameter lines go to the effect in the highest slot loaded so far");
 }
 
@@ -730,8 +715,7 @@ void TCDemo::WarnUnknownCommand(const std::string& keyword, const std::vector<st
     const std::string nearest = NearestName(keyword, known);
     // A stray binary or pasted text can make a keyword of any length.
     const std::string shown = keyword.size() > 60 ? keyword.substr(0, 57) + "..." : keyword;
-    ReportWarning("unknown command '" + shown + "'" +
-                  (nearest.empty() ? "" : " (did you mean " + nearest + "?)") +
+    ReportWarning("unknown command '" + shown + "'" + (nearest.empty() ? "" : " (did you mean " + nearest + "?)") +
                   "; the line is ignored");
     // A misspelt LOAD loads nothing: the parameter lines after it change the
     // effect loaded before it.

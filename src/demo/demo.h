@@ -41,21 +41,21 @@ struct TScriptBar {
     TRGBAColor Color{};
     float SingleValue = 0;
     float Offset = 0;
-    int32_t ScriptLine = 0; // line of the BAR command, for messages
-    int32_t EffectLine = 0; // line of the EFFECT command; 0 when it has none
+    int32_t ScriptLine = 0;                // line of the BAR command, for messages
+    int32_t EffectLine = 0;                // line of the EFFECT command; 0 when it has none
     int32_t MountLine = 0, LengthLine = 0; // lines of MOUNT and LENGTH; 0 when none was read
-    std::array<int32_t, 10> InputLines{}; // line of each INPUT command
+    std::array<int32_t, 10> InputLines{};  // line of each INPUT command
 };
 
 // What a demo built again from its script (dev mode) takes over from the
 // one playing, so that playback goes on in the same window, with the same
 // music, at the same moment.
 struct TDemoHandover {
-    TRenderWindow Window;       // the open window and context: INIT adopts it
-    std::string MusicFile;      // absolute name of the music playing; "" none
-    int32_t MusicSample = -1;   // its sample; -1 when its file changed
-    uint32_t MusicChannel = 0;  // its channel, taken over with the sample
-    float DemoTime = 0;         // seconds; the new demo starts there
+    TRenderWindow Window;      // the open window and context: INIT adopts it
+    std::string MusicFile;     // absolute name of the music playing; "" none
+    int32_t MusicSample = -1;  // its sample; -1 when its file changed
+    uint32_t MusicChannel = 0; // its channel, taken over with the sample
+    float DemoTime = 0;        // seconds; the new demo starts there
 };
 
 // How a demo object runs. The defaults are a normal run.
@@ -207,20 +207,20 @@ private:
     TCEffect* TargetEffect(const TCDemoCommand& command);
     TScriptBar* TargetBar(const TCDemoCommand& command);
 
-    bool failed = false;     // a script error that stops the demo
+    bool failed = false;         // a script error that stops the demo
     bool musicTakenOver = false; // LOADMUSIC adopted the handover's music
-    bool windowOpen = false; // INIT created a context
-    bool loadFailed = false; // the last LOAD line created nothing
-    int errorsAtStart = 0;   // script errors reported before this demo
-    int toleratedErrors = 0; // reported errors the demo played on after
+    bool windowOpen = false;     // INIT created a context
+    bool loadFailed = false;     // the last LOAD line created nothing
+    int errorsAtStart = 0;       // script errors reported before this demo
+    int toleratedErrors = 0;     // reported errors the demo played on after
     // Reports an error the demo plays on after; it still counts for the
     // exit code.
     void Tolerate(const std::string& description);
     std::vector<bool> reportedSlots;
     // The GL check switch (TDemoOptions::GLCheck or CORVALA_GL_CHECK).
     bool glCheck = false;
-    bool glCheckFailed = false;          // it found something
-    std::vector<bool> glReportedSlots;   // slots it has reported
+    bool glCheckFailed = false;        // it found something
+    std::vector<bool> glReportedSlots; // slots it has reported
     void CheckEffectGL(const TScriptBar& bar, int32_t slot);
     // Slots whose last LOAD line failed, with that line.
     std::map<int32_t, int32_t> failedLoads;
@@ -228,8 +228,8 @@ private:
     std::vector<std::pair<size_t, size_t>> reportedInputs;
 
     // Pre-flight only.
-    int32_t currentLine = 0;  // the script line being executed
-    int32_t lastLoadLine = 0; // the nearest LOAD line above (or a misspelling of it)
+    int32_t currentLine = 0;   // the script line being executed
+    int32_t lastLoadLine = 0;  // the nearest LOAD line above (or a misspelling of it)
     int32_t lastLoadSlot = -1; // its slot; -1 when it created nothing
     bool targetWarned = false; // parameters after that line were warned about
     // `files`: decode every file again (the pre-flight); a build that plays
@@ -259,9 +259,9 @@ private:
     // The tracker file or song could not be read (reported at its line):
     // the checks that compare with its rows and channels say nothing more.
     bool trackerBroken = false;
-    double songBpm = 0;      // the imported song's own tempo
-    int32_t bpmLine = 0;     // script line of the BPM command; 0 before one
-    std::string musicFile;   // pre-flight: the LOADMUSIC file
+    double songBpm = 0;    // the imported song's own tempo
+    int32_t bpmLine = 0;   // script line of the BPM command; 0 before one
+    std::string musicFile; // pre-flight: the LOADMUSIC file
 };
 
 // Effect type names for LOAD and their classes; null for an unknown name.

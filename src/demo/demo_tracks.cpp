@@ -44,8 +44,10 @@ void TCDemo::ReadTracks(const std::string& name) {
     // the demo plays on with the others.
     for (const TTracksProblem& problem : problems) {
         SetScriptLocation(name, problem.Line);
-        if (problem.Error) ShowScriptError(problem.Message);
-        else if (Checking()) ReportWarning(problem.Message);
+        if (problem.Error)
+            ShowScriptError(problem.Message);
+        else if (Checking())
+            ReportWarning(problem.Message);
     }
     SetScriptLocation(ScriptFile, currentLine);
 }
@@ -72,19 +74,20 @@ void TCDemo::CheckTracks() {
                 const std::string typeName = slot < EffectTypeNames.size() ? EffectTypeNames[slot] : "";
                 const TEffectType* type = FindEffectType(typeName);
                 const std::string what = "track " + track.Name + ": the " + typeName + " in slot " +
-                                         std::to_string(slot) + " (LOAD at line " +
-                                         std::to_string(EffectLines[slot]) + ")";
+                                         std::to_string(slot) + " (LOAD at line " + std::to_string(EffectLines[slot]) +
+                                         ")";
                 if (type && type->FrameFields && !ListHas(type->FrameFields, field)) {
                     if (ListHas(type->LoadFields, field))
-                        ReportWarning(what + " reads " + field +
-                                      " only once at load, so the track does not move it");
+                        ReportWarning(what + " reads " + field + " only once at load, so the track does not move it");
                     else
                         ReportWarning(what + " does not read " + field + ", so the track does nothing");
                 }
             }
         } else if (!track.Read) {
-            ReportWarning("named track " + track.Name + ": nothing reads it (a shader effect reads it as "
-                          "'uniform float " + TrackUniformName(track.Name) + "')");
+            ReportWarning("named track " + track.Name +
+                          ": nothing reads it (a shader effect reads it as "
+                          "'uniform float " +
+                          TrackUniformName(track.Name) + "')");
         }
         if (!Tracker || trackerBroken) continue;
         int32_t past = 0;
@@ -94,9 +97,8 @@ void TCDemo::CheckTracks() {
         if (past > 0) {
             SetScriptLocation(file, firstLine);
             ReportWarning("track " + track.Name + ": " + std::to_string(past) +
-                          (past == 1 ? " key lies" : " keys lie") + " past the tracker's end (" +
-                          std::to_string(rows) + " rows, " + RowPositionText(rows) + "); the demo ends before " +
-                          (past == 1 ? "it" : "them"));
+                          (past == 1 ? " key lies" : " keys lie") + " past the tracker's end (" + std::to_string(rows) +
+                          " rows, " + RowPositionText(rows) + "); the demo ends before " + (past == 1 ? "it" : "them"));
         }
     }
     ClearScriptLocation();

@@ -60,8 +60,7 @@ void TCDemo::RenderFrame() {
         BarTime = float(static_cast<long double>(DemoTime) - Tracker->RowTime(bar.StartRow));
         FrameTime = FrameDelta;
         const int32_t slot = bar.EffectSlot;
-        TCEffect* effect =
-            slot >= 0 && size_t(slot) < Effects.size() ? Effects[size_t(slot)].get() : nullptr;
+        TCEffect* effect = slot >= 0 && size_t(slot) < Effects.size() ? Effects[size_t(slot)].get() : nullptr;
         if (!effect) {
             // Reported once per bar; the demo stops after this frame.
             const size_t barIndex = size_t(&bar - Bars.data());
@@ -122,8 +121,8 @@ void TCDemo::CheckEffectGL(const TScriptBar& bar, int32_t slot) {
                                  : "effect";
     const int32_t loadLine = size_t(slot) < EffectLines.size() ? EffectLines[size_t(slot)] : 0;
     std::string text = ScriptFile + ":" + std::to_string(loadLine) + ": the " + type + " in slot " +
-                       std::to_string(slot) + " (bar \"" + bar.Label + "\" at line " +
-                       std::to_string(bar.ScriptLine) + ")";
+                       std::to_string(slot) + " (bar \"" + bar.Label + "\" at line " + std::to_string(bar.ScriptLine) +
+                       ")";
     if (!errors.empty()) text += " raised " + errors + " in its draw";
     if (!unbalanced.empty()) text += std::string(errors.empty() ? "" : " and") + " left " + unbalanced;
     ReportMessage("GL check", text + " (said once for the slot)");
@@ -153,9 +152,8 @@ void TCDemo::DrawTimerOverlay(int32_t row) {
     const long long tenths = std::llrint(static_cast<long double>(DemoTime) * 10);
     const std::string seconds = "SECONDSx10: " + std::to_string(tenths);
     PrintText(seconds.c_str(), 100, 100, white);
-    const std::string stamp = "TIMESTAMP: " + std::to_string(row / 64) + " :: " +
-                              std::to_string((row / 16) % 4) + " :: " + std::to_string((row / 4) % 4) +
-                              " :: " + std::to_string(row % 4);
+    const std::string stamp = "TIMESTAMP: " + std::to_string(row / 64) + " :: " + std::to_string((row / 16) % 4) +
+                              " :: " + std::to_string((row / 4) % 4) + " :: " + std::to_string(row % 4);
     PrintText(stamp.c_str(), 100, 120, white);
     PopView();
 }

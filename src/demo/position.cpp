@@ -95,11 +95,11 @@ float PositionSeconds(const TDemoPosition& position, const TDemoTracker& tracker
 }
 
 std::string RowPositionText(int32_t row) {
-    return std::to_string(row / 64) + ":" + std::to_string((row / 16) % 4) + ":" +
-           std::to_string((row / 4) % 4) + ":" + std::to_string(row % 4);
+    return std::to_string(row / 64) + ":" + std::to_string((row / 16) % 4) + ":" + std::to_string((row / 4) % 4) + ":" +
+           std::to_string(row % 4);
 }
 
 std::string RowStampText(int32_t row) {
-    return std::to_string(row / 64) + " :: " + std::to_string((row / 16) % 4) + " :: " +
-           std::to_string((row / 4) % 4) + " :: " + std::to_string(row % 4);
+    return std::to_string(row / 64) + " :: " + std::to_string((row / 16) % 4) + " :: " + std::to_string((row / 4) % 4) +
+           " :: " + std::to_string(row % 4);
 }

@@ -190,9 +190,7 @@ long double StrToFloat(const std::string& text) {
 
 int ArgInt(const TCDemoCommand& command, size_t n) { return StrToInt(ArgText(command, n)); }
 
-long double ArgFloat(const TCDemoCommand& command, size_t n) {
-    return StrToFloat(ArgText(command, n));
-}
+long double ArgFloat(const TCDemoCommand& command, size_t n) { return StrToFloat(ArgText(command, n)); }
 
 bool ArgBool(const TCDemoCommand& command, size_t n) {
     std::string text = ArgText(command, n);
@@ -207,6 +205,4 @@ std::string TokenText(const TCDemoCommand& command, size_t n) {
 
 int TokenInt(const TCDemoCommand& command, size_t n) { return StrToInt(TokenText(command, n)); }
 
-long double TokenFloat(const TCDemoCommand& command, size_t n) {
-    return StrToFloat(TokenText(command, n));
-}
+long double TokenFloat(const TCDemoCommand& command, size_t n) { return StrToFloat(TokenText(command, n)); }

@@ -41,7 +41,8 @@ void TCDemo::ImportTrackerSong() {
     Tracker->Rows = result.Grid.Rows;
     songBpm = result.SongBpm;
     if (Options.CheckOnly)
-        for (const std::string& warning : result.Warnings) ReportWarning("Tracker file " + trackerSong + ": " + warning);
+        for (const std::string& warning : result.Warnings)
+            ReportWarning("Tracker file " + trackerSong + ": " + warning);
     else if (!result.CutShort.empty())
         ReportWarning("Tracker file " + trackerSong + ": " + result.CutShort); // notes are missing: said in every run
 }

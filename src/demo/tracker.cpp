@@ -52,22 +52,21 @@ bool TDemoTracker::LoadTrackData(const std::string& name, const std::vector<uint
     const int32_t channels = ReadInt32(data, 0);
     const int32_t rows = ReadInt32(data, 4);
     if (channels < 0 || rows < 0)
-        return TrackError("Tracker file " + name + " has a negative count (" +
-                          std::to_string(channels) + " channels, " + std::to_string(rows) + " rows)");
-    if (channels > limits::MaxTrackerChannels ||
-        int64_t(channels) * int64_t(rows) > limits::MaxTrackerCells)
-        return TrackError("Tracker file " + name + " declares " + std::to_string(channels) +
-                          " channels of " + std::to_string(rows) +
-                          " rows, more than the engine accepts (" +
+        return TrackError("Tracker file " + name + " has a negative count (" + std::to_string(channels) +
+                          " channels, " + std::to_string(rows) + " rows)");
+    if (channels > limits::MaxTrackerChannels || int64_t(channels) * int64_t(rows) > limits::MaxTrackerCells)
+        return TrackError("Tracker file " + name + " declares " + std::to_string(channels) + " channels of " +
+                          std::to_string(rows) + " rows, more than the engine accepts (" +
                           std::to_string(limits::MaxTrackerChannels) + " channels, " +
                           std::to_string(limits::MaxTrackerCells) + " notes)");
     // A file cut short (a full disk, an interrupted copy) is refused rather
     // than played with silent channels.
     const uint64_t declared = uint64_t(channels) * uint64_t(rows);
     if (data.size() - 8 < declared)
-        return TrackError("Tracker file " + name + " is " + std::to_string(data.size()) + " bytes long, shorter than the " +
-                          std::to_string(8 + declared) + " bytes its header declares (" + std::to_string(channels) +
-                          " channels of " + std::to_string(rows) + " rows): the file is cut short");
+        return TrackError("Tracker file " + name + " is " + std::to_string(data.size()) +
+                          " bytes long, shorter than the " + std::to_string(8 + declared) +
+                          " bytes its header declares (" + std::to_string(channels) + " channels of " +
+                          std::to_string(rows) + " rows): the file is cut short");
     Rows = rows;
     Channels.resize(size_t(channels));
     const size_t available = data.size() - 8;
@@ -75,8 +74,7 @@ bool TDemoTracker::LoadTrackData(const std::string& name, const std::vector<uint
         const size_t begin = c * size_t(rows);
         if (begin >= available) break;
         const size_t count = std::min(size_t(rows), available - begin);
-        Channels[c].assign(data.begin() + std::ptrdiff_t(8 + begin),
-                           data.begin() + std::ptrdiff_t(8 + begin + count));
+        Channels[c].assign(data.begin() + std::ptrdiff_t(8 + begin), data.begin() + std::ptrdiff_t(8 + begin + count));
     }
     return true;
 }
@@ -91,15 +89,15 @@ int32_t TDemoTracker::RowAt(float seconds) const {
     // frame whose time is a row's start shows that row (at 125 BPM, 0.48f
     // is row 4 although it is a hair below 0.48).
     if (seconds > 0 && BPM > 0) {
-        if (row < INT32_MAX && RowTime(int32_t(row + 1)) <= seconds) ++row;
-        else if (row > 0 && RowTime(int32_t(row)) > seconds) --row;
+        if (row < INT32_MAX && RowTime(int32_t(row + 1)) <= seconds)
+            ++row;
+        else if (row > 0 && RowTime(int32_t(row)) > seconds)
+            --row;
     }
     return int32_t(row);
 }
 
-float TDemoTracker::RowTime(int32_t row) const {
-    return float((60.0L / BPM) * (static_cast<long double>(row) / 4));
-}
+float TDemoTracker::RowTime(int32_t row) const { return float((60.0L / BPM) * (static_cast<long double>(row) / 4)); }
 
 uint8_t TDemoTracker::Note(int32_t channel, int32_t row) const {
     if (channel < 0 || size_t(channel) >= Channels.size() || row < 0) return 0;
@@ -107,14 +105,12 @@ uint8_t TDemoTracker::Note(int32_t channel, int32_t row) const {
     return size_t(row) < notes.size() ? notes[size_t(row)] : 0;
 }
 
-float TDemoTracker::InputValue(int32_t channel, uint8_t note, float fadeTime, float leadTime,
-                               float time) const {
+float TDemoTracker::InputValue(int32_t channel, uint8_t note, float fadeTime, float leadTime, float time) const {
     const int64_t back = RowAt(fadeTime);
     const int64_t ahead = RowAt(leadTime);
     const int64_t current = RowAt(time);
     if (channel < 0 || size_t(channel) >= Channels.size()) {
-        if (std::find(reportedChannels.begin(), reportedChannels.end(), channel) ==
-            reportedChannels.end()) {
+        if (std::find(reportedChannels.begin(), reportedChannels.end(), channel) == reportedChannels.end()) {
             reportedChannels.push_back(channel);
             ShowScriptError("Error reading demotrack " + std::to_string(channel));
             DemoQuit = true;

@@ -22,8 +22,8 @@ const TTracks* playingTracks = nullptr;
 double playingRow = 0;
 
 bool IsNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == ':' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ':' ||
+           c == '.';
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -46,9 +46,9 @@ std::string Shown(const std::string& text) { return text.size() > 40 ? text.subs
 } // namespace
 
 float TCEffect::*TrackField(int index) {
-    static float TCEffect::*const fields[TrackFieldCount] = {
-        &TCEffect::X,  &TCEffect::Y,  &TCEffect::Z,  &TCEffect::H,  &TCEffect::W,
-        &TCEffect::D,  &TCEffect::VX, &TCEffect::VY, &TCEffect::VZ, &TCEffect::S};
+    static float TCEffect::*const fields[TrackFieldCount] = {&TCEffect::X,  &TCEffect::Y, &TCEffect::Z,  &TCEffect::H,
+                                                             &TCEffect::W,  &TCEffect::D, &TCEffect::VX, &TCEffect::VY,
+                                                             &TCEffect::VZ, &TCEffect::S};
     return index >= 0 && index < TrackFieldCount ? fields[index] : nullptr;
 }
 
@@ -63,21 +63,25 @@ float TTrack::ValueAt(double row) const {
     const TTrackKey& key = *(next - 1);
     if (next == Keys.end() || key.Type == TKeyType::Step) return key.Value;
     double t = (row - double(key.Row)) / (double(next->Row) - double(key.Row));
-    if (key.Type == TKeyType::Smooth) t = t * t * (3 - 2 * t);
-    else if (key.Type == TKeyType::Ramp) t = t * t;
+    if (key.Type == TKeyType::Smooth)
+        t = t * t * (3 - 2 * t);
+    else if (key.Type == TKeyType::Ramp)
+        t = t * t;
     return float(double(key.Value) + (double(next->Value) - double(key.Value)) * t);
 }
 
 void TTrack::SetKey(const TTrackKey& key) {
     const auto at = std::lower_bound(Keys.begin(), Keys.end(), key.Row,
                                      [](const TTrackKey& k, int32_t row) { return k.Row < row; });
-    if (at != Keys.end() && at->Row == key.Row) *at = key;
-    else Keys.insert(at, key);
+    if (at != Keys.end() && at->Row == key.Row)
+        *at = key;
+    else
+        Keys.insert(at, key);
 }
 
 bool TTrack::DeleteKey(int32_t row) {
-    const auto at = std::lower_bound(Keys.begin(), Keys.end(), row,
-                                     [](const TTrackKey& k, int32_t r) { return k.Row < r; });
+    const auto at =
+        std::lower_bound(Keys.begin(), Keys.end(), row, [](const TTrackKey& k, int32_t r) { return k.Row < r; });
     if (at == Keys.end() || at->Row != row) return false;
     Keys.erase(at);
     return true;
@@ -102,8 +106,8 @@ const TTrack* TTracks::Find(const std::string& name) const {
 bool ParseTrackName(const std::string& name, int32_t& slot, int32_t& field, std::string& error) {
     slot = field = -1;
     if (name.empty() || name.size() > MaxTrackName) {
-        error = name.empty() ? "a track needs a name" : "the track name is longer than " +
-                                                            std::to_string(MaxTrackName) + " characters";
+        error = name.empty() ? "a track needs a name"
+                             : "the track name is longer than " + std::to_string(MaxTrackName) + " characters";
         return false;
     }
     for (char c : name)
@@ -118,7 +122,8 @@ bool ParseTrackName(const std::string& name, int32_t& slot, int32_t& field, std:
     const std::string fieldText = dot == std::string::npos ? "" : name.substr(dot + 1);
     const bool digits = std::all_of(slotText.begin(), slotText.end(), IsDigit);
     if (!digits || slotText.size() > 4 || dot == std::string::npos) {
-        error = "'" + Shown(name) + "' is not a track name: a field track is SLOT.FIELD (3.X); a named "
+        error = "'" + Shown(name) +
+                "' is not a track name: a field track is SLOT.FIELD (3.X); a named "
                 "track starts with a letter or '_'";
         return false;
     }
@@ -133,8 +138,8 @@ bool ParseTrackName(const std::string& name, int32_t& slot, int32_t& field, std:
             field = i;
             return true;
         }
-    error = "'" + Shown(fieldText) + "' in '" + Shown(name) +
-            "' is not a field a track can set: X Y Z H W D VX VY VZ S";
+    error =
+        "'" + Shown(fieldText) + "' in '" + Shown(name) + "' is not a field a track can set: X Y Z H W D VX VY VZ S";
     return false;
 }
 
@@ -187,10 +192,14 @@ bool ParseKeyType(const std::string& text, TKeyType& type, std::string& error) {
 
 const char* KeyTypeName(TKeyType type) {
     switch (type) {
-    case TKeyType::Step: return "step";
-    case TKeyType::Linear: return "linear";
-    case TKeyType::Smooth: return "smooth";
-    case TKeyType::Ramp: return "ramp";
+    case TKeyType::Step:
+        return "step";
+    case TKeyType::Linear:
+        return "linear";
+    case TKeyType::Smooth:
+        return "smooth";
+    case TKeyType::Ramp:
+        return "ramp";
     }
     return "step";
 }
@@ -224,8 +233,7 @@ bool ReadTracksFile(const std::string& path, std::string& text, std::string& err
     return true;
 }
 
-bool ReadTracksText(const std::string& text, size_t fileIndex, TTracks& tracks,
-                    std::vector<TTracksProblem>& problems) {
+bool ReadTracksText(const std::string& text, size_t fileIndex, TTracks& tracks, std::vector<TTracksProblem>& problems) {
     const std::vector<std::string> lines = SplitScriptLines(text);
     bool good = true;
     TTrack* current = nullptr;
@@ -244,7 +252,8 @@ bool ReadTracksText(const std::string& text, size_t fileIndex, TTracks& tracks,
             current = nullptr;
             badTrack = true;
             if (words.size() != 2) {
-                error(i, words.size() < 2 ? "'track' needs a name" : "'track' takes one name; a key goes on its own line");
+                error(i,
+                      words.size() < 2 ? "'track' needs a name" : "'track' takes one name; a key goes on its own line");
                 continue;
             }
             TTrack track;
@@ -289,9 +298,8 @@ bool ReadTracksText(const std::string& text, size_t fileIndex, TTracks& tracks,
         for (const TTrackKey& other : current->Keys)
             if (other.Row == key.Row)
                 problems.push_back({key.Line,
-                                    "track " + current->Name + " has a second key on row " +
-                                        RowPositionText(key.Row) + " (first at line " +
-                                        std::to_string(other.Line) + "); this one replaces it",
+                                    "track " + current->Name + " has a second key on row " + RowPositionText(key.Row) +
+                                        " (first at line " + std::to_string(other.Line) + "); this one replaces it",
                                     false});
         current->SetKey(key);
     }

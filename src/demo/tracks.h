@@ -36,11 +36,11 @@ float TCEffect::*TrackField(int index);
 struct TTrack {
     std::string Name;
     std::vector<TTrackKey> Keys; // sorted by Row, at most one key per row
-    int32_t Slot = -1;  // SLOT.FIELD tracks: the slot; -1 for a named track
-    int32_t Field = -1; // SLOT.FIELD tracks: index into TrackFieldNames
-    size_t FileIndex = 0; // the TTracks::Files entry it is saved to
-    int32_t Line = 0;     // its `track` line; 0 when made live
-    mutable bool Read = false; // an effect asked for it (FindTrackUniform)
+    int32_t Slot = -1;           // SLOT.FIELD tracks: the slot; -1 for a named track
+    int32_t Field = -1;          // SLOT.FIELD tracks: index into TrackFieldNames
+    size_t FileIndex = 0;        // the TTracks::Files entry it is saved to
+    int32_t Line = 0;            // its `track` line; 0 when made live
+    mutable bool Read = false;   // an effect asked for it (FindTrackUniform)
 
     // The value at a row with its fraction: 0 without keys; the first key's
     // value before it; the value of the last key at or before floor(row),
@@ -86,8 +86,7 @@ bool ReadTracksFile(const std::string& path, std::string& text, std::string& err
 // Reads one file's text into `tracks`, its tracks saved to Files[fileIndex].
 // Malformed lines are errors and are skipped; a second key on one row is a
 // warning (the later key wins). False when any error was found.
-bool ReadTracksText(const std::string& text, size_t fileIndex, TTracks& tracks,
-                    std::vector<TTracksProblem>& problems);
+bool ReadTracksText(const std::string& text, size_t fileIndex, TTracks& tracks, std::vector<TTracksProblem>& problems);
 // The canonical text of the tracks saved to Files[fileIndex]: a header
 // comment, then per track its `track` line and one key a line, position as
 // P:B:b:r, the shortest decimal that reads back as the same float, and the

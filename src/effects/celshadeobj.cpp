@@ -11,7 +11,6 @@ namespace {
 
 using Ext = long double;
 
-
 } // namespace
 
 TCelshadeObject::TCelshadeObject() {

@@ -39,8 +39,7 @@ void TCylinderPlasma::Load() {
 
 TVec3 TCylinderPlasma::EyeAt(float t) {
     const Ext tx = t;
-    TVec3 eye = MakeVec3(float(500 * std::sin(tx)), float(15 * std::sin(0.9L * tx)),
-                         float(500 * std::sin(0.54L * tx)));
+    TVec3 eye = MakeVec3(float(500 * std::sin(tx)), float(15 * std::sin(0.9L * tx)), float(500 * std::sin(0.54L * tx)));
     RotatePoint(eye, MakeVec3(0, float(60 * tx), 0));
     return eye;
 }

@@ -46,16 +46,15 @@ TKeptModel* FindKeptModel(const std::string& path) {
 }
 
 std::string TooFewMeshes(const std::string& name, int32_t meshIndex, int32_t meshCount) {
-    return "The model file " + name + " holds " + std::to_string(meshCount) + " mesh" +
-           (meshCount == 1 ? "" : "es") + "; mesh " + std::to_string(meshIndex) + " is needed";
+    return "The model file " + name + " holds " + std::to_string(meshCount) + " mesh" + (meshCount == 1 ? "" : "es") +
+           "; mesh " + std::to_string(meshIndex) + " is needed";
 }
 
 // The decoder's reason, with the file and the folder it was read from.
 std::string PictureFailure(const std::string& name, const TPictureError& error) {
     const std::string folder = LookupFolder();
     if (error.Text.empty()) return "The picture " + name + " cannot be decoded (in " + folder + ")";
-    if (error.Text.find(name) == std::string::npos)
-        return error.Text + " (" + name + " in " + folder + ")";
+    if (error.Text.find(name) == std::string::npos) return error.Text + " (" + name + " in " + folder + ")";
     return error.Text + " (in " + folder + ")";
 }
 
@@ -91,8 +90,7 @@ bool DecodeEffectPicture(const std::string& name, TPicture& picture) {
     return false;
 }
 
-bool DecodeEffectMaskedPicture(const std::string& colorName, const std::string& alphaName,
-                               TPicture& picture) {
+bool DecodeEffectMaskedPicture(const std::string& colorName, const std::string& alphaName, TPicture& picture) {
     const bool haveColor = CheckNamedFile(colorName, "picture");
     const bool haveAlpha = CheckNamedFile(alphaName, "alpha picture");
     if (!haveColor || !haveAlpha) return false;

@@ -23,8 +23,7 @@
 bool DecodeEffectPicture(const std::string& name, TPicture& picture);
 // Colour from `colorName`, alpha from `alphaName` (both JPEG); both files are
 // looked for before either is decoded, so both can be reported. No GL.
-bool DecodeEffectMaskedPicture(const std::string& colorName, const std::string& alphaName,
-                               TPicture& picture);
+bool DecodeEffectMaskedPicture(const std::string& colorName, const std::string& alphaName, TPicture& picture);
 
 // Pre-flight: the file exists, loads through the 3DS loader and holds mesh
 // number `meshIndex`. No GL.

@@ -102,8 +102,7 @@ void CheckEffectFiles(const TEffectType& type, const TCEffect& effect) {
         if (name.empty()) {
             if (file.Required)
                 ShowScriptError("Effect " + std::string(type.Name) + " needs a file name in parameter " +
-                                FieldLetter(file.Field) + ", Effect number " +
-                                std::to_string(effect.SlotIndex));
+                                FieldLetter(file.Field) + ", Effect number " + std::to_string(effect.SlotIndex));
             continue;
         }
         if (file.Role == R::Shader) {

@@ -34,7 +34,7 @@ public:
     uint32_t BaseTexture = 0;
     uint32_t EnvTexture = 0;
     TVec3 Position{};
-    TVec3 Spin{}; // degrees per second
+    TVec3 Spin{};            // degrees per second
     int32_t SurfaceMode = 0; // 0 flat colour, 1 base texture, 2 plus environment pass
 
 private:

@@ -11,23 +11,21 @@
 
 bool TParticles::CountValid() const {
     if (E < 0) {
-        ShowScriptError(
-            "Effect Particles requires a particle count of 0 or more in parameter E (got " +
-            std::to_string(E) + "), Effect number " + std::to_string(SlotIndex));
+        ShowScriptError("Effect Particles requires a particle count of 0 or more in parameter E (got " +
+                        std::to_string(E) + "), Effect number " + std::to_string(SlotIndex));
         return false;
     }
     if (E > limits::MaxParticles) {
         ShowScriptError("Effect Particles allows at most " + std::to_string(limits::MaxParticles) +
-                        " particles in parameter E (got " + std::to_string(E) +
-                        "), Effect number " + std::to_string(SlotIndex));
+                        " particles in parameter E (got " + std::to_string(E) + "), Effect number " +
+                        std::to_string(SlotIndex));
         return false;
     }
     return true;
 }
 
 void TParticles::Load() {
-    if (DemoCheckOnly)
-        return; // no GL context: Check verifies instead
+    if (DemoCheckOnly) return; // no GL context: Check verifies instead
     if (!CountValid()) {
         DemoQuit = true;
         return;
@@ -43,10 +41,8 @@ void TParticles::Load() {
     // gives the particles their spread positions and velocities.
     Volume->RespawnAll();
     Volume->Mode = VolumeBounce;
-    if (B == "forceback")
-        Volume->Mode = VolumePull;
-    if (B == "respawn")
-        Volume->Mode = VolumeRespawn;
+    if (B == "forceback") Volume->Mode = VolumePull;
+    if (B == "respawn") Volume->Mode = VolumeRespawn;
     // D is not used otherwise; it carries the pull of "forceback".
     Volume->Pull = D;
     SizeBoost = S;

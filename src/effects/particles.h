@@ -24,7 +24,7 @@
 // The cloud keeps its state between frames and advances by FrameTime once
 // per Draw, so two bars drawing the slot in one frame advance it twice.
 class TParticles : public TCEffect {
-  public:
+public:
     TParticles() = default;
     void Load() override;
     // Camera at (100, 100, 100) looking at the origin, in the projection it
@@ -41,7 +41,7 @@ class TParticles : public TCEffect {
     std::unique_ptr<TBGLVolume> Volume; // null until Load succeeded
     float SizeBoost = 0;
 
-  private:
+private:
     // Reports an E outside 0 to limits::MaxParticles as a script error.
     bool CountValid() const;
     void SetupRenderState();

@@ -37,8 +37,8 @@ const char* const FieldUniforms[10] = {"iX", "iY", "iZ", "iH", "iW", "iD", "iVX"
 // The float uniforms the engine sets itself; a named track of one of these
 // names does not reach the shader.
 bool EngineUniform(const std::string& name) {
-    static const char* const names[] = {"iTime", "iGlobalTime", "iTimeDelta", "iFrameRate", "iBarTime", "iRow",
-                                        "iBeat", "iBpm", "iSampleRate"};
+    static const char* const names[] = {"iTime", "iGlobalTime", "iTimeDelta", "iFrameRate", "iBarTime",
+                                        "iRow",  "iBeat",       "iBpm",       "iSampleRate"};
     for (const char* engine : names)
         if (name == engine) return true;
     for (const char* field : FieldUniforms)
@@ -140,9 +140,9 @@ struct TShaderEffectState {
     std::vector<TTrackUniform> TrackUniforms;
     uint32_t Pictures[2] = {0, 0};
     float PictureSizes[2][3] = {{0, 0, 1}, {0, 0, 1}};
-    TGLTexture FrameSoFar;     // iChannel3's copy
-    int32_t FrameCount = 0;    // iFrame
-    int64_t LastPresent = -2;  // PresentedFrames() at the last draw
+    TGLTexture FrameSoFar;    // iChannel3's copy
+    int32_t FrameCount = 0;   // iFrame
+    int64_t LastPresent = -2; // PresentedFrames() at the last draw
     float LastBarTime = 0;
 };
 
@@ -175,7 +175,7 @@ void TShaderEffect::Load() {
     const int32_t driver = DriverGLSLVersion();
     if (source.NeededVersion > driver) {
         return ReportShader({{A, 0, false, NeedText(source) + "; the driver offers GLSL " + GLSLVersionText(driver)}},
-                      suffix, false);
+                            suffix, false);
     }
     std::vector<TShaderMessage> messages;
     if (!BuildShaderProgram(source, state->Program, messages)) {
@@ -223,14 +223,12 @@ void TShaderEffect::Check() {
     // A missing or unnamed file is reported by the table's check of A.
     std::error_code ec;
     if (A.empty() || !fs::is_regular_file(A, ec)) return;
-    const std::string suffix =
-        " (A at " + ScriptPlace(ALine) + ")";
+    const std::string suffix = " (A at " + ScriptPlace(ALine) + ")";
     const TShaderSource source = AssembleShader(A, ReadShaderFile);
     if (!source.Errors.empty()) return ReportShader(source.Errors, suffix, false);
     if (source.NeededVersion > 120)
-        ReportShader({{A, 0, true,
-                 NeedText(source) + "; a driver with GLSL 1.20 only (OpenGL 2.1) refuses it"}},
-               suffix, true);
+        ReportShader({{A, 0, true, NeedText(source) + "; a driver with GLSL 1.20 only (OpenGL 2.1) refuses it"}},
+                     suffix, true);
     // A uniform float of the user's is a named track's, or reads 0 (unless
     // it is given a value) and is most likely a misspelt track name.
     // A named track of an engine uniform's name does not reach it.
@@ -241,7 +239,8 @@ void TShaderEffect::Check() {
             text = "uniform float " + declared.Name + " is the engine's: the named track " + declared.Name +
                    " does not reach it";
         else if (!engine && !track && !declared.Initialized)
-            text = "uniform float " + declared.Name + " is none of the engine's and no named track's (TRACKS): it "
+            text = "uniform float " + declared.Name +
+                   " is none of the engine's and no named track's (TRACKS): it "
                    "reads 0";
         if (!text.empty()) ReportShader({{declared.File, declared.Line, true, text}}, suffix, true);
     }
@@ -298,8 +297,10 @@ void TShaderEffect::Draw(const TInputValues& inputs) {
         glDisable(GL_BLEND);
     } else {
         glEnable(GL_BLEND);
-        if (E == 1) glBlendFunc(GL_ONE, GL_ONE);
-        else glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        if (E == 1)
+            glBlendFunc(GL_ONE, GL_ONE);
+        else
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     }
     glUseProgram(s.Program.Name());
 
@@ -324,8 +325,18 @@ void TShaderEffect::Draw(const TInputValues& inputs) {
         glUniform1fv(u.ChannelTime, 4, times);
     }
     if (u.ChannelResolution >= 0) {
-        const float sizes[12] = {s.PictureSizes[0][0], s.PictureSizes[0][1], 1, s.PictureSizes[1][0],
-                                 s.PictureSizes[1][1], 1, width, height, 1, width, height, 1};
+        const float sizes[12] = {s.PictureSizes[0][0],
+                                 s.PictureSizes[0][1],
+                                 1,
+                                 s.PictureSizes[1][0],
+                                 s.PictureSizes[1][1],
+                                 1,
+                                 width,
+                                 height,
+                                 1,
+                                 width,
+                                 height,
+                                 1};
         glUniform3fv(u.ChannelResolution, 4, sizes);
     }
     if (u.Mouse >= 0) glUniform4f(u.Mouse, 0, 0, 0, 0);
@@ -339,8 +350,7 @@ void TShaderEffect::Draw(const TInputValues& inputs) {
     if (u.SampleRate >= 0) glUniform1f(u.SampleRate, 44100.0f);
     for (const TTrackUniform& bound : s.TrackUniforms) glUniform1f(bound.Location, TrackValue(bound.Track));
 
-    const uint32_t textures[4] = {s.Pictures[0], s.Pictures[1], finished ? finished->Name() : 0u,
-                                  s.FrameSoFar.Name()};
+    const uint32_t textures[4] = {s.Pictures[0], s.Pictures[1], finished ? finished->Name() : 0u, s.FrameSoFar.Name()};
     for (int i = 3; i >= 0; --i) {
         if (u.Channels[i] < 0) continue;
         glActiveTexture(GLenum(GL_TEXTURE0 + i));

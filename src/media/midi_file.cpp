@@ -67,8 +67,7 @@ struct TTempo {
     size_t Order;
 };
 
-void ReadTrack(TCursor& in, int track, std::vector<TRawNote>& notes, std::vector<TTempo>& tempos,
-               int64_t& lastTick) {
+void ReadTrack(TCursor& in, int track, std::vector<TRawNote>& notes, std::vector<TTempo>& tempos, int64_t& lastTick) {
     int programs[16] = {};
     uint8_t status = 0; // running status; 0 = none yet
     int64_t tick = 0;
@@ -83,7 +82,8 @@ void ReadTrack(TCursor& in, int track, std::vector<TRawNote>& notes, std::vector
             const uint32_t length = in.VarLen("a meta event");
             if (type == 0x2F) return; // end of track
             if (type == 0x51) {
-                if (length != 3) throw TReadError{eventAt, "a tempo event of " + std::to_string(length) + " bytes, not 3"};
+                if (length != 3)
+                    throw TReadError{eventAt, "a tempo event of " + std::to_string(length) + " bytes, not 3"};
                 const int64_t micros = in.Big(3, "a tempo event");
                 if (micros == 0) throw TReadError{eventAt, "a tempo of 0 microseconds per quarter note"};
                 tempos.push_back({tick, micros, tempos.size()});
@@ -97,7 +97,8 @@ void ReadTrack(TCursor& in, int track, std::vector<TRawNote>& notes, std::vector
             status = 0;
             continue;
         }
-        if (first >= 0xF1) throw TReadError{eventAt, "status byte " + std::to_string(first) + " is not allowed in a file"};
+        if (first >= 0xF1)
+            throw TReadError{eventAt, "status byte " + std::to_string(first) + " is not allowed in a file"};
         uint8_t data1;
         if (first & 0x80) {
             status = first;
@@ -135,13 +136,15 @@ bool ReadMidiSong(const std::vector<uint8_t>& data, TMidiSong& song, std::string
         if (!IsMidiData(data)) throw TReadError{0, "not a MIDI file (no \"MThd\" header)"};
         file.Skip(4, "the header");
         const uint32_t headerLength = file.Big(4, "the header");
-        if (headerLength < 6) throw TReadError{4, "a header chunk of " + std::to_string(headerLength) + " bytes, fewer than 6"};
+        if (headerLength < 6)
+            throw TReadError{4, "a header chunk of " + std::to_string(headerLength) + " bytes, fewer than 6"};
         const size_t headerEnd = file.Offset();
         TCursor header(data, headerEnd, headerEnd + std::min<size_t>(headerLength, data.size() - headerEnd));
         song.Format = int(header.Big(2, "the header"));
         const int declaredTracks = int(header.Big(2, "the header"));
         const uint16_t division = uint16_t(header.Big(2, "the header"));
-        if (song.Format > 1) throw TReadError{8, "MIDI format " + std::to_string(song.Format) + "; formats 0 and 1 are read"};
+        if (song.Format > 1)
+            throw TReadError{8, "MIDI format " + std::to_string(song.Format) + "; formats 0 and 1 are read"};
         if (declaredTracks > MaxTracks) throw TReadError{10, "too many tracks"};
         double secondsPerTickSmpte = 0;
         if (division & 0x8000) {
@@ -167,7 +170,8 @@ bool ReadMidiSong(const std::vector<uint8_t>& data, TMidiSong& song, std::string
             const uint32_t length = file.Big(4, "a chunk header");
             const size_t bodyAt = file.Offset();
             if (length > data.size() - bodyAt)
-                throw TReadError{chunkAt, "a chunk of " + std::to_string(length) + " bytes runs past the end of the file"};
+                throw TReadError{chunkAt,
+                                 "a chunk of " + std::to_string(length) + " bytes runs past the end of the file"};
             file.Skip(length, "a chunk");
             if (std::memcmp(id, "MTrk", 4) != 0) continue; // unknown chunks are skipped
             TCursor body(data, bodyAt, bodyAt + length);
@@ -180,8 +184,13 @@ bool ReadMidiSong(const std::vector<uint8_t>& data, TMidiSong& song, std::string
         song.TrackCount = track;
 
         // Tempo map: changes in tick order; at one tick the last one read wins.
-        std::stable_sort(tempos.begin(), tempos.end(), [](const TTempo& a, const TTempo& b) { return a.Tick < b.Tick; });
-        struct TSegment { int64_t Tick; double Seconds; double SecondsPerTick; };
+        std::stable_sort(tempos.begin(), tempos.end(),
+                         [](const TTempo& a, const TTempo& b) { return a.Tick < b.Tick; });
+        struct TSegment {
+            int64_t Tick;
+            double Seconds;
+            double SecondsPerTick;
+        };
         std::vector<TSegment> map;
         if (secondsPerTickSmpte > 0) {
             map.push_back({0, 0, secondsPerTickSmpte});
@@ -199,12 +208,12 @@ bool ReadMidiSong(const std::vector<uint8_t>& data, TMidiSong& song, std::string
                 if (t.Tick == 0) song.FirstTempo = t.Micros;
             }
             for (size_t i = 1; i < map.size(); ++i)
-                song.TempoChanges.push_back({map[i].Tick, map[i].Seconds,
-                                             int64_t(map[i].SecondsPerTick * 1e6 * song.TicksPerQuarter + 0.5)});
+                song.TempoChanges.push_back(
+                    {map[i].Tick, map[i].Seconds, int64_t(map[i].SecondsPerTick * 1e6 * song.TicksPerQuarter + 0.5)});
         }
         auto secondsAt = [&map](int64_t tick) {
-            auto it = std::upper_bound(map.begin(), map.end(), tick,
-                                       [](int64_t t, const TSegment& s) { return t < s.Tick; });
+            auto it =
+                std::upper_bound(map.begin(), map.end(), tick, [](int64_t t, const TSegment& s) { return t < s.Tick; });
             const TSegment& s = *(it - 1);
             return s.Seconds + double(tick - s.Tick) * s.SecondsPerTick;
         };

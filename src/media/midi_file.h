@@ -9,13 +9,13 @@
 #include <vector>
 
 struct TMidiNote {
-    double Seconds = 0;   // start time
-    int64_t Tick = 0;     // start in ticks from the file's start
-    int Track = 0;        // track chunk, from 0
-    int Channel = 0;      // MIDI channel, 0 to 15 (9 = drums)
-    int Key = 0;          // note number, 0 to 127
-    int Velocity = 0;     // 1 to 127
-    int Program = 0;      // program of the channel when the note starts, 0 to 127
+    double Seconds = 0; // start time
+    int64_t Tick = 0;   // start in ticks from the file's start
+    int Track = 0;      // track chunk, from 0
+    int Channel = 0;    // MIDI channel, 0 to 15 (9 = drums)
+    int Key = 0;        // note number, 0 to 127
+    int Velocity = 0;   // 1 to 127
+    int Program = 0;    // program of the channel when the note starts, 0 to 127
 };
 
 struct TMidiSong {

@@ -30,8 +30,7 @@ constexpr int LastNote = 120;
 // Largest module file read (bytes).
 constexpr int64_t MaxModuleBytes = 256LL * 1024 * 1024;
 
-std::unique_ptr<openmpt::module> OpenModule(const std::vector<uint8_t>& data, bool skipSamples,
-                                            std::string& error) {
+std::unique_ptr<openmpt::module> OpenModule(const std::vector<uint8_t>& data, bool skipSamples, std::string& error) {
     std::ostringstream log;
     std::map<std::string, std::string> ctls{{"play.at_end", "stop"}};
     if (skipSamples) ctls["load.skip_samples"] = "1";
@@ -186,7 +185,8 @@ bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::st
                 ++song.RowsPlayed;
                 for (int c = 0; c < song.Channels; ++c) {
                     const int note = m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_note);
-                    const int instrument = m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_instrument);
+                    const int instrument =
+                        m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_instrument);
                     if (instrument > 0) instrumentOf[size_t(c)] = instrument;
                     if (note < 1 || note > LastNote) continue;
                     TModuleNote n;
@@ -197,10 +197,14 @@ bool ReadModuleSong(const std::vector<uint8_t>& data, TModuleSong& song, std::st
                     n.Order = order;
                     n.Pattern = pattern;
                     n.Row = row;
-                    if (m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_volumeffect) == VolumeColumnSetVolume)
-                        n.Volume = std::min<int>(m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_volume), 64);
-                    else if (m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_effect) == EffectSetVolume)
-                        n.Volume = std::min<int>(m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_parameter), 64);
+                    if (m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_volumeffect) ==
+                        VolumeColumnSetVolume)
+                        n.Volume = std::min<int>(
+                            m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_volume), 64);
+                    else if (m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_effect) ==
+                             EffectSetVolume)
+                        n.Volume = std::min<int>(
+                            m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_parameter), 64);
                     else
                         n.Volume = volumes.Volume(n.Instrument, note);
                     song.Notes.push_back(n);
@@ -248,7 +252,8 @@ bool RenderModule(const std::vector<uint8_t>& data, int sampleRate, TDecodedSoun
             if (const int pattern = module->get_current_pattern(); played.empty() || played.back() != pattern)
                 played.push_back(pattern);
             if (sound.Frames() + int64_t(got) > maxFrames) {
-                error = "renders to more than " + std::to_string(limits::MaxSampleBytes / (1024 * 1024)) + " MiB of audio";
+                error =
+                    "renders to more than " + std::to_string(limits::MaxSampleBytes / (1024 * 1024)) + " MiB of audio";
                 sound = TDecodedSound{};
                 return false;
             }

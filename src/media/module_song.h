@@ -10,24 +10,24 @@
 #include <vector>
 
 struct TModuleNote {
-    double Seconds = 0;  // start of the row the note is on
-    int Channel = 0;     // module channel, from 0
-    int Note = 0;        // 1 = C-0 ... 120 = B-9
-    int Instrument = 0;  // instrument (or sample) playing it, from 1; 0 when none was set yet
-    int Volume = 64;     // volume column, else the set-volume effect, else the sample's default; 0 to 64
+    double Seconds = 0; // start of the row the note is on
+    int Channel = 0;    // module channel, from 0
+    int Note = 0;       // 1 = C-0 ... 120 = B-9
+    int Instrument = 0; // instrument (or sample) playing it, from 1; 0 when none was set yet
+    int Volume = 64;    // volume column, else the set-volume effect, else the sample's default; 0 to 64
     int Order = 0;
     int Pattern = 0;
     int Row = 0;
 };
 
 struct TModuleSong {
-    std::string Type;       // libopenmpt's short format name ("mod", "xm", ...)
+    std::string Type; // libopenmpt's short format name ("mod", "xm", ...)
     int Channels = 0;
     std::vector<TModuleNote> Notes; // in play order
     double FirstRowSeconds = 0;     // duration of the song's first row
     int FirstSpeed = 0, FirstTempo = 0;
-    double Seconds = 0;             // length, played through once
-    int64_t RowsPlayed = 0;         // module rows played through once
+    double Seconds = 0;     // length, played through once
+    int64_t RowsPlayed = 0; // module rows played through once
     // The first row whose speed or tempo differs from the first row's, and
     // how many rows start a different speed or tempo from the row before.
     int TempoChanges = 0;

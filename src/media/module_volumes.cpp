@@ -118,10 +118,14 @@ void ReadIt(const TBytes& in, std::vector<std::vector<uint8_t>>& table) {
 
 TSampleVolumes::TSampleVolumes(const std::vector<uint8_t>& data, const std::string& type, int samples) {
     const TBytes in(data);
-    if (type == "mod") ReadMod(in, samples, table);
-    else if (type == "s3m") ReadS3m(in, table);
-    else if (type == "xm") ReadXm(in, table);
-    else if (type == "it") ReadIt(in, table);
+    if (type == "mod")
+        ReadMod(in, samples, table);
+    else if (type == "s3m")
+        ReadS3m(in, table);
+    else if (type == "xm")
+        ReadXm(in, table);
+    else if (type == "it")
+        ReadIt(in, table);
 }
 
 int TSampleVolumes::Volume(int instrument, int note) const {

@@ -34,12 +34,10 @@ std::vector<uint8_t> EncodeTrackerFile(const TNoteGrid& grid) {
     return out;
 }
 
-bool DecodeTrackerFile(const std::string& name, const std::vector<uint8_t>& data, TNoteGrid& grid,
-                       std::string& error) {
+bool DecodeTrackerFile(const std::string& name, const std::vector<uint8_t>& data, TNoteGrid& grid, std::string& error) {
     grid = TNoteGrid{};
     if (data.size() < 8) {
-        error = name + ": " + std::to_string(data.size()) +
-                " bytes, shorter than the 8-byte header of a tracker file";
+        error = name + ": " + std::to_string(data.size()) + " bytes, shorter than the 8-byte header of a tracker file";
         return false;
     }
     const int32_t channels = GetInt32(data, 0);
@@ -51,16 +49,15 @@ bool DecodeTrackerFile(const std::string& name, const std::vector<uint8_t>& data
     }
     const int64_t cells = int64_t(channels) * rows;
     if (channels > limits::MaxTrackerChannels || cells > limits::MaxTrackerCells) {
-        error = name + ": offset 0: " + std::to_string(channels) + " channels of " +
-                std::to_string(rows) + " rows is more than the engine accepts (" +
-                std::to_string(limits::MaxTrackerChannels) + " channels, " +
+        error = name + ": offset 0: " + std::to_string(channels) + " channels of " + std::to_string(rows) +
+                " rows is more than the engine accepts (" + std::to_string(limits::MaxTrackerChannels) + " channels, " +
                 std::to_string(limits::MaxTrackerCells) + " notes)";
         return false;
     }
     if (int64_t(data.size()) - 8 < cells) {
         error = name + ": offset " + std::to_string(data.size()) + ": the file ends inside the grid of " +
-                std::to_string(channels) + " x " + std::to_string(rows) + " notes (" +
-                std::to_string(8 + cells) + " bytes expected)";
+                std::to_string(channels) + " x " + std::to_string(rows) + " notes (" + std::to_string(8 + cells) +
+                " bytes expected)";
         return false;
     }
     if (int64_t(data.size()) - 8 > cells) {
@@ -76,8 +73,7 @@ bool DecodeTrackerFile(const std::string& name, const std::vector<uint8_t>& data
     return true;
 }
 
-bool ReadWholeFile(const std::string& name, int64_t maxBytes, std::vector<uint8_t>& data,
-                   std::string& error) {
+bool ReadWholeFile(const std::string& name, int64_t maxBytes, std::vector<uint8_t>& data, std::string& error) {
     data.clear();
     if (!CheckNotSpecialFile(name, error)) return false;
     std::ifstream file(name, std::ios::binary);

@@ -25,10 +25,8 @@ std::vector<uint8_t> EncodeTrackerFile(const TNoteGrid& grid);
 // Reads tracker file bytes strictly: a short header, negative counts, counts
 // beyond the engine's limits, a grid cut short or bytes after it fail with a
 // reason naming the byte offset. `name` starts the message.
-bool DecodeTrackerFile(const std::string& name, const std::vector<uint8_t>& data, TNoteGrid& grid,
-                       std::string& error);
+bool DecodeTrackerFile(const std::string& name, const std::vector<uint8_t>& data, TNoteGrid& grid, std::string& error);
 
 // Reads a whole file of at most `maxBytes` bytes. Fails, with a message
 // naming the file, when it cannot be opened, is a folder, or is larger.
-bool ReadWholeFile(const std::string& name, int64_t maxBytes, std::vector<uint8_t>& data,
-                   std::string& error);
+bool ReadWholeFile(const std::string& name, int64_t maxBytes, std::vector<uint8_t>& data, std::string& error);

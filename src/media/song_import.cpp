@@ -31,7 +31,7 @@ struct TEvent {
 };
 
 struct TPlacement {
-    std::vector<int> Width;    // tracker channels per group
+    std::vector<int> Width; // tracker channels per group
     int64_t Collisions = 0;
     int64_t LastRow = -1;
 };
@@ -89,14 +89,16 @@ bool CollectModule(const std::vector<uint8_t>& data, const TImportOptions& optio
     // A module cut short loses the notes past its end without a word from
     // libopenmpt: none left is an error, some left a warning with the count.
     if (song.Notes.empty()) {
-        error = song.CutShort.empty() ? "the module holds no notes"
-                                      : "the file is cut short (" + song.CutShort +
-                                            " lies past its end) and no notes are left";
+        error = song.CutShort.empty()
+                    ? "the module holds no notes"
+                    : "the file is cut short (" + song.CutShort + " lies past its end) and no notes are left";
         return false;
     }
     if (!song.CutShort.empty())
-        result.CutShort = "the file is cut short: " + song.CutShort + " lies past its end, so the notes there are "
-                          "missing; " + std::to_string(song.Notes.size()) + " notes were read";
+        result.CutShort = "the file is cut short: " + song.CutShort +
+                          " lies past its end, so the notes there are "
+                          "missing; " +
+                          std::to_string(song.Notes.size()) + " notes were read";
     result.Kind = "module (" + song.Type + ")";
     result.SongBpm = SuggestedModuleBpm(song, options.RowsPerBeat);
     result.TempoChanges = song.TempoChanges > 0;
@@ -130,7 +132,8 @@ bool CollectModule(const std::vector<uint8_t>& data, const TImportOptions& optio
     std::vector<std::vector<int>> played(size_t(song.Channels));
     for (const TModuleNote& n : song.Notes) {
         auto& list = played[size_t(n.Channel)];
-        if (n.Instrument > 0 && std::find(list.begin(), list.end(), n.Instrument) == list.end()) list.push_back(n.Instrument);
+        if (n.Instrument > 0 && std::find(list.begin(), list.end(), n.Instrument) == list.end())
+            list.push_back(n.Instrument);
     }
     for (int c = 0; c < song.Channels; ++c) {
         if (groupOf[size_t(c)] < 0 || played[size_t(c)].empty()) continue;
@@ -168,8 +171,8 @@ bool CollectModule(const std::vector<uint8_t>& data, const TImportOptions& optio
                                   " (to speed " + std::to_string(song.ChangeSpeed) + ", tempo " +
                                   std::to_string(song.ChangeTempo) + "; " + Changes(song.TempoChanges) +
                                   " in all); notes stay at their true times, so sync holds across it; "
-                                  "averaged over the song a beat of " + std::to_string(options.RowsPerBeat) +
-                                  " rows is " + Fixed(result.SongBpm, 3) +
+                                  "averaged over the song a beat of " +
+                                  std::to_string(options.RowsPerBeat) + " rows is " + Fixed(result.SongBpm, 3) +
                                   " BPM, the tempo suggested for the script");
     return true;
 }
@@ -194,13 +197,15 @@ bool CollectMidi(const std::vector<uint8_t>& data, const TImportOptions& options
                  std::vector<TEvent>& events, std::vector<std::string>& groupNames, std::string& error) {
     TMidiSong song;
     if (!ReadMidiSong(data, song, error)) return false;
-    result.Kind = "MIDI file (format " + std::to_string(song.Format) + ", " + std::to_string(song.TrackCount) + " tracks)";
+    result.Kind =
+        "MIDI file (format " + std::to_string(song.Format) + ", " + std::to_string(song.TrackCount) + " tracks)";
     result.SongBpm = song.FirstTempo > 0 ? 60e6 / double(song.FirstTempo) : 120.0;
     result.Seconds = song.Seconds;
     const int sources = options.Tracks ? song.TrackCount : 16;
     for (int number : options.Channels)
         if (number < 1 || number > sources) {
-            error = options.Tracks ? "the file has no track " + std::to_string(number) + " (it has " + std::to_string(sources) + ")"
+            error = options.Tracks ? "the file has no track " + std::to_string(number) + " (it has " +
+                                         std::to_string(sources) + ")"
                                    : "MIDI channels are numbered 1 to 16, not " + std::to_string(number);
             return false;
         }
@@ -228,7 +233,8 @@ bool CollectMidi(const std::vector<uint8_t>& data, const TImportOptions& options
     groupNames.assign(size_t(groups), "");
     for (int s = 0; s < sources; ++s)
         if (groupOf[size_t(s)] >= 0)
-            groupNames[size_t(groupOf[size_t(s)])] = MidiGroupName(options.Tracks, s, channels[size_t(s)], programs[size_t(s)]);
+            groupNames[size_t(groupOf[size_t(s)])] =
+                MidiGroupName(options.Tracks, s, channels[size_t(s)], programs[size_t(s)]);
     if (keyZero > 0)
         result.Warnings.push_back(std::to_string(keyZero) + " notes with note number 0 are left out (0 means no note)");
     if (!song.TempoChanges.empty()) {
@@ -298,7 +304,8 @@ bool ImportSong(const std::vector<uint8_t>& data, const TImportOptions& options,
     if (!(result.SongBpm > 0) || !std::isfinite(result.SongBpm)) result.SongBpm = 120;
     result.Bpm = options.Bpm > 0 ? float(options.Bpm) : ScriptBpm(result.SongBpm);
     if (midi) result.SongRows = NearestRow(result.Seconds, float(result.SongBpm));
-    std::stable_sort(events.begin(), events.end(), [](const TEvent& a, const TEvent& b) { return a.Seconds < b.Seconds; });
+    std::stable_sort(events.begin(), events.end(),
+                     [](const TEvent& a, const TEvent& b) { return a.Seconds < b.Seconds; });
 
     const int groups = midi ? int(groupNames.size()) : int(fixedWidth.size());
     const TPlacement placed = Place(events, groups, result.Bpm);
@@ -309,15 +316,16 @@ bool ImportSong(const std::vector<uint8_t>& data, const TImportOptions& options,
     for (int g = 0; g < groups; ++g) {
         base[size_t(g)] = channels;
         channels += width[size_t(g)];
-        if (midi) result.ChannelMap.push_back(ChannelRange(base[size_t(g)], width[size_t(g)]) + ": " + groupNames[size_t(g)]);
+        if (midi)
+            result.ChannelMap.push_back(ChannelRange(base[size_t(g)], width[size_t(g)]) + ": " + groupNames[size_t(g)]);
     }
     const long double endRows = std::ceil(static_cast<long double>(result.Seconds) * 4 / 60 * result.Bpm);
     const int64_t songEndRow = endRows < 4e18L ? int64_t(endRows) : FarRow;
     const int64_t rows = std::max<int64_t>(songEndRow, placed.LastRow + 1);
     if (channels > limits::MaxTrackerChannels || rows > int64_t(INT32_MAX) ||
         int64_t(channels) * rows > limits::MaxTrackerCells) {
-        error = "the grid of " + std::to_string(channels) + " channels and " + std::to_string(rows) +
-                " rows at BPM " + Fixed(result.Bpm, 3) + " is larger than the engine accepts";
+        error = "the grid of " + std::to_string(channels) + " channels and " + std::to_string(rows) + " rows at BPM " +
+                Fixed(result.Bpm, 3) + " is larger than the engine accepts";
         return false;
     }
     result.Grid.Resize(channels, int32_t(rows));
@@ -343,10 +351,11 @@ bool ImportSong(const std::vector<uint8_t>& data, const TImportOptions& options,
             if (Place(events, groups, bpm).Collisions == 0) result.ApartBpm = bpm;
         }
         std::string text = std::to_string(placed.Collisions) +
-                            " notes fell on a row that already held a note of their channel and are left out";
-        text += result.ApartBpm > 0 ? "; at BPM " + Fixed(result.ApartBpm, 3) + " (" +
-                                          Fixed(result.ApartBpm / result.SongBpm, 0) + " times the song's) they stay apart"
-                                    : "; even 8 times the song's BPM does not keep them apart";
+                           " notes fell on a row that already held a note of their channel and are left out";
+        text += result.ApartBpm > 0
+                    ? "; at BPM " + Fixed(result.ApartBpm, 3) + " (" + Fixed(result.ApartBpm / result.SongBpm, 0) +
+                          " times the song's) they stay apart"
+                    : "; even 8 times the song's BPM does not keep them apart";
         result.Warnings.push_back(text);
     }
     return true;

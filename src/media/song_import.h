@@ -10,27 +10,27 @@
 #include <vector>
 
 struct TImportOptions {
-    double Bpm = 0;          // 0: the song's own tempo at its first row
-    int RowsPerBeat = 4;     // module rows that make one beat of the song
-    bool Instruments = false; // modules: note byte = instrument number
-    int MinVolume = 0;       // notes quieter than this are left out (module 0-64, MIDI velocity)
+    double Bpm = 0;            // 0: the song's own tempo at its first row
+    int RowsPerBeat = 4;       // module rows that make one beat of the song
+    bool Instruments = false;  // modules: note byte = instrument number
+    int MinVolume = 0;         // notes quieter than this are left out (module 0-64, MIDI velocity)
     std::vector<int> Channels; // module or MIDI channels (or tracks) to keep, from 1; empty = all
-    bool Tracks = false;     // MIDI: group notes by track instead of by channel
+    bool Tracks = false;       // MIDI: group notes by track instead of by channel
 };
 
 struct TImportResult {
     TNoteGrid Grid;
-    std::string Kind;        // "module (xm)", "MIDI file (format 1)"
-    double SongBpm = 0;      // the tempo suggested for the script: the song's own at its start, exactly,
-                             // or, for a module whose tempo changes, its average beat
+    std::string Kind;          // "module (xm)", "MIDI file (format 1)"
+    double SongBpm = 0;        // the tempo suggested for the script: the song's own at its start, exactly,
+                               // or, for a module whose tempo changes, its average beat
     bool TempoChanges = false; // SongBpm is an average: the module's tempo changes
-    float Bpm = 0;           // the BPM the grid is made for (the one to write in the script)
-    double Seconds = 0;      // the song's length
-    int64_t SongRows = 0;    // module rows played (MIDI: engine rows at the song's tempo)
+    float Bpm = 0;             // the BPM the grid is made for (the one to write in the script)
+    double Seconds = 0;        // the song's length
+    int64_t SongRows = 0;      // module rows played (MIDI: engine rows at the song's tempo)
     int64_t NotesWritten = 0;
-    int64_t NotesQuiet = 0;  // left out by the volume limit
-    int64_t Collisions = 0;  // left out: their row already held a note of that channel
-    double ApartBpm = 0;     // a multiple of the song's BPM keeping them apart; 0 when none found
+    int64_t NotesQuiet = 0;              // left out by the volume limit
+    int64_t Collisions = 0;              // left out: their row already held a note of that channel
+    double ApartBpm = 0;                 // a multiple of the song's BPM keeping them apart; 0 when none found
     std::vector<std::string> ChannelMap; // which tracker channels hold what
     std::vector<std::string> Warnings;
     // A module cut short that still held notes: where its data ends and how

@@ -77,8 +77,8 @@ int LoadSample(const std::string& fileName) {
     // A freed entry is taken again before the table grows.
     const int freed = FreedSampleIndex(s);
     if (freed < 0 && int(s.Samples.size()) >= MaxSamples) {
-        Fail(s, "cannot load sound file \"" + fileName + "\": the sample table is full (" +
-                    std::to_string(MaxSamples) + " samples)");
+        Fail(s, "cannot load sound file \"" + fileName + "\": the sample table is full (" + std::to_string(MaxSamples) +
+                    " samples)");
         return -1;
     }
     TDecodedSound sound;
@@ -100,7 +100,7 @@ int LoadSample(const std::string& fileName) {
     const bool mono = sound.Channels == 1;
     // Measured before a mono sample is widened to two channels.
     const double seconds = sound.Seconds();
-    if (mono) {  // both channels alike, widened in place from the end
+    if (mono) { // both channels alike, widened in place from the end
         const size_t frames = sound.Samples.size();
         sound.Samples.resize(frames * 2);
         for (size_t i = frames; i-- > 0;) sound.Samples[2 * i] = sound.Samples[2 * i + 1] = sound.Samples[i];
@@ -158,8 +158,7 @@ uint32_t PlaySample(int index, int volume, int pan) {
     auto oldest = s.Channels.end();
     for (auto it = s.Channels.begin(); it != s.Channels.end(); ++it) {
         TChannel& channel = it->second;
-        if (channel.Sample != index || channel.Source.Get() == 0 || channel.Ended || SourceStopped(channel))
-            continue;
+        if (channel.Sample != index || channel.Source.Get() == 0 || channel.Ended || SourceStopped(channel)) continue;
         ++playing;
         if (oldest == s.Channels.end() || channel.PlayOrder < oldest->second.PlayOrder) oldest = it;
     }
@@ -197,7 +196,7 @@ uint32_t PlaySample(int index, int volume, int pan) {
     alSourcePlay(name);
 
     uint32_t handle = s.NextHandle++;
-    if (handle == 0 || s.Channels.count(handle) != 0) {  // wrapped: find a free one
+    if (handle == 0 || s.Channels.count(handle) != 0) { // wrapped: find a free one
         handle = 1;
         while (s.Channels.count(handle) != 0) ++handle;
         s.NextHandle = handle + 1;
@@ -234,7 +233,7 @@ void SetChannelSeconds(uint32_t handle, float seconds) {
     }
     channel->TimerBase = target;
     channel->PausedAt = target;
-    if (!s.Lost) channel->OnTimer = false;  // a tail ends with a seek
+    if (!s.Lost) channel->OnTimer = false; // a tail ends with a seek
     if (channel->OnTimer) {
         channel->Ended = false;
         channel->Floor = 0;
@@ -272,7 +271,7 @@ void ScaleChannelFrequency(uint32_t handle, float factor) {
         return;
     }
     const TSample& sample = s.Samples[size_t(channel->Sample)];
-    if (channel->OnTimer) {  // continue from the current position at the new pitch
+    if (channel->OnTimer) { // continue from the current position at the new pitch
         const double now = SteadySeconds();
         if (!channel->Paused) channel->TimerBase = TimerPosition(s, *channel, now);
         channel->TimerStart = now;
@@ -297,8 +296,8 @@ void SetChannelPaused(uint32_t handle, bool paused) {
     // continues from here.
     if (paused) channel->PausedAt = Position(s, *channel);
     channel->Paused = paused;
-    if (channel->Ended) return;  // nothing plays; a later seek restarts it
-    if (channel->OnTimer) {  // the device is lost: the timer holds and resumes
+    if (channel->Ended) return; // nothing plays; a later seek restarts it
+    if (channel->OnTimer) {     // the device is lost: the timer holds and resumes
         channel->TimerBase = channel->PausedAt;
         channel->TimerStart = SteadySeconds();
         return;
@@ -332,7 +331,7 @@ void SetChannelSpeed(uint32_t handle, float factor) {
     const TSample& sample = s.Samples[size_t(channel->Sample)];
     const long double scaled = std::nearbyint((long double)sample.SampleRate * (long double)factor);
     const long double highest = MaxPitch * sample.SampleRate;
-    if (channel->OnTimer) {  // continue from the current position at the new pitch
+    if (channel->OnTimer) { // continue from the current position at the new pitch
         const double now = SteadySeconds();
         if (!channel->Paused) channel->TimerBase = TimerPosition(s, *channel, now);
         channel->TimerStart = now;

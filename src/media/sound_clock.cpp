@@ -52,8 +52,8 @@ double TLatencyFilter::Update(double reported, double now) {
     lastTime = std::max(lastTime, now);
     average += (reported - average) * (1 - std::exp(-elapsed / Smoothing));
     const double slewRate = std::fabs(average - value) > FarOff ? FastSlew
-                            : now - firstTime < Warmup           ? WarmupSlew
-                                                                 : MaxSlew;
+                            : now - firstTime < Warmup          ? WarmupSlew
+                                                                : MaxSlew;
     const double slew = slewRate * elapsed;
     value = std::clamp(average, value - slew, value + slew);
     return value;

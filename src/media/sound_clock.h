@@ -44,13 +44,13 @@ public:
     double Rate() const { return rate; }
 
 private:
-    double anchorValue = 0;  // the line's value at anchorTime
-    double anchorTime = 0;   // seconds
-    double rate = 1;         // value units per second
-    double floor = 0;        // the last result (results never go below it)
-    double maxLead = 0.1;    // seconds
-    double period = 0.025;   // seconds
-    bool stalled = false;    // the line reached maxLead past stalledAt
+    double anchorValue = 0; // the line's value at anchorTime
+    double anchorTime = 0;  // seconds
+    double rate = 1;        // value units per second
+    double floor = 0;       // the last result (results never go below it)
+    double maxLead = 0.1;   // seconds
+    double period = 0.025;  // seconds
+    bool stalled = false;   // the line reached maxLead past stalledAt
     double stalledAt = 0;
 };
 
@@ -66,11 +66,11 @@ private:
 // not out of step for long. Pure arithmetic, like TStepClock.
 class TLatencyFilter {
 public:
-    static constexpr double Smoothing = 0.5;  // seconds
-    static constexpr double MaxSlew = 0.005;  // seconds per second, once settled
-    static constexpr double Warmup = 1.0;     // seconds of faster following
+    static constexpr double Smoothing = 0.5; // seconds
+    static constexpr double MaxSlew = 0.005; // seconds per second, once settled
+    static constexpr double Warmup = 1.0;    // seconds of faster following
     static constexpr double WarmupSlew = 0.05;
-    static constexpr double FarOff = 0.010;   // seconds
+    static constexpr double FarOff = 0.010; // seconds
     static constexpr double FastSlew = 0.1;
 
     // Forgets every report; the next one is taken as it is.
@@ -82,8 +82,8 @@ public:
 
 private:
     bool started = false;
-    double average = 0;  // exponential average of the reports
-    double value = 0;    // the smoothed latency
+    double average = 0; // exponential average of the reports
+    double value = 0;   // the smoothed latency
     double firstTime = 0;
     double lastTime = 0;
 };

@@ -48,8 +48,8 @@ bool WavCutShort(const std::string& fileName, uint64_t& declared, uint64_t& pres
         unsigned char chunk[8] = {};
         file.seekg(std::streamoff(at));
         if (!file.read(reinterpret_cast<char*>(chunk), 8)) return false;
-        const uint64_t length = uint64_t(chunk[4]) | uint64_t(chunk[5]) << 8 | uint64_t(chunk[6]) << 16 |
-                                uint64_t(chunk[7]) << 24;
+        const uint64_t length =
+            uint64_t(chunk[4]) | uint64_t(chunk[5]) << 8 | uint64_t(chunk[6]) << 16 | uint64_t(chunk[7]) << 24;
         if (std::memcmp(chunk, "data", 4) == 0) {
             declared = length;
             present = size - (at + 8);
@@ -118,8 +118,7 @@ bool DecodeSoundFile(const std::string& fileName, TDecodedSound& sound, std::str
         const sf_count_t got = sf_readf_short(file.get(), block.data(), BlockFrames);
         if (got <= 0) break;
         if (frames + got > maxFrames) {
-            error = "decodes to more than " + std::to_string(limits::MaxSampleBytes / (1024 * 1024)) +
-                    " MiB of audio";
+            error = "decodes to more than " + std::to_string(limits::MaxSampleBytes / (1024 * 1024)) + " MiB of audio";
             sound = TDecodedSound{};
             return false;
         }

@@ -8,9 +8,9 @@
 #include <vector>
 
 struct TDecodedSound {
-    int SampleRate = 0;            // frames per second
-    int Channels = 0;              // 1 (mono) or 2 (stereo, interleaved L R)
-    std::vector<int16_t> Samples;  // Frames() * Channels values
+    int SampleRate = 0;           // frames per second
+    int Channels = 0;             // 1 (mono) or 2 (stereo, interleaved L R)
+    std::vector<int16_t> Samples; // Frames() * Channels values
     // Something worth telling that did not stop the load (a file shorter than
     // its header says, extra channels dropped); empty when all went well.
     std::string Note;

@@ -49,8 +49,7 @@ void SetDefaultDrivers() {
     setenv("ALSOFT_DRIVERS", "pipewire,pulse,alsa,jack,oss,sndio,null", 0);
 }
 
-template <typename T>
-T ALCProc(ALCdevice* device, const char* name) {
+template <typename T> T ALCProc(ALCdevice* device, const char* name) {
     return reinterpret_cast<T>(alcGetProcAddress(device, name));
 }
 
@@ -87,7 +86,7 @@ bool StartDevice(TSoundState& s) {
     s.Output = TOutput::Device;
     const ALCchar* name = alcGetString(device, ALC_DEVICE_SPECIFIER);
     s.OutputName = name != nullptr ? name : "audio device";
-    ALCint refresh = 0;  // mixes per second
+    ALCint refresh = 0; // mixes per second
     alcGetIntegerv(device, ALC_REFRESH, 1, &refresh);
     const double period = refresh > 0 ? 1.0 / refresh : 0.025;
     s.MaxLead = std::max(4 * period, 0.25);
@@ -121,8 +120,8 @@ bool StartLoopback(TSoundState& s, int rate, TOutput mode, std::string& error) {
         error = "16-bit stereo at " + std::to_string(rate) + " Hz is not supported";
         return false;
     }
-    const ALCint attributes[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
-                                 ALC_FREQUENCY, rate, 0};
+    const ALCint attributes[] = {
+        ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT, ALC_FREQUENCY, rate, 0};
     if (!OpenContext(s, device, attributes)) {
         error = "no OpenAL context on the loopback device";
         return false;
@@ -242,7 +241,7 @@ bool AudioCaptureActive() { return State().Output == TOutput::Capture; }
 
 void ShutdownSound() {
     TSoundState& s = State();
-    s.Channels.clear();  // sources first: a buffer in use cannot be deleted
+    s.Channels.clear(); // sources first: a buffer in use cannot be deleted
     s.Samples.clear();
     s.Context.reset();
     s.Device.reset();

@@ -143,7 +143,7 @@ double Position(TSoundState& s, TChannel& channel) {
         position = channel.Paused ? channel.TimerBase : TimerPosition(s, channel, SteadySeconds());
         if (position >= sample.Seconds) channel.Ended = true;
     } else if (!channel.Ended && channel.Paused) {
-        position = channel.PausedAt;  // held where it was heard, or seeked to
+        position = channel.PausedAt; // held where it was heard, or seeked to
     } else if (!channel.Ended) {
         // What is heard now is what was mixed the output latency ago: that
         // many seconds of time, at the channel's pitch.
@@ -162,7 +162,7 @@ double Position(TSoundState& s, TChannel& channel) {
         } else if (s.Output == TOutput::Device) {
             position = channel.OffsetLine.Update(SourceOffset(s, channel), SteadySeconds());
         } else {
-            position = SourceOffset(s, channel);  // mixed up to this moment
+            position = SourceOffset(s, channel); // mixed up to this moment
             if (s.SimulatedLatency > 0) position -= HeardLag(s, 0) * Pitch(s, channel);
         }
     }

@@ -41,8 +41,7 @@ inline double SteadySeconds() {
 }
 
 // Move-only owner of one AL object name.
-template <void (*Delete)(ALsizei, const ALuint*)>
-class TALName {
+template <void (*Delete)(ALsizei, const ALuint*)> class TALName {
 public:
     TALName() = default;
     explicit TALName(ALuint owned) : name(owned) {}
@@ -84,28 +83,28 @@ enum class TOutput { None, Device, Paced, Capture };
 
 struct TSample {
     TALBuffer Buffer;
-    int SampleRate = 0;   // Hz
-    double Seconds = 0;   // length
+    int SampleRate = 0; // Hz
+    double Seconds = 0; // length
     bool Mono = false;
 };
 
 struct TChannel {
     int Sample = -1;
     TALSource Source;
-    uint32_t Frequency = 0;   // effective playback frequency, Hz
-    uint64_t PlayOrder = 0;   // lower = started earlier
-    double Floor = 0;         // last position returned (seconds)
-    double FloorTime = 0;     // when it was returned (steady seconds)
-    bool Ended = false;       // reached its end (or was seeked past it)
-    bool Paused = false;      // held by SetChannelPaused
-    double PausedAt = 0;      // the position held while paused (seconds)
+    uint32_t Frequency = 0; // effective playback frequency, Hz
+    uint64_t PlayOrder = 0; // lower = started earlier
+    double Floor = 0;       // last position returned (seconds)
+    double FloorTime = 0;   // when it was returned (steady seconds)
+    bool Ended = false;     // reached its end (or was seeked past it)
+    bool Paused = false;    // held by SetChannelPaused
+    double PausedAt = 0;    // the position held while paused (seconds)
     // A real device reports a source's offset with the device time of the
     // mix that produced it. After a seek or a resume, readings older than
     // StartClock (device seconds) still describe the source before it, so
     // the position is StartOffset until the mixer has caught up.
     double StartClock = -1;
     double StartOffset = 0;
-    TStepClock OffsetLine;    // a device without the device-clock extension
+    TStepClock OffsetLine; // a device without the device-clock extension
     // Once the device is lost, and for the tail still being heard after the
     // mixer finished, the channel runs on the steady clock: TimerBase
     // seconds at TimerStart (steady seconds), at its pitch.
@@ -127,7 +126,7 @@ struct TSoundState {
     LPALCRENDERSAMPLESSOFT RenderSamples = nullptr;
     LPALGETSOURCEDVSOFT GetSourcedv = nullptr;
     LPALCGETINTEGER64VSOFT GetInteger64v = nullptr;
-    bool StereoAngles = false;  // AL_EXT_STEREO_ANGLES
+    bool StereoAngles = false; // AL_EXT_STEREO_ANGLES
     // Paced loopback: frames mixed since PacedStart (steady seconds).
     double PacedStart = 0;
     int64_t PacedFrames = 0;
@@ -139,14 +138,14 @@ struct TSoundState {
     // mixer stalled longer than that (a dead device) holds the clock.
     TStepClock DeviceLine;
     double MaxLead = 0.1;
-    double Period = 0.025;  // one mix, seconds
+    double Period = 0.025; // one mix, seconds
     // How far the sound being heard lags the device line (seconds, see
     // HeardLag); on the loopback device a test may simulate one.
     TLatencyFilter Latency;
     double SimulatedLatency = 0;
-    int64_t LatencyClock = -1;   // device clock of the last latency report, ns
-    int64_t LatencyAtClock = 0;  // that report, ns
-    bool LatencyMeasured = false;  // reports move between mixes
+    int64_t LatencyClock = -1;    // device clock of the last latency report, ns
+    int64_t LatencyAtClock = 0;   // that report, ns
+    bool LatencyMeasured = false; // reports move between mixes
     // ALC_EXT_disconnect tells when the device is gone; the channels then
     // go on with the steady clock.
     bool CanTellDisconnect = false;

@@ -30,13 +30,13 @@ bool WriteWav16(const std::string& path, int sampleRate, const std::vector<int16
     header.insert(header.end(), {'R', 'I', 'F', 'F'});
     PutLE(header, uint32_t(36 + dataBytes), 4);
     header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    PutLE(header, 16, 4);                                  // fmt chunk size
-    PutLE(header, 1, 2);                                   // PCM
+    PutLE(header, 16, 4); // fmt chunk size
+    PutLE(header, 1, 2);  // PCM
     PutLE(header, Channels, 2);
     PutLE(header, uint32_t(sampleRate), 4);
     PutLE(header, uint32_t(sampleRate) * BytesPerFrame, 4); // bytes per second
-    PutLE(header, BytesPerFrame, 2);                       // block align
-    PutLE(header, 16, 2);                                  // bits per sample
+    PutLE(header, BytesPerFrame, 2);                        // block align
+    PutLE(header, 16, 2);                                   // bits per sample
     header.insert(header.end(), {'d', 'a', 't', 'a'});
     PutLE(header, uint32_t(dataBytes), 4);
 

@@ -5,8 +5,7 @@
 namespace {
 
 int64_t SteadyNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -20,9 +19,7 @@ TETimer::TETimer(TClockSource clockSource) : clock(clockSource) {
 
 int64_t TETimer::Ticks() const { return clock.Now() - origin; }
 
-float TETimer::Seconds(int64_t ticks) const {
-    return float(static_cast<long double>(ticks) / clock.TicksPerSecond);
-}
+float TETimer::Seconds(int64_t ticks) const { return float(static_cast<long double>(ticks) / clock.TicksPerSecond); }
 
 float TETimer::Now() const { return Seconds(Ticks()); }
 

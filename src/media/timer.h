@@ -32,9 +32,9 @@ public:
     // resolution however long the machine has been up.
     float SecondsPerTick = 1e-9f;
     bool HighResolution = true;
-    float FrameDelta = 0; // seconds between the previous two Elapsed calls
+    float FrameDelta = 0;   // seconds between the previous two Elapsed calls
     int32_t FrameCount = 0; // Elapsed calls in the current counting second
-    int32_t Fps = 0; // Elapsed calls counted in the last completed second
+    int32_t Fps = 0;        // Elapsed calls counted in the last completed second
 
 private:
     int64_t Ticks() const;

@@ -38,8 +38,8 @@ bool LoadTimerQueries() {
     const auto* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
     int major = 0, minor = 0;
     if (version) std::sscanf(version, "%d.%d", &major, &minor);
-    const bool offered = major > 3 || (major == 3 && minor >= 3) ||
-                         (extensions && std::strstr(extensions, "GL_ARB_timer_query"));
+    const bool offered =
+        major > 3 || (major == 3 && minor >= 3) || (extensions && std::strstr(extensions, "GL_ARB_timer_query"));
     if (!offered) return false;
     genQueries = reinterpret_cast<TGenQueries>(GLProcAddress("glGenQueries"));
     deleteQueries = reinterpret_cast<TGenQueries>(GLProcAddress("glDeleteQueries"));

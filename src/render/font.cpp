@@ -29,10 +29,9 @@ constexpr int MaxFontPixels = 512;
 
 // Codes 0x80 to 0x9F of Windows-1252; 0 where the page defines nothing.
 constexpr uint16_t Cp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
 struct TLibraryCloser {
@@ -116,8 +115,8 @@ std::vector<uint8_t> MonoRowsBottomUp(const uint8_t* buffer, int rows, int width
     return out;
 }
 
-bool MatchFontFile(const std::string& family, bool bold, std::string& file, int& faceIndex,
-                   bool& embolden, std::string& error) {
+bool MatchFontFile(const std::string& family, bool bold, std::string& file, int& faceIndex, bool& embolden,
+                   std::string& error) {
     TPattern pattern(FcPatternCreate());
     if (!pattern) {
         error = "fontconfig is not available";
@@ -155,8 +154,8 @@ std::string BundledFontFile() {
     return std::filesystem::is_regular_file(file, ec) ? file : std::string();
 }
 
-bool RenderFontGlyphs(const std::string& family, int height, bool bold, int count,
-                      std::vector<TGlyphBitmap>& glyphs, std::string& error) {
+bool RenderFontGlyphs(const std::string& family, int height, bool bold, int count, std::vector<TGlyphBitmap>& glyphs,
+                      std::string& error) {
     glyphs.assign(size_t(std::max(count, 0)), TGlyphBitmap{});
     std::string file = BundledFontFile();
     int faceIndex = 0;
@@ -215,8 +214,8 @@ uint32_t BuildFont(const char* faceName, int height, bool bold) {
         const TGlyphBitmap& glyph = glyphs[size_t(code)];
         const bool empty = glyph.Rows.empty();
         glNewList(base + GLuint(code), GL_COMPILE);
-        glBitmap(empty ? 0 : glyph.Width, empty ? 0 : glyph.Height, GLfloat(glyph.OriginX),
-                 GLfloat(glyph.OriginY), GLfloat(glyph.Advance), 0.0f, empty ? &dummy : glyph.Rows.data());
+        glBitmap(empty ? 0 : glyph.Width, empty ? 0 : glyph.Height, GLfloat(glyph.OriginX), GLfloat(glyph.OriginY),
+                 GLfloat(glyph.Advance), 0.0f, empty ? &dummy : glyph.Rows.data());
         glEndList();
     }
     glPopClientAttrib();

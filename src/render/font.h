@@ -45,11 +45,11 @@ std::string BundledFontFile();
 
 // The face fontconfig chooses for the family and weight: file and face index.
 // False with a reason when nothing usable matches.
-bool MatchFontFile(const std::string& family, bool bold, std::string& file, int& faceIndex,
-                   bool& embolden, std::string& error);
+bool MatchFontFile(const std::string& family, bool bold, std::string& file, int& faceIndex, bool& embolden,
+                   std::string& error);
 
 // Renders `count` codes from 0 (Windows-1252) of the matched face, `height`
 // pixels of cell height (ascent plus descent) or, negative, of em size.
 // Codes without a character or glyph come back empty with no advance.
-bool RenderFontGlyphs(const std::string& family, int height, bool bold, int count,
-                      std::vector<TGlyphBitmap>& glyphs, std::string& error);
+bool RenderFontGlyphs(const std::string& family, int height, bool bold, int count, std::vector<TGlyphBitmap>& glyphs,
+                      std::string& error);

@@ -97,14 +97,22 @@ std::array<GLfloat, 16> BaselineProjection() {
 
 const char* ErrorName(GLenum error) {
     switch (error) {
-    case GL_INVALID_ENUM: return "GL_INVALID_ENUM";
-    case GL_INVALID_VALUE: return "GL_INVALID_VALUE";
-    case GL_INVALID_OPERATION: return "GL_INVALID_OPERATION";
-    case GL_STACK_OVERFLOW: return "GL_STACK_OVERFLOW";
-    case GL_STACK_UNDERFLOW: return "GL_STACK_UNDERFLOW";
-    case GL_OUT_OF_MEMORY: return "GL_OUT_OF_MEMORY";
-    case 0x0506: return "GL_INVALID_FRAMEBUFFER_OPERATION";
-    default: return nullptr;
+    case GL_INVALID_ENUM:
+        return "GL_INVALID_ENUM";
+    case GL_INVALID_VALUE:
+        return "GL_INVALID_VALUE";
+    case GL_INVALID_OPERATION:
+        return "GL_INVALID_OPERATION";
+    case GL_STACK_OVERFLOW:
+        return "GL_STACK_OVERFLOW";
+    case GL_STACK_UNDERFLOW:
+        return "GL_STACK_UNDERFLOW";
+    case GL_OUT_OF_MEMORY:
+        return "GL_OUT_OF_MEMORY";
+    case 0x0506:
+        return "GL_INVALID_FRAMEBUFFER_OPERATION";
+    default:
+        return nullptr;
     }
 }
 

@@ -37,7 +37,8 @@ std::unique_ptr<TMeshDataNM> T3DSLoader::MakeMesh(int32_t index) {
     }
     const size_t mapped = std::min<size_t>({vertices, source->TexVertCount, source->TexVerts.size()});
     mesh->TexCoords.reserve(vertices);
-    for (size_t i = 0; i < mapped; ++i) mesh->TexCoords.push_back(TTexCoord{source->TexVerts[i].U, source->TexVerts[i].V});
+    for (size_t i = 0; i < mapped; ++i)
+        mesh->TexCoords.push_back(TTexCoord{source->TexVerts[i].U, source->TexVerts[i].V});
     mesh->TexCoords.resize(vertices);
     mesh->Normals.resize(vertices);
     mesh->VertexCount = int32_t(vertices);

@@ -42,9 +42,7 @@ int DropEntries(const std::function<bool(const TTexRegItem&)>& drop) {
     return int(names.size());
 }
 
-void ColorOf(const TRGBAColor& c) {
-    glColor4f(c.R, c.G, c.B, c.A);
-}
+void ColorOf(const TRGBAColor& c) { glColor4f(c.R, c.G, c.B, c.A); }
 
 } // namespace
 
@@ -98,13 +96,9 @@ void RegisterMaskedTexture(const std::string& colorFile, const std::string& alph
 
 bool TexturesKeptForRebuild() { return rebuilding; }
 
-const std::vector<TTexRegItem>& TextureRegistry() {
-    return registry;
-}
+const std::vector<TTexRegItem>& TextureRegistry() { return registry; }
 
-void ClearTextureRegistry() {
-    registry.clear();
-}
+void ClearTextureRegistry() { registry.clear(); }
 
 void BeginTextureRebuild(const std::function<bool(const std::string& path)>& changed) {
     rebuilding = true;
@@ -193,8 +187,7 @@ void Material::Apply() const {
     } else if (Mode == 1) {
         ResetRenderState();
         BindTexture(Texture);
-        if (SphereMap)
-            SphereMapOn();
+        if (SphereMap) SphereMapOn();
         if (Blend) {
             ColorOf(BlendColor);
             if (AlphaBlend)

@@ -33,11 +33,11 @@ void RegisterMaskedTexture(const std::string& colorFile, const std::string& alph
 struct TTexRegItem {
     std::string Name;
     int32_t Texture;
-    std::string Path = {};   // absolute file name at registration
+    std::string Path = {};      // absolute file name at registration
     std::string AlphaPath = {}; // masked textures: the alpha picture's
-    uint32_t Born = 0;       // the demo build that registered it
-    uint32_t Used = 0;       // the last demo build that asked for it
-    bool Stale = false;      // its file changed: lookups pass it by
+    uint32_t Born = 0;          // the demo build that registered it
+    uint32_t Used = 0;          // the last demo build that asked for it
+    bool Stale = false;         // its file changed: lookups pass it by
 };
 const std::vector<TTexRegItem>& TextureRegistry();
 // Empties the registry (tests only; the textures themselves are kept).
@@ -62,7 +62,7 @@ void SphereMapOn();
 void SphereMapOff();
 
 class Material {
-  public:
+public:
     void Apply() const;
 
     int32_t Texture = 0;

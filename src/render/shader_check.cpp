@@ -58,8 +58,8 @@ TShaderValidation ValidateShader(const TShaderSource& source) {
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
     posix_spawn_file_actions_adddup2(&actions, output[1], 2);
     const std::string program = ShaderValidatorProgram();
-    char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--stdin"),
-                          const_cast<char*>("-S"), const_cast<char*>("frag"), nullptr};
+    char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--stdin"), const_cast<char*>("-S"),
+                          const_cast<char*>("frag"), nullptr};
     pid_t child = -1;
     const int spawned = posix_spawnp(&child, program.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -88,8 +88,8 @@ TShaderValidation ValidateShader(const TShaderSource& source) {
     if (!result.Compiled) {
         result.Messages = ParseShaderLog(log, source);
         if (result.Messages.empty())
-            result.Messages.push_back({source.Files.empty() ? "shader" : source.Files[0], 0, false,
-                                       program + " failed without a message"});
+            result.Messages.push_back(
+                {source.Files.empty() ? "shader" : source.Files[0], 0, false, program + " failed without a message"});
     }
     return result;
 }

@@ -10,8 +10,8 @@
 #include "render/shader_source.h"
 
 struct TShaderValidation {
-    bool Ran = false;           // false: the validator could not be started
-    bool Compiled = false;      // it ran and accepted the shader
+    bool Ran = false;                     // false: the validator could not be started
+    bool Compiled = false;                // it ran and accepted the shader
     std::vector<TShaderMessage> Messages; // errors (and warnings) at the user's lines
 };
 

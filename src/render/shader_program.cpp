@@ -8,9 +8,9 @@
 
 namespace {
 
-bool keepFinished = false;    // an effect asked for this frame's finished picture
-int64_t presented = 0;        // PresentFrame calls so far
-int64_t finishedSerial = -1;  // the PresentFrame call whose picture `finished` holds
+bool keepFinished = false;   // an effect asked for this frame's finished picture
+int64_t presented = 0;       // PresentFrame calls so far
+int64_t finishedSerial = -1; // the PresentFrame call whose picture `finished` holds
 
 TGLTexture& FinishedTexture() {
     // Never destroyed: the context is gone when static objects are.
@@ -105,8 +105,9 @@ bool BuildShaderProgram(const TShaderSource& source, TGLProgram& program, std::v
     glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
     if (compiled != GL_TRUE) {
         messages = ParseShaderLog(ShaderLog(shader), source);
-        if (messages.empty()) messages.push_back({source.Files.empty() ? "shader" : source.Files[0], 0, false,
-                                                  "the driver refused the shader and gave no reason"});
+        if (messages.empty())
+            messages.push_back({source.Files.empty() ? "shader" : source.Files[0], 0, false,
+                                "the driver refused the shader and gave no reason"});
         glDeleteShader(shader);
         return false;
     }
@@ -118,8 +119,9 @@ bool BuildShaderProgram(const TShaderSource& source, TGLProgram& program, std::v
     glGetProgramiv(linked.Name(), GL_LINK_STATUS, &ok);
     if (ok != GL_TRUE) {
         messages = ParseShaderLog(ProgramLog(linked.Name()), source);
-        if (messages.empty()) messages.push_back({source.Files.empty() ? "shader" : source.Files[0], 0, false,
-                                                  "the driver could not link the shader and gave no reason"});
+        if (messages.empty())
+            messages.push_back({source.Files.empty() ? "shader" : source.Files[0], 0, false,
+                                "the driver could not link the shader and gave no reason"});
         return false;
     }
     program = std::move(linked);

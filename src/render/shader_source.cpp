@@ -69,13 +69,18 @@ std::string StripComments(const std::string& text) {
     for (size_t i = 0; i < out.size(); ++i) {
         const char next = i + 1 < out.size() ? out[i + 1] : '\0';
         if (state == Code) {
-            if (out[i] == '/' && next == '/') state = Line;
-            else if (out[i] == '/' && next == '*') state = Block, out[i + 1] = ' ';
-            else continue;
+            if (out[i] == '/' && next == '/')
+                state = Line;
+            else if (out[i] == '/' && next == '*')
+                state = Block, out[i + 1] = ' ';
+            else
+                continue;
             out[i] = ' ';
         } else if (state == Line) {
-            if (out[i] == '\n') state = Code;
-            else out[i] = ' ';
+            if (out[i] == '\n')
+                state = Code;
+            else
+                out[i] = ' ';
         } else {
             if (out[i] == '*' && next == '/') {
                 out[i] = out[i + 1] = ' ';
@@ -147,8 +152,8 @@ public:
                 continue;
             }
             if (depth + 1 > MaxShaderIncludeDepth) {
-                Fail(here, "#include \"" + target + "\" nests deeper than " +
-                               std::to_string(MaxShaderIncludeDepth) + " files");
+                Fail(here, "#include \"" + target + "\" nests deeper than " + std::to_string(MaxShaderIncludeDepth) +
+                               " files");
                 continue;
             }
             // The include line itself becomes empty: nothing after it moves.
@@ -284,8 +289,8 @@ TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& r
     FindNeededVersion(code, source);
     if (source.ExplicitVersion) {
         source.NeededVersion = source.Version;
-        source.NeededFor = "#version " + std::to_string(source.Version) +
-                           (source.Profile.empty() ? "" : " " + source.Profile);
+        source.NeededFor =
+            "#version " + std::to_string(source.Version) + (source.Profile.empty() ? "" : " " + source.Profile);
     } else if (source.Dialect == TShaderDialect::MainImage) {
         // A pasted web shader gets the GLSL its code needs.
         source.Version = std::max<int32_t>(120, source.NeededVersion);
@@ -354,8 +359,7 @@ TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& r
 std::vector<TShaderMessage> ParseShaderLog(const std::string& log, const TShaderSource& source) {
     // Each form: (string):(line), then the severity word, then the text.
     static const std::regex mesa(R"(^\s*\d+:(\d+)\(\d+\):\s*(\w[\w ]*?)\s*:\s*(.*)$)");
-    static const std::regex nvidia(R"(^\s*\d+\((\d+)\)\s*:\s*(error|warning|fatal error)\s*(.*)$)",
-                                   std::regex::icase);
+    static const std::regex nvidia(R"(^\s*\d+\((\d+)\)\s*:\s*(error|warning|fatal error)\s*(.*)$)", std::regex::icase);
     static const std::regex upper(R"(^\s*(ERROR|WARNING):\s*\d+:(\d+):\s*(.*)$)");
     const std::string top = source.Files.empty() ? std::string("shader") : source.Files[0];
     std::vector<TShaderMessage> messages;

@@ -32,8 +32,8 @@ struct TShaderLineOrigin {
 
 // One message about a shader, counted in the user's files.
 struct TShaderMessage {
-    std::string File;          // as the script or the #include named it
-    int32_t Line = 0;          // 0: the file as a whole
+    std::string File; // as the script or the #include named it
+    int32_t Line = 0; // 0: the file as a whole
     bool Warning = false;
     std::string Text;
     // "name.frag:12: error: TEXT" ("name.frag: error: TEXT" without a line).
@@ -53,11 +53,11 @@ struct TShaderSource {
     std::vector<std::string> Files;       // [0] the shader, then each included file
     std::vector<TShaderLineOrigin> Lines; // origin of each line of Text
     TShaderDialect Dialect = TShaderDialect::Main;
-    int32_t Version = 120;         // of Text's #version line (120 = GLSL 1.20)
-    std::string Profile;           // "compatibility", "core", "es" or ""
-    bool ExplicitVersion = false;  // the file has its own #version line
-    int32_t NeededVersion = 120;   // the GLSL the file needs
-    std::string NeededFor;         // why: "#version 330", "texture()", ...
+    int32_t Version = 120;        // of Text's #version line (120 = GLSL 1.20)
+    std::string Profile;          // "compatibility", "core", "es" or ""
+    bool ExplicitVersion = false; // the file has its own #version line
+    int32_t NeededVersion = 120;  // the GLSL the file needs
+    std::string NeededFor;        // why: "#version 330", "texture()", ...
     // Problems found while assembling (missing include, loop, no main); the
     // source is unusable when any is here.
     std::vector<TShaderMessage> Errors;

@@ -12,15 +12,12 @@ GLint MaxTextureSize() {
     return size;
 }
 
-std::string SizeText(int width, int height) {
-    return std::to_string(width) + " x " + std::to_string(height);
-}
+std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
 
 // Shows a decoder failure, or raises it when the decoder says so. A fixed
 // message that does not name the picture gets its file name after it.
 bool Failed(const TPictureError& error, const std::string& name) {
-    if (error.Raised)
-        RaiseApplicationError(error.Text);
+    if (error.Raised) RaiseApplicationError(error.Text);
     const bool named = error.Text.find(name) != std::string::npos;
     ReportMessage(error.Caption, named ? error.Text : error.Text + " (" + name + ")");
     return false;
@@ -38,8 +35,8 @@ GLuint TexCreate(uint16_t width, uint16_t height, GLenum format, const uint8_t* 
     const GLint maxSize = MaxTextureSize();
     if (width > maxSize || height > maxSize) {
         ReportMessage("Texture", "Texture of " + SizeText(width, height) +
-                                     " pixels is larger than this OpenGL driver allows (" +
-                                     std::to_string(maxSize) + " a side).");
+                                     " pixels is larger than this OpenGL driver allows (" + std::to_string(maxSize) +
+                                     " a side).");
         return 0;
     }
     GLuint name = 0;
@@ -71,36 +68,29 @@ GLuint TexCreate(uint16_t width, uint16_t height, GLenum format, const uint8_t* 
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     const GLint internal = format == GL_RGBA ? GL_RGBA : 3;
     const GLenum upload = format == GL_RGBA ? GL_RGBA : GL_RGB;
-    const GLint result =
-        gluBuild2DMipmaps(GL_TEXTURE_2D, internal, width, height, upload, GL_UNSIGNED_BYTE, pixels);
+    const GLint result = gluBuild2DMipmaps(GL_TEXTURE_2D, internal, width, height, upload, GL_UNSIGNED_BYTE, pixels);
     glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
     if (result != 0) {
         const GLubyte* text = gluErrorString(GLenum(result));
-        ReportMessage("Texture",
-                      "Couldn't build the mipmaps of a " + SizeText(width, height) + " texture: " +
-                          (text ? reinterpret_cast<const char*>(text) : std::to_string(result)));
+        ReportMessage("Texture", "Couldn't build the mipmaps of a " + SizeText(width, height) + " texture: " +
+                                     (text ? reinterpret_cast<const char*>(text) : std::to_string(result)));
         glDeleteTextures(1, &name);
         return 0;
     }
     return name;
 }
 
-bool TexCreatePicture(const std::string& name, const std::string& caption, const TPicture& picture,
-                      int32_t& texture) {
+bool TexCreatePicture(const std::string& name, const std::string& caption, const TPicture& picture, int32_t& texture) {
     const GLint maxSize = MaxTextureSize();
-    if (picture.Width > maxSize || picture.Height > maxSize || picture.Width > 0xFFFF ||
-        picture.Height > 0xFFFF) {
-        ReportMessage(caption, "Couldn't load \"" + name + "\". Picture size " +
-                                   SizeText(picture.Width, picture.Height) +
-                                   " is larger than this OpenGL driver allows (" +
-                                   std::to_string(maxSize) + " a side).");
+    if (picture.Width > maxSize || picture.Height > maxSize || picture.Width > 0xFFFF || picture.Height > 0xFFFF) {
+        ReportMessage(caption,
+                      "Couldn't load \"" + name + "\". Picture size " + SizeText(picture.Width, picture.Height) +
+                          " is larger than this OpenGL driver allows (" + std::to_string(maxSize) + " a side).");
         return false;
     }
-    const GLuint created =
-        TexCreate(uint16_t(picture.Width), uint16_t(picture.Height),
-                  picture.Channels == 4 ? GL_RGBA : GL_RGB, picture.Pixels.data());
-    if (created == 0)
-        return false;
+    const GLuint created = TexCreate(uint16_t(picture.Width), uint16_t(picture.Height),
+                                     picture.Channels == 4 ? GL_RGBA : GL_RGB, picture.Pixels.data());
+    if (created == 0) return false;
     texture = int32_t(created);
     return true;
 }
@@ -123,50 +113,40 @@ bool TexLoad(const std::string& name, int32_t& texture, bool fromResource) {
 }
 
 bool TexLoadBMP(const std::string& name, int32_t& texture, bool fromResource) {
-    if (fromResource)
-        return ResourceMissing(name, "BMP Texture");
+    if (fromResource) return ResourceMissing(name, "BMP Texture");
     TPicture picture;
     TPictureError error;
-    if (!DecodeBMPFile(name, picture, error))
-        return Failed(error, name);
+    if (!DecodeBMPFile(name, picture, error)) return Failed(error, name);
     return TexCreatePicture(name, "BMP Unit", picture, texture);
 }
 
 bool TexLoadJPG(const std::string& name, int32_t& texture, bool fromResource) {
-    if (fromResource)
-        return ResourceMissing(name, "JPG Texture");
+    if (fromResource) return ResourceMissing(name, "JPG Texture");
     TPicture picture;
     TPictureError error;
-    if (!DecodeJPEGFile(name, picture, error))
-        return Failed(error, name);
+    if (!DecodeJPEGFile(name, picture, error)) return Failed(error, name);
     return TexCreatePicture(name, "BMP Unit", picture, texture);
 }
 
 bool TexLoadPNG(const std::string& name, int32_t& texture, bool fromResource) {
-    if (fromResource)
-        return ResourceMissing(name, "PNG Texture");
+    if (fromResource) return ResourceMissing(name, "PNG Texture");
     TPicture picture;
     TPictureError error;
-    if (!DecodePNGFile(name, picture, error))
-        return Failed(error, name);
+    if (!DecodePNGFile(name, picture, error)) return Failed(error, name);
     return TexCreatePicture(name, "PNG File Error", picture, texture);
 }
 
 bool TexLoadTGA(const std::string& name, int32_t& texture, bool fromResource) {
-    if (fromResource)
-        return ResourceMissing(name, "TGA Texture");
+    if (fromResource) return ResourceMissing(name, "TGA Texture");
     TPicture picture;
     TPictureError error;
-    if (!DecodeTGAFile(name, picture, error))
-        return Failed(error, name);
+    if (!DecodeTGAFile(name, picture, error)) return Failed(error, name);
     return TexCreatePicture(name, "TGA File Error", picture, texture);
 }
 
-bool TexLoadJPGMasked(const std::string& colorName, const std::string& alphaName,
-                      int32_t& texture) {
+bool TexLoadJPGMasked(const std::string& colorName, const std::string& alphaName, int32_t& texture) {
     TPicture picture;
     TPictureError error;
-    if (!DecodeJPEGMaskedFiles(colorName, alphaName, picture, error))
-        return Failed(error, colorName);
+    if (!DecodeJPEGMaskedFiles(colorName, alphaName, picture, error)) return Failed(error, colorName);
     return TexCreatePicture(colorName, "BMP Unit", picture, texture);
 }

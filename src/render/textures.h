@@ -21,8 +21,7 @@ GLuint TexCreate(uint16_t width, uint16_t height, GLenum format, const uint8_t* 
 
 // Uploads a decoded picture (GL_RGB for 3 channels, GL_RGBA for 4). False,
 // reported under `caption` with the name, when it cannot be uploaded.
-bool TexCreatePicture(const std::string& name, const std::string& caption, const TPicture& picture,
-                      int32_t& texture);
+bool TexCreatePicture(const std::string& name, const std::string& caption, const TPicture& picture, int32_t& texture);
 
 // Format by the ending of the upper-cased name: ".BMP", ".JPG" or ".JPEG",
 // ".PNG", ".TGA"; any other ending loads nothing and reports the formats

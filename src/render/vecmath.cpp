@@ -14,9 +14,7 @@ TVec3 MakeVec3(float x, float y, float z) { return TVec3{x, y, z}; }
 
 TRGBAColor MakeColor(float r, float g, float b, float a) { return TRGBAColor{r, g, b, a}; }
 
-TTriangle MakeTriangle(const TVec3& p0, const TVec3& p1, const TVec3& p2) {
-    return TTriangle{p0, p1, p2};
-}
+TTriangle MakeTriangle(const TVec3& p0, const TVec3& p1, const TVec3& p2) { return TTriangle{p0, p1, p2}; }
 
 TVec3 VecAdd(const TVec3& a, const TVec3& b) {
     return TVec3{float(Ext(a.X) + b.X), float(Ext(a.Y) + b.Y), float(Ext(a.Z) + b.Z)};
@@ -26,9 +24,7 @@ TVec3 VecSub(const TVec3& a, const TVec3& b) {
     return TVec3{float(Ext(b.X) - a.X), float(Ext(b.Y) - a.Y), float(Ext(b.Z) - a.Z)};
 }
 
-float VecDot(const TVec3& a, const TVec3& b) {
-    return float(Ext(a.X) * b.X + Ext(a.Y) * b.Y + Ext(a.Z) * b.Z);
-}
+float VecDot(const TVec3& a, const TVec3& b) { return float(Ext(a.X) * b.X + Ext(a.Y) * b.Y + Ext(a.Z) * b.Z); }
 
 TVec3 VecCross(const TVec3& a, const TVec3& b) {
     return TVec3{float(Ext(a.Y) * b.Z - Ext(a.Z) * b.Y), float(Ext(a.Z) * b.X - Ext(a.X) * b.Z),
@@ -42,9 +38,7 @@ void VecNormalize(TVec3& v) {
     v.Z = float(Ext(v.Z) / length);
 }
 
-TVec3 TriangleNormal(const TTriangle& t) {
-    return VecCross(VecSub(t.P0, t.P1), VecSub(t.P0, t.P2));
-}
+TVec3 TriangleNormal(const TTriangle& t) { return VecCross(VecSub(t.P0, t.P1), VecSub(t.P0, t.P2)); }
 
 TVec3 VecReflect(const TVec3& v, const TVec3& n) {
     const float d = float(2 * (Ext(v.X) * n.X + Ext(v.Y) * n.Y + Ext(v.Z) * n.Z));

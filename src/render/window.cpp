@@ -45,8 +45,7 @@ bool OffscreenDriver() {
 bool RequestPixelFormat() {
     SDL_GL_ResetAttributes();
     return SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY) == 0 &&
-           SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1) == 0 &&
-           SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24) == 0 &&
+           SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1) == 0 && SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24) == 0 &&
            SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 1) == 0;
 }
 
@@ -131,8 +130,7 @@ void BindGLLibraries() {
         RaiseApplicationError(std::string("Could not start the video system: ") + SDL_GetError());
 }
 
-TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool fullscreen,
-                                 const std::string& caption) {
+TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool fullscreen, const std::string& caption) {
     TRenderWindow window;
     window.Caption = caption;
     window.Width = width;

@@ -64,8 +64,7 @@ double PictureScale();
 void BindGLLibraries();
 // Opens the window and context and sets the initial GL state. On failure the
 // record has no RC; the failure has been reported with the title "Error".
-TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool fullscreen,
-                                 const std::string& caption);
+TRenderWindow CreateRenderWindow(int width, int height, int colorBits, bool fullscreen, const std::string& caption);
 void DestroyRenderWindow(TRenderWindow& window, bool fullscreen);
 void ResizeView(int width, int height);
 // The clear colour and depth of start-up and the GL baseline
@@ -97,7 +96,7 @@ bool SetVerticalSync(bool on);
 struct TKeyEvent {
     int Scancode = 0;
     bool Down = false;
-    bool FocusLost = false;  // Scancode and Down mean nothing then
+    bool FocusLost = false; // Scancode and Down mean nothing then
 };
 // Where PresentFrame hands every keyboard event, in order; the demo feeds the
 // keyboard state (media/keyboard) from it. An empty function removes it.

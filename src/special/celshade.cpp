@@ -30,8 +30,8 @@ TBGL2CelshadeBrush::TBGL2CelshadeBrush(const std::string& fileName, int32_t mesh
     TBGLBrush brush(fileName);
     if (meshIndex < 0 || meshIndex >= brush.MeshCount)
         throw E3DSError(fileName, -1,
-                        "holds " + std::to_string(brush.MeshCount) + " meshes; mesh " +
-                            std::to_string(meshIndex) + " is needed");
+                        "holds " + std::to_string(brush.MeshCount) + " meshes; mesh " + std::to_string(meshIndex) +
+                            " is needed");
     CopyFrom(*brush.Meshes[size_t(meshIndex)]);
     Shade.assign(size_t(std::max(VertexCount, 0)), 0.0f);
 }

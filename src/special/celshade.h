@@ -40,8 +40,7 @@ public:
     // vertex lit from the front whose reflection towards the eye s gives a
     // positive size. Leaves the flare texture bound, blending on with
     // (GL_ONE, GL_ONE), lighting off and depth writes on.
-    void DrawHighlights(const TVec3& light, const TVec3& eye, float size, float exponent,
-                        uint32_t flareTexture);
+    void DrawHighlights(const TVec3& light, const TVec3& eye, float size, float exponent, uint32_t flareTexture);
 
     // Shading coordinate per vertex (VertexCount entries); zero until the
     // first CalcShade.

@@ -23,7 +23,7 @@ constexpr uint8_t VolumeRespawn = 3; // respawn particles that leave
 constexpr uint8_t VolumeFreeze = 4;  // stop particles that leave
 
 class TBGLVolume {
-  public:
+public:
     // `count` particles (a negative count gives none) in a box of half-size
     // (h, h, h) around the origin, sizes in [0, sizeRange); every particle
     // is spawned once (at the centre, at rest, since the spreads start 0).
@@ -59,7 +59,7 @@ class TBGLVolume {
     float SizeRange = 0;
     float SizeBase = 0;
 
-  private:
+private:
     // Number of valid indices: Count, bounded by the array actually held.
     int32_t Active() const;
 };

@@ -26,12 +26,11 @@ namespace fs = std::filesystem;
 // 80 x 60 window, 150 BPM (a row lasts 0.1 s, one frame at 10 fps). A red
 // 10 x 10 square drifts right at 100 units per second; a blue flash pulses
 // on the note at row 20 (2.0 s) with a 50 ms decay.
-const char* const Script =
-    "RESOLUTIONX 80\nRESOLUTIONY 60\nINIT\nTRACKER beat.trk\nBPM 150\nCLEARCOLOR 0 0 0 255\n"
-    "LOAD plaincolor 0\nE 255\nF 0\nG 0\nW 10\nH 10\nVX 100\n"
-    "LOAD flash 1\nE 0\nF 0\nG 255\n"
-    "BAR square\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"
-    "BAR flash\nMOUNT 0\nLENGTH 0 2\nEFFECT 1\nINPUT 0 0 36 50 0\n";
+const char* const Script = "RESOLUTIONX 80\nRESOLUTIONY 60\nINIT\nTRACKER beat.trk\nBPM 150\nCLEARCOLOR 0 0 0 255\n"
+                           "LOAD plaincolor 0\nE 255\nF 0\nG 0\nW 10\nH 10\nVX 100\n"
+                           "LOAD flash 1\nE 0\nF 0\nG 255\n"
+                           "BAR square\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"
+                           "BAR flash\nMOUNT 0\nLENGTH 0 2\nEFFECT 1\nINPUT 0 0 36 50 0\n";
 
 void WriteFolder(const testutil::TempDir& dir, const std::string& extra) {
     std::vector<uint8_t> notes(40, 0);
@@ -101,7 +100,9 @@ std::string CommandOutput(const std::string& command) {
     return output;
 }
 
-bool HaveFFmpeg() { return std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0; }
+bool HaveFFmpeg() {
+    return std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0;
+}
 
 } // namespace
 
@@ -186,19 +187,24 @@ TEST(Capture, VideoStartsAtFrameZeroWithSoundAndLeavesNothingElse) {
         << result.Output;
     // Only the video: no frames, no sound file, no temporary parts.
     std::vector<std::string> left;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.Path() / "film")) left.push_back(entry.path().filename());
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path() / "film"))
+        left.push_back(entry.path().filename());
     EXPECT_EQ(left, std::vector<std::string>{"demo.mp4"});
 
     const std::string video = testutil::Quote((dir.Path() / "film" / "demo.mp4").string());
     const std::string streams = CommandOutput("ffprobe -v error -show_entries stream=codec_name,width,height,nb_frames "
-                                              "-of csv=p=0 " + video);
+                                              "-of csv=p=0 " +
+                                              video);
     EXPECT_NE(streams.find("h264,80,60,22"), std::string::npos) << streams;
     EXPECT_NE(streams.find("aac"), std::string::npos) << streams;
     const double duration = std::atof(CommandOutput("ffprobe -v error -select_streams v:0 -show_entries "
-                                                    "stream=duration -of csv=p=0 " + video).c_str());
+                                                    "stream=duration -of csv=p=0 " +
+                                                    video)
+                                          .c_str());
     EXPECT_NEAR(duration, 2.2, 0.05);
     const std::string first = CommandOutput("ffprobe -v error -select_streams v:0 -show_frames -read_intervals %+#1 "
-                                            "-show_entries frame=best_effort_timestamp_time -of csv=p=0 " + video);
+                                            "-show_entries frame=best_effort_timestamp_time -of csv=p=0 " +
+                                            video);
     EXPECT_EQ(std::atof(first.c_str()), 0.0) << first;
 
     // Frame 0 upright: the red square sits at the bottom left (x 0..10 of
@@ -231,7 +237,8 @@ TEST(Capture, VideoOfAnOddSizedWindowGetsEvenSides) {
     const auto result = testutil::RunEngine("--video odd.mp4 --fps 10 --frames 3 demo.cvl", dir.Path().string());
     ASSERT_EQ(result.ExitCode, 0) << result.Output;
     const std::string streams = CommandOutput("ffprobe -v error -show_entries stream=codec_name,width,height,nb_frames "
-                                              "-of csv=p=0 " + testutil::Quote((dir.Path() / "odd.mp4").string()));
+                                              "-of csv=p=0 " +
+                                              testutil::Quote((dir.Path() / "odd.mp4").string()));
     EXPECT_NE(streams.find("h264,82,62,3"), std::string::npos) << streams;
 }
 
@@ -243,7 +250,8 @@ TEST(Capture, VideoAndFramesFailEarlyWithAMessage) {
     auto result = testutil::RunEngine("--video taken/demo.mp4 --fps 10 --frames 3 demo.cvl", dir.Path().string());
     EXPECT_EQ(result.ExitCode, 1);
     EXPECT_NE(result.Output.find("Cannot write the video " + (dir.Path() / "taken" / "demo.mp4").string()),
-              std::string::npos) << result.Output;
+              std::string::npos)
+        << result.Output;
 
     // Without ffmpeg on the PATH nothing is rendered.
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -308,9 +316,8 @@ TEST(Capture, EveryFrameOnARowStartFlashesAtFullStrength) {
             dir.Write("beat.trk", testutil::TrackerBytes(1, 64, notes));
             const bool music = bpm == 125 && fps == 25;
             if (music) WriteTone(dir.File("tone.wav"));
-            dir.Write("demo.cvl", "RESOLUTIONX 16\nRESOLUTIONY 16\nINIT\nTRACKER beat.trk\nBPM " +
-                                      std::to_string(bpm) + "\nCLEARCOLOR 0 0 0 255\n" +
-                                      (music ? "LOADMUSIC tone.wav\n" : "") +
+            dir.Write("demo.cvl", "RESOLUTIONX 16\nRESOLUTIONY 16\nINIT\nTRACKER beat.trk\nBPM " + std::to_string(bpm) +
+                                      "\nCLEARCOLOR 0 0 0 255\n" + (music ? "LOADMUSIC tone.wav\n" : "") +
                                       "LOAD flash 0\nE 255\nF 255\nG 255\n"
                                       "BAR flash\nMOUNT 0\nLENGTH 1 0\nEFFECT 0\nINPUT 0 0 36 1 0\n");
             const int frames = fps * 3;
@@ -341,15 +348,16 @@ TEST(Capture, PartyProfileVideoIsWhatStreamsAskFor) {
     WriteFolder(dir, "LOADMUSIC tone.wav\nCLEARCOLOR 0 255 0 255\n");
     WriteTone(dir.File("data/tone.wav"));
     EXPECT_EQ(testutil::RunEngine("--video-profile party demo.cvl", dir.Path().string()).ExitCode, 2);
-    EXPECT_EQ(testutil::RunEngine("--video a.mp4 --video-profile party --fps 25 demo.cvl", dir.Path().string()).ExitCode,
-              2);
+    EXPECT_EQ(
+        testutil::RunEngine("--video a.mp4 --video-profile party --fps 25 demo.cvl", dir.Path().string()).ExitCode, 2);
     const auto result =
         testutil::RunEngine("--video party.mp4 --video-profile party --frames 15 demo.cvl", dir.Path().string());
     ASSERT_EQ(result.ExitCode, 0) << result.Output;
     const std::string video = testutil::Quote(dir.File("party.mp4"));
     const std::string streams = CommandOutput(
         "ffprobe -v error -show_entries stream=codec_name,profile,level,width,height,r_frame_rate,bit_rate,channels "
-        "-of compact=p=0 " + video);
+        "-of compact=p=0 " +
+        video);
     EXPECT_NE(streams.find("codec_name=h264|profile=Main|width=1920|height=1080|level=41|r_frame_rate=30/1"),
               std::string::npos)
         << streams;

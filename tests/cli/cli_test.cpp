@@ -31,8 +31,9 @@ const std::string Head = "TRACKER beat.trk\nBPM 125\nLOAD template 0\n";
 
 TEST(CommandLine, ArgumentErrorsExitWithTwo) {
     testutil::TempDir dir;
-    for (const char* args : {"--bogus", "--capture", "--fps 0 --capture out", "--capture out --fps",
-                             "--frames 3", "--report r.json", "--rehearse --report", "--capture out --frames 1e30", "--inspect", "a.cvl b.cvl", "--capture out --frames 2 --until 1"}) {
+    for (const char* args : {"--bogus", "--capture", "--fps 0 --capture out", "--capture out --fps", "--frames 3",
+                             "--report r.json", "--rehearse --report", "--capture out --frames 1e30", "--inspect",
+                             "a.cvl b.cvl", "--capture out --frames 2 --until 1"}) {
         const auto result = RunEngine(args, dir.Path().string());
         EXPECT_EQ(result.ExitCode, 2) << args << "\n" << result.Output;
         EXPECT_NE(result.Output.find("corvala: "), std::string::npos) << args;

@@ -50,9 +50,7 @@ struct Folder {
 };
 
 // Plays slot `slot` for the whole tracker.
-std::string Bar(int slot) {
-    return "BAR\nMOUNT 0\nLENGTH 1\nEFFECT " + std::to_string(slot) + "\n";
-}
+std::string Bar(int slot) { return "BAR\nMOUNT 0\nLENGTH 1\nEFFECT " + std::to_string(slot) + "\n"; }
 
 size_t Occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -83,15 +81,20 @@ TEST(PreflightMistakes, EachIsReportedAtTheLineToFix) {
           "demo.cvl:3: warning: No bar plays the plaincolor in slot 1"},
          1},
         {"LOAD plaincolor 1\n" + Bar(1) + Bar(2),
-         {"demo.cvl:11: error: The bar plays effect slot 2, which holds no effect"}, 1},
+         {"demo.cvl:11: error: The bar plays effect slot 2, which holds no effect"},
+         1},
         {"LOAD plaintexture 0\nA nothere.bmp\n" + Bar(0),
-         {"demo.cvl:4: error: The picture file nothere.bmp is missing (looked in ", "(LOAD at line 3)"}, 1},
+         {"demo.cvl:4: error: The picture file nothere.bmp is missing (looked in ", "(LOAD at line 3)"},
+         1},
         {"LOAD plaintexture 0\nA pic.bmp\nB nothere.jpg\n" + Bar(0),
-         {"demo.cvl:5: error: The alpha picture file nothere.jpg is missing (looked in ", "(LOAD at line 3)"}, 1},
+         {"demo.cvl:5: error: The alpha picture file nothere.jpg is missing (looked in ", "(LOAD at line 3)"},
+         1},
         {"LOAD plaintexture 0\n" + Bar(0),
-         {"demo.cvl:3: error: Effect plaintexture needs a file name in parameter A"}, 1},
+         {"demo.cvl:3: error: Effect plaintexture needs a file name in parameter A"},
+         1},
         {"LOAD plaincolor 0\n" + Bar(0) + "INPUT 3 40 36 250 0\n",
-         {"demo.cvl:8: error: The bar: INPUT 3 listens to channel 40, but the tracker has 2 channels"}, 1},
+         {"demo.cvl:8: error: The bar: INPUT 3 listens to channel 40, but the tracker has 2 channels"},
+         1},
         // Parameter lines go to the highest slot, not to the LOAD above them.
         {"LOAD plaincolor 2\nLOAD flash 1\nE 10\nF 10\n" + Bar(1) + Bar(2),
          {"demo.cvl:5: warning: parameter E changes the plaincolor in slot 2 (LOAD at line 3), not the "
@@ -101,7 +104,8 @@ TEST(PreflightMistakes, EachIsReportedAtTheLineToFix) {
          {"demo.cvl:4: warning: Slot 0 already holds the plaincolor loaded at line 3; this LOAD replaces it"},
          0},
         {"LOAD plaincolor 0\nBAR\nMOUNT 0\nLENGTH 0\nEFFECT 0\n",
-         {"demo.cvl:4: warning: The bar has a LENGTH of 0 rows and never plays"}, 0},
+         {"demo.cvl:4: warning: The bar has a LENGTH of 0 rows and never plays"},
+         0},
         {"LOAD plaincolor 0\nFROB 1\nload flash 1\n" + Bar(0),
          {"demo.cvl:4: warning: unknown command 'FROB'; the line is ignored",
           "demo.cvl:5: warning: unknown command 'load' (did you mean LOAD?)"},
@@ -158,8 +162,8 @@ TEST(PreflightMistakes, PositionsPastTheRowRangeOrBeforeRowZeroAreErrors) {
 
 TEST(PreflightMistakes, EmptyAndCommentLinesStaySilent) {
     Folder folder;
-    const auto result = folder.Check("\n   \n// LAOD nothing\nLOAD plaintexture 0 // a comment\nA pic.bmp\n" +
-                                     Bar(0) + "ENDTIME 500\n");
+    const auto result = folder.Check("\n   \n// LAOD nothing\nLOAD plaintexture 0 // a comment\nA pic.bmp\n" + Bar(0) +
+                                     "ENDTIME 500\n");
     EXPECT_EQ(result.ExitCode, 0);
     // The end time ends the demo before the tracker does.
     EXPECT_EQ(result.Output, "demo.cvl: ok: 1 effect, 1 bar, 5.0 s at 125 BPM\n");
@@ -195,10 +199,10 @@ TEST(FilePolicy, FailedPicturesAreReportedDrawnUntexturedAndExitOne) {
     dir.Write("demo.cvl",
               "RESOLUTIONX 80\nRESOLUTIONY 60\nLOADINGSCREEN noscreen.jpg\nINIT\nDRAWLOADING 0\n"
               "TRACKER beat.trk\nBPM 150\nCLEARCOLOR 0 0 0 255\n"
-              "LOAD particles 0\nA nospark.tga\nE 5\n"        // line 9
-              "LOAD object 1\nA tri.3ds\nB broken.jpg\n"      // line 12
+              "LOAD particles 0\nA nospark.tga\nE 5\n"          // line 9
+              "LOAD object 1\nA tri.3ds\nB broken.jpg\n"        // line 12
               "LOAD plaintexture 2\nA pic.bmp\nB noalpha.jpg\n" // line 15
-              "LOAD plaintexture 3\nA nothere.bmp\n"          // line 18
+              "LOAD plaintexture 3\nA nothere.bmp\n"            // line 18
               "BAR\nMOUNT 0\nLENGTH 2\nEFFECT 0\nBAR\nMOUNT 0\nLENGTH 2\nEFFECT 1\n"
               "BAR\nMOUNT 0\nLENGTH 2\nEFFECT 2\nBAR\nMOUNT 0\nLENGTH 2\nEFFECT 3\n");
     const auto result = testutil::RunEngine("--capture out --fps 10 --frames 3 demo.cvl", dir.Path().string());
@@ -208,10 +212,12 @@ TEST(FilePolicy, FailedPicturesAreReportedDrawnUntexturedAndExitOne) {
         "demo.cvl:3: error: The picture file noscreen.jpg is missing (looked in " + folder + ")",
         "demo.cvl:10: error: The picture file nospark.tga is missing (looked in " + folder + ") (LOAD at line 9)",
         "demo.cvl:14: error: ",
-        "demo.cvl:17: error: The alpha picture file noalpha.jpg is missing (looked in " + folder + ") (LOAD at line 15)",
+        "demo.cvl:17: error: The alpha picture file noalpha.jpg is missing (looked in " + folder +
+            ") (LOAD at line 15)",
         "demo.cvl:19: error: The picture file nothere.bmp is missing (looked in " + folder + ") (LOAD at line 18)",
     };
-    for (const std::string& line : expected) EXPECT_EQ(Occurrences(result.Output, line), 1u) << line << "\n" << result.Output;
+    for (const std::string& line : expected)
+        EXPECT_EQ(Occurrences(result.Output, line), 1u) << line << "\n" << result.Output;
     EXPECT_NE(result.Output.find("broken.jpg"), std::string::npos) << result.Output;
     // The demo played all three frames; the last picture, untextured, is a
     // white rectangle over the whole window.

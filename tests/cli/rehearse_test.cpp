@@ -22,12 +22,11 @@ namespace {
 // 600 BPM: a row lasts 25 ms and the 24-row tracker ends after 0.6 s. Bar
 // "early" covers rows 0 to 11, "late" rows 8 to 23 (they overlap), "never"
 // starts past the tracker's end.
-const char* const Script =
-    "RESOLUTIONX 80\nRESOLUTIONY 60\nINIT\nTRACKER beat.trk\nBPM 600\n"
-    "LOAD plaincolor 0\nE 255\nW 10\nH 10\n"
-    "BAR early\nMOUNT 0\nLENGTH 0 0 3\nEFFECT 0\n"
-    "BAR late\nMOUNT 0 0 2\nLENGTH 0 1\nEFFECT 0\n"
-    "BAR never\nMOUNT 2\nLENGTH 0 1\nEFFECT 0\n";
+const char* const Script = "RESOLUTIONX 80\nRESOLUTIONY 60\nINIT\nTRACKER beat.trk\nBPM 600\n"
+                           "LOAD plaincolor 0\nE 255\nW 10\nH 10\n"
+                           "BAR early\nMOUNT 0\nLENGTH 0 0 3\nEFFECT 0\n"
+                           "BAR late\nMOUNT 0 0 2\nLENGTH 0 1\nEFFECT 0\n"
+                           "BAR never\nMOUNT 2\nLENGTH 0 1\nEFFECT 0\n";
 
 TRehearsalReport ReportOf(const std::vector<std::vector<double>>& bars) {
     TRehearsalReport report;
@@ -44,18 +43,18 @@ TRehearsalReport ReportOf(const std::vector<std::vector<double>>& bars) {
 
 TEST(Rehearsal, FiguresAreNearestRankAndTheVerdictListsSlowBarsWorstFirst) {
     std::vector<double> hundred;
-    for (int i = 1; i <= 100; ++i) hundred.push_back(i * 0.5);  // 0.5 to 50 ms, shuffled below
+    for (int i = 1; i <= 100; ++i) hundred.push_back(i * 0.5); // 0.5 to 50 ms, shuffled below
     std::swap(hundred[3], hundred[97]);
     const TFrameFigures f = SummariseFrames(hundred);
     EXPECT_EQ(f.Frames, 100);
     EXPECT_DOUBLE_EQ(f.MedianMs, 25.0);
     EXPECT_DOUBLE_EQ(f.P99Ms, 49.5);
     EXPECT_DOUBLE_EQ(f.WorstMs, 50.0);
-    EXPECT_EQ(f.Over60Hz, 67);  // 17.0 ms and up
-    EXPECT_EQ(f.Over30Hz, 34);  // 33.5 ms and up
+    EXPECT_EQ(f.Over60Hz, 67); // 17.0 ms and up
+    EXPECT_EQ(f.Over30Hz, 34); // 33.5 ms and up
     const TFrameFigures one = SummariseFrames({16.7});
     EXPECT_DOUBLE_EQ(one.MedianMs, 16.7);
-    EXPECT_EQ(one.Over60Hz, 0);  // exactly on the limit still holds
+    EXPECT_EQ(one.Over60Hz, 0); // exactly on the limit still holds
     EXPECT_TRUE(HoldsSixtyHz(one));
     EXPECT_EQ(SummariseFrames({}).Frames, 0);
 
@@ -109,7 +108,7 @@ TEST(Rehearsal, SmallScriptReportsExactlyItsBarsWithPlausibleFigures) {
         EXPECT_NE(run.Output.find(part), std::string::npos) << part << "\n" << run.Output;
 
     std::ifstream file(dir.File("report.json"));
-    const nlohmann::json report = nlohmann::json::parse(file);  // throws when it does not parse
+    const nlohmann::json report = nlohmann::json::parse(file); // throws when it does not parse
     ASSERT_EQ(report["bars"].size(), 3u);
     EXPECT_EQ(report["bars"][0]["label"], "early");
     EXPECT_EQ(report["bars"][1]["line"], 14);

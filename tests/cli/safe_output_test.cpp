@@ -31,8 +31,8 @@ void WriteProduction(const testutil::TempDir& dir, bool music, const std::string
         ASSERT_TRUE(testutil::WriteToneWav(dir.File("data/tone.wav"), 3));
     }
     dir.Write(script, std::string("DATADIR data\nRESOLUTIONX 80\nRESOLUTIONY 60\nINIT\nTRACKER beat.trk\nBPM 150\n") +
-                              (music ? "LOADMUSIC tone.wav\n" : "") +
-                              "LOAD plaincolor 0\nE 255\nBAR all\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n");
+                          (music ? "LOADMUSIC tone.wav\n" : "") +
+                          "LOAD plaincolor 0\nE 255\nBAR all\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n");
 }
 
 // Runs the engine with `ffmpeg` on the PATH being a shell script of `body`.
@@ -61,10 +61,10 @@ TEST(OutputOntoInput, VideoAndReportNamingAnInputAreRefusedBeforeAnyWork) {
     WriteProduction(dir, true, "karmont.cvl");
     const std::string script = Bytes(dir.File("karmont.cvl")), music = Bytes(dir.File("data/tone.wav"));
     fs::create_symlink("data/tone.wav", dir.File("tone-link.wav"));
-    for (const char* args : {"--video karmont.cvl", "--video ./data/../karmont.cvl karmont.cvl",
-                             "--video data/tone.wav --frames 3", "--video tone-link.wav --frames 3",
-                             "--capture out --video data/beat.trk --frames 3", "--rehearse --report karmont.cvl",
-                             "--rehearse --report data/beat.trk"}) {
+    for (const char* args :
+         {"--video karmont.cvl", "--video ./data/../karmont.cvl karmont.cvl", "--video data/tone.wav --frames 3",
+          "--video tone-link.wav --frames 3", "--capture out --video data/beat.trk --frames 3",
+          "--rehearse --report karmont.cvl", "--rehearse --report data/beat.trk"}) {
         const auto result = testutil::RunEngine(args, dir.Path().string());
         EXPECT_EQ(result.ExitCode, 2) << args << "\n" << result.Output;
         EXPECT_NE(result.Output.find("refusing to write the "), std::string::npos) << args << "\n" << result.Output;
@@ -155,6 +155,7 @@ TEST(SpecialFiles, AFifoAsScriptOrPictureIsRefusedNotWaitedOn) {
         result = testutil::RunEngine(args, dir.Path().string());
         EXPECT_EQ(result.ExitCode, 1) << args << "\n" << result.Output;
         EXPECT_NE(result.Output.find("pipe.tga: is a FIFO (named pipe), not a file"), std::string::npos)
-            << args << "\n" << result.Output;
+            << args << "\n"
+            << result.Output;
     }
 }

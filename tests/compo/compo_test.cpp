@@ -98,8 +98,8 @@ public:
     // The screen as RGB bytes, top row first.
     std::vector<uint8_t> Screenshot() {
         std::vector<uint8_t> rgb(size_t(ScreenWidth) * ScreenHeight * 3);
-        XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, ScreenWidth, ScreenHeight,
-                                  AllPlanes, ZPixmap);
+        XImage* image =
+            XGetImage(display, DefaultRootWindow(display), 0, 0, ScreenWidth, ScreenHeight, AllPlanes, ZPixmap);
         if (!image) return {};
         for (int y = 0; y < ScreenHeight; ++y)
             for (int x = 0; x < ScreenWidth; ++x) {
@@ -141,11 +141,10 @@ bool IsBlack(const uint8_t* p) { return p[0] < 8 && p[1] < 8 && p[2] < 8; }
 struct TCompoRun {
     explicit TCompoRun(const std::string& option = "") {
         dir.Write("beat.trk", testutil::TrackerBytes(2, 640, std::vector<uint8_t>(1280, 0)));
-        dir.Write("demo.cvl",
-                  "RESOLUTIONX 800\nRESOLUTIONY 600\nCLEARCOLOR 0 0 255 255\nINIT\nDRAWLOADING\n"
-                  "TRACKER beat.trk\nBPM 125\n"
-                  "LOAD plaincolor 0\nE 255\nF 0\nG 0\nLOAD plaincolor 1\nE 0\nF 255\nG 0\n"
-                  "BAR\nMOUNT 0\nLENGTH 0 0 0 16\nEFFECT 0\nBAR\nMOUNT 0 1\nLENGTH 9\nEFFECT 1\n");
+        dir.Write("demo.cvl", "RESOLUTIONX 800\nRESOLUTIONY 600\nCLEARCOLOR 0 0 255 255\nINIT\nDRAWLOADING\n"
+                              "TRACKER beat.trk\nBPM 125\n"
+                              "LOAD plaincolor 0\nE 255\nF 0\nG 0\nLOAD plaincolor 1\nE 0\nF 255\nG 0\n"
+                              "BAR\nMOUNT 0\nLENGTH 0 0 0 16\nEFFECT 0\nBAR\nMOUNT 0 1\nLENGTH 9\nEFFECT 1\n");
         log = dir.File("log.txt");
         extra = option;
     }
@@ -154,8 +153,9 @@ struct TCompoRun {
         std::vector<std::string> argv = {CORVALA_BINARY, "--compo"};
         if (!extra.empty()) argv.push_back(extra), argv.push_back("0");
         argv.push_back(dir.File("demo.cvl"));
-        pid = Spawn(argv, {"DISPLAY=" + display, "ALSOFT_DRIVERS=null", "CORVALA_COMPO_TRACE=1",
-                           "PATH=/usr/bin:/bin", "HOME=" + dir.Path().string()},
+        pid = Spawn(argv,
+                    {"DISPLAY=" + display, "ALSOFT_DRIVERS=null", "CORVALA_COMPO_TRACE=1", "PATH=/usr/bin:/bin",
+                     "HOME=" + dir.Path().string()},
                     out);
         close(out);
         return pid > 0;

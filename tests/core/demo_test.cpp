@@ -48,19 +48,18 @@ const char* const Header = "TRACKER music.trk\nBPM 120\n";
 TEST(DemoScript, SettingsAndCredits) {
     ReportCapture reports;
     DemoFolder folder;
-    auto demo = folder.Load(std::string(Header) +
-                            "REGISTER $w 800\n"
-                            "RESOLUTIONX $w\n"
-                            "UNREGISTER $w\n"
-                            "DEMO $w  Title // comment\n"
-                            "GROUP The Group\n"
-                            "SPEED 50\n"
-                            "ENDTIME 12345\n"
-                            "STARTTIME 1.5\n"
-                            "CLEARCOLOR 255 128 0 255\n"
-                            "FULLSCREEN True\n"
-                            "SHOWTIMER true\n"
-                            "UNKNOWNCOMMAND 1 2 3\n");
+    auto demo = folder.Load(std::string(Header) + "REGISTER $w 800\n"
+                                                  "RESOLUTIONX $w\n"
+                                                  "UNREGISTER $w\n"
+                                                  "DEMO $w  Title // comment\n"
+                                                  "GROUP The Group\n"
+                                                  "SPEED 50\n"
+                                                  "ENDTIME 12345\n"
+                                                  "STARTTIME 1.5\n"
+                                                  "CLEARCOLOR 255 128 0 255\n"
+                                                  "FULLSCREEN True\n"
+                                                  "SHOWTIMER true\n"
+                                                  "UNKNOWNCOMMAND 1 2 3\n");
     EXPECT_EQ(demo->ResolutionX, 800);
     EXPECT_EQ(demo->ResolutionY, 480);
     EXPECT_EQ(demo->ColorDepth, 16);
@@ -82,14 +81,13 @@ TEST(DemoScript, SettingsAndCredits) {
 TEST(DemoScript, EffectsSlotsAndParameterTarget) {
     ReportCapture reports;
     DemoFolder folder;
-    auto demo = folder.Load(std::string(Header) +
-                            "LOAD template 3\n"
-                            "LOAD template 0\n"
-                            "X 5\n"
-                            "S 250\n"
-                            "A some file.jpg\n"
-                            "E $FF\n"
-                            "LOAD template 0\n");
+    auto demo = folder.Load(std::string(Header) + "LOAD template 3\n"
+                                                  "LOAD template 0\n"
+                                                  "X 5\n"
+                                                  "S 250\n"
+                                                  "A some file.jpg\n"
+                                                  "E $FF\n"
+                                                  "LOAD template 0\n");
     ASSERT_EQ(demo->Effects.size(), 4u);
     EXPECT_EQ(demo->Effects[1], nullptr);
     // Parameters go to the highest slot installed so far.
@@ -104,19 +102,18 @@ TEST(DemoScript, EffectsSlotsAndParameterTarget) {
 
 TEST(DemoScript, TimelineCommands) {
     DemoFolder folder;
-    auto demo = folder.Load(std::string(Header) +
-                            "LOAD template 0\n"
-                            "BAR intro part\n"
-                            "MOUNT 1 2 3 1\n"
-                            "LENGTH 0 1\n"
-                            "EFFECT 0\n"
-                            "INPUT 3 0 36 250 100\n"
-                            ">>COLOR 255 0 0 255\n"
-                            ">>SINGLE 0.5\n"
-                            ">>OFSET 2\n"
-                            "BAR\n"
-                            "MOUNT 2\n"
-                            "LENGTH 0 0 0 17 99\n");
+    auto demo = folder.Load(std::string(Header) + "LOAD template 0\n"
+                                                  "BAR intro part\n"
+                                                  "MOUNT 1 2 3 1\n"
+                                                  "LENGTH 0 1\n"
+                                                  "EFFECT 0\n"
+                                                  "INPUT 3 0 36 250 100\n"
+                                                  ">>COLOR 255 0 0 255\n"
+                                                  ">>SINGLE 0.5\n"
+                                                  ">>OFSET 2\n"
+                                                  "BAR\n"
+                                                  "MOUNT 2\n"
+                                                  "LENGTH 0 0 0 17 99\n");
     ASSERT_EQ(demo->Bars.size(), 2u);
     const TScriptBar& bar = demo->Bars[0];
     EXPECT_EQ(bar.Label, "intro part");
@@ -154,8 +151,7 @@ TEST(DemoScript, ScriptErrorsNameTheLineAndStopPlayback) {
         DemoFolder folder;
         auto demo = folder.Load(std::string(Header) + c.script);
         ASSERT_EQ(reports.texts.size(), 1u) << c.script << reports.All();
-        EXPECT_NE(reports.texts[0].find("Error in demoscript. Demo will now crash\nDescription: "),
-                  std::string::npos);
+        EXPECT_NE(reports.texts[0].find("Error in demoscript. Demo will now crash\nDescription: "), std::string::npos);
         EXPECT_NE(reports.texts[0].find(c.message), std::string::npos) << reports.All();
         // The error names the last line of the case (the header has two).
         const auto lines = std::count(c.script.begin(), c.script.end(), '\n');
@@ -167,8 +163,8 @@ TEST(DemoScript, ScriptErrorsNameTheLineAndStopPlayback) {
 }
 
 TEST(DemoScript, TrackerAndTempoAreRequired) {
-    for (const std::string script : {"LOAD template 0\n", "BPM 120\n", "TRACKER music.trk\n",
-                                     "TRACKER music.trk\nBPM 0\n"}) {
+    for (const std::string script :
+         {"LOAD template 0\n", "BPM 120\n", "TRACKER music.trk\n", "TRACKER music.trk\nBPM 0\n"}) {
         ReportCapture reports;
         DemoFolder folder;
         auto demo = folder.Load(script);

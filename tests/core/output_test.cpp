@@ -162,8 +162,8 @@ TEST(OutputFile, WritesThroughLinksAndStraightToStreams) {
     struct stat info {};
     ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"all.txt", "fifo", "link.trk", "pipe-link", "real.trk",
-                                                           "stdout-link"}));
+    EXPECT_EQ(Names(dir.Path()),
+              (std::vector<std::string>{"all.txt", "fifo", "link.trk", "pipe-link", "real.trk", "stdout-link"}));
 }
 
 TEST(OutputFile, RefusesAnOutputThatIsAnInput) {

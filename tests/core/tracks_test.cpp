@@ -77,16 +77,15 @@ TEST(Tracks, NamesPositionsAndTheRowOfATime) {
 }
 
 TEST(Tracks, TheTextFileRoundTripsAndNamesItsErrorsByLine) {
-    const std::string text =
-        "# a comment\n"
-        "track 3.X   # slot 3\n"
-        "0:0       0.0   linear\n"
-        "0:2       1.5   smooth\n"
-        "1:0:2     -2    step\n"
-        "track glow\n"
-        "0:0  0.1  ramp\n"
-        "4:0  1\n"
-        "track empty\n";
+    const std::string text = "# a comment\n"
+                             "track 3.X   # slot 3\n"
+                             "0:0       0.0   linear\n"
+                             "0:2       1.5   smooth\n"
+                             "1:0:2     -2    step\n"
+                             "track glow\n"
+                             "0:0  0.1  ramp\n"
+                             "4:0  1\n"
+                             "track empty\n";
     TTracks tracks;
     tracks.Files.push_back({});
     std::vector<TTracksProblem> problems;
@@ -122,7 +121,7 @@ TEST(Tracks, TheTextFileRoundTripsAndNamesItsErrorsByLine) {
                                 0, broken, problems));
     std::vector<std::pair<int32_t, bool>> lines;
     for (const TTracksProblem& p : problems) lines.push_back({p.Line, p.Error});
-    const std::vector<std::pair<int32_t, bool>> expected = {{1, true}, {4, false}, {5, true}, {6, true},
+    const std::vector<std::pair<int32_t, bool>> expected = {{1, true}, {4, false}, {5, true},  {6, true},
                                                             {7, true}, {8, true},  {10, true}, {11, true}};
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(broken.Tracks[0].Keys[0].Value, 2.0f) << "the later key on a row wins";

@@ -35,7 +35,8 @@ TEST(ControlChannel, LinesAcrossReadsRefusalsAndAGoneReader) {
     Put(in[1], "k 1\r\npa");
     Put(in[1], std::string("u\0se\n", 5));
     Put(in[1], std::string(3 * TControlChannel::MaxLine, 'x'));
-    EXPECT_EQ(Take(channel), (std::vector<std::string>{"seek 1", "refused: the command holds a NUL byte; it was not run"}));
+    EXPECT_EQ(Take(channel),
+              (std::vector<std::string>{"seek 1", "refused: the command holds a NUL byte; it was not run"}));
     // More than a pipe holds, in pieces the channel takes as they come.
     std::vector<std::string> taken;
     for (int i = 0; i < 16; ++i) {

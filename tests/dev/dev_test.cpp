@@ -88,8 +88,7 @@ TPicture ReadFrame(const fs::path& file) {
 // Largest difference of any colour component; 256 when the sizes differ.
 int FrameDifference(const fs::path& a, const fs::path& b) {
     const TPicture pa = ReadFrame(a), pb = ReadFrame(b);
-    if (pa.Width != pb.Width || pa.Height != pb.Height || pa.Channels != pb.Channels || pa.Pixels.empty())
-        return 256;
+    if (pa.Width != pb.Width || pa.Height != pb.Height || pa.Channels != pb.Channels || pa.Pixels.empty()) return 256;
     int most = 0;
     for (size_t i = 0; i < pa.Pixels.size(); ++i) most = std::max(most, std::abs(pa.Pixels[i] - pb.Pixels[i]));
     return most;
@@ -133,10 +132,10 @@ TEST(DevMode, ShotAfterSeekIsTheCaptureFrameAtThatTime) {
 TEST(DevMode, PauseHoldsTheTimeAndPlayRunsOn) {
     testutil::TempDir dir;
     WriteFolder(dir);
-    const DevRun run = RunDev(Send("seek 1\\npause\\n") + "; " + WaitAnswers(2) + "; sleep 0.5; " +
-                                  Send("pause\\nstep\\nplay\\n") + "; " + WaitAnswers(5) + "; sleep 0.5; " +
-                                  Send("pause\\nquit\\n"),
-                              "demo.cvl", dir.Path());
+    const DevRun run =
+        RunDev(Send("seek 1\\npause\\n") + "; " + WaitAnswers(2) + "; sleep 0.5; " + Send("pause\\nstep\\nplay\\n") +
+                   "; " + WaitAnswers(5) + "; sleep 0.5; " + Send("pause\\nquit\\n"),
+               "demo.cvl", dir.Path());
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
     ASSERT_EQ(run.Answers.size(), 7u) << run.Output;
     const double held = AnswerTime(run.Answers[1]);
@@ -229,8 +228,8 @@ std::vector<uint8_t> SolidTga(uint8_t r, uint8_t g, uint8_t b) {
 uint32_t CentreColour(const fs::path& file) {
     const TPicture picture = ReadFrame(file);
     if (picture.Pixels.empty()) return 0xDEADu;
-    const size_t at = (size_t(picture.Height / 2) * size_t(picture.Width) + size_t(picture.Width / 2)) *
-                      size_t(picture.Channels);
+    const size_t at =
+        (size_t(picture.Height / 2) * size_t(picture.Width) + size_t(picture.Width / 2)) * size_t(picture.Channels);
     return uint32_t(picture.Pixels[at]) << 16 | uint32_t(picture.Pixels[at + 1]) << 8 | picture.Pixels[at + 2];
 }
 
@@ -250,12 +249,12 @@ TEST(DevMode, ReloadShowsARewrittenPictureAndKeepsTheOldOneOnABrokenLine) {
     dir.Write("good.cvl", good);
     dir.Write("broken.cvl", broken);
 
-    const DevRun run = RunDev(Send("pause\\nshot a.png\\n") + "; " + WaitAnswers(2) +
-                                  "; cp blue.tga data/pic.tga; " + Send("reload\\nshot b.png\\n") + "; " +
-                                  WaitAnswers(4) + "; cp red.tga data/pic.tga; cp broken.cvl demo.cvl; " +
-                                  Send("reload\\nshot c.png\\n") + "; " + WaitAnswers(6) +
-                                  "; cp good.cvl demo.cvl; " + Send("reload\\nshot d.png\\nquit\\n"),
-                              "demo.cvl", dir.Path());
+    const DevRun run =
+        RunDev(Send("pause\\nshot a.png\\n") + "; " + WaitAnswers(2) + "; cp blue.tga data/pic.tga; " +
+                   Send("reload\\nshot b.png\\n") + "; " + WaitAnswers(4) +
+                   "; cp red.tga data/pic.tga; cp broken.cvl demo.cvl; " + Send("reload\\nshot c.png\\n") + "; " +
+                   WaitAnswers(6) + "; cp good.cvl demo.cvl; " + Send("reload\\nshot d.png\\nquit\\n"),
+               "demo.cvl", dir.Path());
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
     ASSERT_EQ(run.Answers.size(), 9u) << run.Output;
     EXPECT_EQ(CentreColour(dir.Path() / "a.png"), 0xFF0000u);
@@ -307,8 +306,8 @@ TEST(DevMode, TheControlChannelAnswersEveryLineOnceAndRefusesWhatItMustNot) {
     EXPECT_EQ(run.Answers[4], "ok 6.5 1:0:0:1 end");
     EXPECT_EQ(run.Answers[5], "error: '10000000:0' is past any demo's end");
     EXPECT_EQ(run.Answers[6], "ok 1.6 0:1:0:0");
-    for (size_t i = 7; i < 10; ++i) EXPECT_EQ(run.Answers[i].rfind("error: refusing to write the shot", 0), 0u)
-        << run.Answers[i];
+    for (size_t i = 7; i < 10; ++i)
+        EXPECT_EQ(run.Answers[i].rfind("error: refusing to write the shot", 0), 0u) << run.Answers[i];
     EXPECT_NE(run.Answers[7].find("which the production reads"), std::string::npos) << run.Answers[7];
     EXPECT_EQ(run.Answers[10].rfind("ok ", 0), 0u) << run.Answers[10];
     EXPECT_EQ(run.Answers[11].rfind("ok ", 0), 0u) << run.Answers[11]; // its own shot may be replaced

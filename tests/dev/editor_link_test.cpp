@@ -80,7 +80,8 @@ public:
     std::string Drain() {
         std::string bytes;
         char buffer[256];
-        for (ssize_t got; (got = ::recv(link, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) bytes.append(buffer, size_t(got));
+        for (ssize_t got; (got = ::recv(link, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            bytes.append(buffer, size_t(got));
         return bytes;
     }
     void Send(const std::string& bytes) { ::send(link, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
@@ -96,9 +97,7 @@ private:
     int link = -1;
 };
 
-std::string U32(uint32_t value) {
-    return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-}
+std::string U32(uint32_t value) { return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)}; }
 
 std::string SetKey(uint32_t track, uint32_t row, float value, uint8_t type) {
     uint32_t bits = 0;
@@ -155,8 +154,8 @@ TEST(EditorLink, SpeaksTheEditorsProtocol) {
     EXPECT_EQ(editor.Read(session, 19), "hello, synctracker!");
     editor.Send("hello, demo!");
     // Every track is asked for, in the file's order.
-    EXPECT_EQ(editor.Read(session, 27), std::string("\2") + U32(3) + "0.X" + "\2" + U32(4) + "glow" + "\2" +
-                                            U32(5) + "empty");
+    EXPECT_EQ(editor.Read(session, 27),
+              std::string("\2") + U32(3) + "0.X" + "\2" + U32(4) + "glow" + "\2" + U32(5) + "empty");
     // The keys are the editor's now: none until it sends some. One arrives
     // split across two reads.
     EXPECT_EQ(Command(session, "value glow"), "ok 0");
@@ -167,8 +166,7 @@ TEST(EditorLink, SpeaksTheEditorsProtocol) {
     RunFrames(session, 75); // past the wait for keys
     EXPECT_EQ(Command(session, "keys glow"), "ok 2 keys: 0:0:0:0 2.5 linear; 1:0:0:0 4.5 step");
     const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_NE(said.find("the editor sent no keys for 1 track the tracks file has keys for (0.X)"),
-              std::string::npos)
+    EXPECT_NE(said.find("the editor sent no keys for 1 track the tracks file has keys for (0.X)"), std::string::npos)
         << said;
 
     // Its row seeks, its pause pauses; our row goes to it while we play.

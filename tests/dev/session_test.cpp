@@ -35,7 +35,7 @@ TEST(DevSession, JumpsAndPausesNeverReachFrameTime) {
     ASSERT_TRUE(session.Started());
 
     session.Frame();
-    EXPECT_EQ(FrameTime, 0.0f);  // the first frame
+    EXPECT_EQ(FrameTime, 0.0f); // the first frame
     session.Frame();
     session.Frame();
     EXPECT_GT(FrameTime, 0.0f);
@@ -94,8 +94,10 @@ TEST(DevSession, TheHudStaysInsideItsBox) {
     dir.Write("beat.trk", testutil::TrackerBytes(1, 100, std::vector<uint8_t>(100, 0)));
     // Wide letters in a long label, an effect that draws nothing visible.
     dir.Write("demo.cvl", "RESOLUTIONX 320\nRESOLUTIONY 240\nINIT\nTRACKER beat.trk\nBPM 150\n"
-                          "LOAD flash 0\nBAR " + std::string(40, 'W') + "\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n"
-                          "INPUT 0 0 36 100 0\nINPUT 1 0 36 100 0\n");
+                          "LOAD flash 0\nBAR " +
+                              std::string(40, 'W') +
+                              "\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n"
+                              "INPUT 0 0 36 100 0\nINPUT 1 0 36 100 0\n");
     testutil::ScopedCwd cwd(dir.Path());
     TDevOptions options;
     options.Script = "demo.cvl";
@@ -147,7 +149,9 @@ TEST(DevSession, LongMessagesWrapInsideTheWindow) {
     testutil::TempDir dir;
     dir.Write("beat.trk", testutil::TrackerBytes(1, 100, std::vector<uint8_t>(100, 0)));
     const std::string script = "RESOLUTIONX 160\nRESOLUTIONY 120\nINIT\nTRACKER beat.trk\nBPM 150\n"
-                               "LOAD flash 0\nBAR " + std::string(60, 'W') + "\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n"
+                               "LOAD flash 0\nBAR " +
+                               std::string(60, 'W') +
+                               "\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n"
                                "INPUT 0 0 36 100 0\nINPUT 1 0 36 100 0\nINPUT 2 0 36 100 0\n";
     dir.Write("demo.cvl", script);
     testutil::ScopedCwd cwd(dir.Path());

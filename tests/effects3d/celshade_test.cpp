@@ -25,8 +25,8 @@ TBGL2CelshadeBrush Points(const std::vector<TVec3>& positions, const std::vector
 
 TEST(CelshadeBrush, CalcShadeAgainstHandComputedValues) {
     const TVec3 up{0, 0, 2};
-    TBGL2CelshadeBrush brush = Points({{0, 0, 0}, {10, 0, 0}, {0, 5, 0}, {1, 1, 1}, {0, 0, 7}},
-                                    {up, up, up, {0, 0, 0}, up});
+    TBGL2CelshadeBrush brush =
+        Points({{0, 0, 0}, {10, 0, 0}, {0, 5, 0}, {1, 1, 1}, {0, 0, 7}}, {up, up, up, {0, 0, 0}, up});
     EXPECT_EQ(brush.Shade, std::vector<float>(5, 0.0f)) << "zero until the first CalcShade";
 
     // Light 1 straight above the origin; light 2 at (3, 0, 4) from vertex 1.
@@ -72,7 +72,7 @@ TEST_F(CelshadeTest, OutlineAndHighlightsLeaveTheirState) {
     // 3 at s = 0.990 gives a small sprite; vertex 4 has a zero normal.
     const TVec3 front{0, 0, 1};
     TBGL2CelshadeBrush brush = Points({{0, 0, -200}, {-30, 0, -200}, {30, 0, -200}, {0, 20, -200}, {0, -30, -200}},
-                                    {front, front, {0, 0, -1}, front, {0, 0, 0}});
+                                      {front, front, {0, 0, -1}, front, {0, 0, 0}});
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_LIGHTING);
@@ -149,10 +149,14 @@ TEST_F(CelshadeTest, ObjectShowsHardBandsAndABlackOutline) {
     const auto frame = Frame("celshade_t0");
     int bands[4] = {}, black = 0, other = 0, background = 0;
     for (const TRGB& p : frame) {
-        if (Near(p, Background)) ++background;
-        else if (Near(p, TRGB{0, 0, 0}, 4)) ++black;
-        else if (BandOf(p) >= 0) ++bands[BandOf(p)];
-        else ++other;
+        if (Near(p, Background))
+            ++background;
+        else if (Near(p, TRGB{0, 0, 0}, 4))
+            ++black;
+        else if (BandOf(p) >= 0)
+            ++bands[BandOf(p)];
+        else
+            ++other;
     }
     EXPECT_EQ(other, 0) << "every model pixel is a ramp texel or outline black";
     EXPECT_GT(black, 100);

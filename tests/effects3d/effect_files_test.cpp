@@ -17,7 +17,7 @@ class EffectFilesTest : public EffectTest {
 protected:
     // The candidate file names that appear in the reports so far.
     std::set<std::string> NamedFiles() const {
-        static const char* const names[] = {"missA.jpg", "missB.jpg", "missC.jpg", "shader.jpg",
+        static const char* const names[] = {"missA.jpg", "missB.jpg",       "missC.jpg", "shader.jpg",
                                             "flare.jpg", "velmorandex.3ds", "cyl2.3ds"};
         std::set<std::string> named;
         for (const char* name : names)

@@ -27,9 +27,8 @@ void EffectTest::SetUp() {
     DemoCheckOnly = false;
     BarTime = 0;
     FrameTime = 0;
-    SetReportSink([this](const std::string& caption, const std::string& text) {
-        ReportList.push_back(caption + ": " + text);
-    });
+    SetReportSink(
+        [this](const std::string& caption, const std::string& text) { ReportList.push_back(caption + ": " + text); });
     ResetFrame();
 }
 
@@ -207,7 +206,10 @@ void WriteBMP(const testutil::TempDir& dir, const std::string& name, int width, 
     const uint32_t stride = uint32_t(width * 3 + 3) & ~3u;
     std::vector<uint8_t> b;
     auto u16 = [&](uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); };
-    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); };
+    auto u32 = [&](uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
     b.insert(b.end(), {'B', 'M'});
     u32(54 + stride * uint32_t(height));
     u32(0);

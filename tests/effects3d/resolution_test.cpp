@@ -18,16 +18,15 @@ constexpr int Width = 1280, Height = 720;
 // drawing, which puts a perspective back), then a white sphere 60 units
 // across; rows 4-7: a blue flash on the note at row 4; rows 8-11: a red
 // plaincolor at its default rectangle.
-const char* const Script =
-    "RESOLUTIONX 1280\nRESOLUTIONY 720\nINIT\nTRACKER beat.trk\nBPM 150\nCLEARCOLOR 0 0 0 255\n"
-    "LOAD plaincolor 0\nE 0\nF 255\nG 0\nW 4\nH 4\n"
-    "LOAD object 1\nA sphere.3ds\nE 255\nF 255\nG 255\n"
-    "LOAD flash 2\nE 0\nF 0\nG 255\n"
-    "LOAD plaincolor 3\nE 255\nF 0\nG 0\n"
-    "BAR corner\nMOUNT 0\nLENGTH 0 0 1\nEFFECT 0\n"
-    "BAR sphere\nMOUNT 0\nLENGTH 0 0 1\nEFFECT 1\n"
-    "BAR flash\nMOUNT 0 0 1\nLENGTH 0 0 1\nEFFECT 2\nINPUT 0 0 36 1000 0\n"
-    "BAR red\nMOUNT 0 0 2\nLENGTH 0 0 1\nEFFECT 3\n";
+const char* const Script = "RESOLUTIONX 1280\nRESOLUTIONY 720\nINIT\nTRACKER beat.trk\nBPM 150\nCLEARCOLOR 0 0 0 255\n"
+                           "LOAD plaincolor 0\nE 0\nF 255\nG 0\nW 4\nH 4\n"
+                           "LOAD object 1\nA sphere.3ds\nE 255\nF 255\nG 255\n"
+                           "LOAD flash 2\nE 0\nF 0\nG 255\n"
+                           "LOAD plaincolor 3\nE 255\nF 0\nG 0\n"
+                           "BAR corner\nMOUNT 0\nLENGTH 0 0 1\nEFFECT 0\n"
+                           "BAR sphere\nMOUNT 0\nLENGTH 0 0 1\nEFFECT 1\n"
+                           "BAR flash\nMOUNT 0 0 1\nLENGTH 0 0 1\nEFFECT 2\nINPUT 0 0 36 1000 0\n"
+                           "BAR red\nMOUNT 0 0 2\nLENGTH 0 0 1\nEFFECT 3\n";
 
 TPicture Frame(const testutil::TempDir& dir, int index) {
     char name[40];

@@ -166,8 +166,8 @@ TEST_F(GeneratedData, PicturesDecodeWithTheEngineLoaders) {
         else
             kinds.insert(PictureFormatOf(name) == TPictureFormat::BMP ? "bmp" : "jpeg");
     }
-    for (const char* kind : {"bmp", "jpeg", "tga type 2 depth 24", "tga type 2 depth 32", "tga type 10 depth 24",
-                             "tga type 10 depth 32"})
+    for (const char* kind :
+         {"bmp", "jpeg", "tga type 2 depth 24", "tga type 2 depth 32", "tga type 10 depth 24", "tga type 10 depth 32"})
         EXPECT_TRUE(kinds.count(kind)) << kind;
 
     // The title's alpha picture cuts the letters out of a transparent ground.

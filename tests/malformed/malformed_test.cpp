@@ -43,9 +43,12 @@ TExpect ReadExpect(const fs::path& file) {
     std::ifstream in(file);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("message: ", 0) == 0) expect.Messages.push_back(line.substr(9));
-        else if (line.rfind("exit: ", 0) == 0) expect.ExitCode = std::stoi(line.substr(6));
-        else if (line.rfind("unnamed: ", 0) == 0) expect.Unnamed = true;
+        if (line.rfind("message: ", 0) == 0)
+            expect.Messages.push_back(line.substr(9));
+        else if (line.rfind("exit: ", 0) == 0)
+            expect.ExitCode = std::stoi(line.substr(6));
+        else if (line.rfind("unnamed: ", 0) == 0)
+            expect.Unnamed = true;
     }
     return expect;
 }
@@ -53,7 +56,8 @@ TExpect ReadExpect(const fs::path& file) {
 // Collects every report made while it lives.
 struct TReports {
     TReports() {
-        SetReportSink([this](const std::string& caption, const std::string& text) { All += caption + ": " + text + "\n"; });
+        SetReportSink(
+            [this](const std::string& caption, const std::string& text) { All += caption + ": " + text + "\n"; });
     }
     ~TReports() { SetReportSink(nullptr); }
     std::string All;
@@ -137,8 +141,8 @@ TEST(MalformedInputs, EachFileGivesItsMessage) {
             // Scripts run under the engine's fixed script name.
             const std::string shownName = format == "script" ? "karmont.cvl" : file.filename().string();
             if (!expect.Unnamed) {
-                EXPECT_NE(report.find(shownName), std::string::npos)
-                    << "the report does not name the file:\n" << report;
+                EXPECT_NE(report.find(shownName), std::string::npos) << "the report does not name the file:\n"
+                                                                     << report;
             }
             for (const std::string& message : expect.Messages)
                 EXPECT_NE(report.find(message), std::string::npos) << "missing \"" << message << "\" in:\n" << report;

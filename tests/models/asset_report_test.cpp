@@ -12,7 +12,8 @@
 namespace {
 
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 } // namespace
@@ -64,8 +65,8 @@ TEST(Inspect, ModelLinesAndFailures) {
 }
 
 TEST(Inspect, PictureLinesAndDump) {
-    const std::filesystem::path tga = std::filesystem::path(CORVALA_SHARED_TESTDATA) / "images" / "tga" /
-                                      "gdkpixbuf-gtk-logo-24bpp-top-left.tga";
+    const std::filesystem::path tga =
+        std::filesystem::path(CORVALA_SHARED_TESTDATA) / "images" / "tga" / "gdkpixbuf-gtk-logo-24bpp-top-left.tga";
     if (!std::filesystem::exists(tga)) GTEST_SKIP() << "no real-world test data at " << tga.string();
     TPicture picture;
     TPictureError error;
@@ -75,7 +76,8 @@ TEST(Inspect, PictureLinesAndDump) {
     std::ostringstream out;
     EXPECT_EQ(RunInspect({tga.string()}, dir.string(), out), 0);
     EXPECT_EQ(out.str(), "#image\tPATH\tWIDTH\tHEIGHT\tCHANNELS\tSHA256\tORIGIN\tALPHA\n"
-                         "image\t" + tga.string() + "\t" + std::to_string(picture.Width) + "\t" +
+                         "image\t" +
+                             tga.string() + "\t" + std::to_string(picture.Width) + "\t" +
                              std::to_string(picture.Height) + "\tRGB\t" +
                              Sha256Hex(picture.Pixels.data(), picture.Pixels.size()) + "\ttop-left\tno\n");
     EXPECT_TRUE(std::filesystem::exists(dir / "gdkpixbuf-gtk-logo-24bpp-top-left.tga.png"));

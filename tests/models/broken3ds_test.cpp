@@ -140,7 +140,8 @@ TEST(Broken3DS, FacesPastTheVerticesAreLeftOutWithOneWarning) {
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "bad.3ds").string();
     const std::vector<uint8_t> bytes = Write3DSModel({Quad("good"), m});
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     std::vector<std::string> reports;
     SetReportSink([&](const std::string&, const std::string& text) { reports.push_back(text); });
     {

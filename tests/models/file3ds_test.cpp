@@ -141,8 +141,7 @@ TEST(File3DS, OwnDataIsSkippedByIdentifier) {
     grouped.Materials = {{"M", 1, {1}}};
     grouped.SmoothGroups = {1, 1};
     TFile3DS g = Open(Write3DSModel({grouped}));
-    EXPECT_EQ(ChildIds(g, g.Find(0, id3ds::FaceList)),
-              (std::vector<uint16_t>{id3ds::FaceMaterial, id3ds::Smoothing}));
+    EXPECT_EQ(ChildIds(g, g.Find(0, id3ds::FaceList)), (std::vector<uint16_t>{id3ds::FaceMaterial, id3ds::Smoothing}));
 }
 
 TEST(File3DS, ExtraDataWalk) {
@@ -337,7 +336,8 @@ TEST(Loader3DS, MakesMeshesInFileOrder) {
     w.End();
     w.End();
     const std::vector<uint8_t> bytes = w.Take();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 
     T3DSLoader loader;
     loader.OpenModel(path);

@@ -24,7 +24,8 @@ std::vector<uint8_t> HashModelBytes() {
         const int side = 90 + 7 * k;
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x) {
-                m.Vertices.push_back({x * 1.37f - 40, y * 0.91f + k, std::sin(x * 0.21f + k) * std::cos(y * 0.17f) * 13.3f});
+                m.Vertices.push_back(
+                    {x * 1.37f - 40, y * 0.91f + k, std::sin(x * 0.21f + k) * std::cos(y * 0.17f) * 13.3f});
                 if (k != 1 || x + y * side < side * side / 2) m.TexVerts.push_back({x / 89.0f, y / 71.0f});
             }
         if (k == 1) m.Vertices.push_back({1e-3f, -7.5f, 3e7f});
@@ -53,7 +54,6 @@ std::string BrushHashes(const std::string& path) {
     }
     return text;
 }
-
 
 // The definition Weld must match: every ordered pair (i, j), i ascending,
 // moves the corners of j onto i when the positions are equal as floats.
@@ -210,7 +210,8 @@ TEST(Mesh, BrushTurnsZUpIntoYUp) {
     m.Vertices = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}};
     m.Faces = {{0, 1, 2, 0}};
     const std::vector<uint8_t> bytes = Write3DSModel({m});
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     TBGLBrush brush(path);
     ASSERT_EQ(brush.MeshCount, 1);
     const TMeshDataNM& mesh = *brush.Meshes[0];
@@ -237,8 +238,15 @@ TEST(Mesh, HashedWeldEqualsAllPairs) {
         seed = seed * 1664525u + 1013904223u;
         return seed >> 8;
     };
-    const float specials[] = {0.0f, -0.0f, std::nanf(""), -std::nanf("1"), 1.0f, std::bit_cast<float>(1u),
-                              std::bit_cast<float>(0x80000001u), INFINITY, -INFINITY};
+    const float specials[] = {0.0f,
+                              -0.0f,
+                              std::nanf(""),
+                              -std::nanf("1"),
+                              1.0f,
+                              std::bit_cast<float>(1u),
+                              std::bit_cast<float>(0x80000001u),
+                              INFINITY,
+                              -INFINITY};
     for (int round = 0; round < 60; ++round) {
         TMeshData a;
         const int vertices = 1 + int(next() % 200);
@@ -326,19 +334,19 @@ TEST(MeshDraw, ArraysAndImmediateModeDrawTheSamePixels) {
 TEST(BGLBrush, LoadKeepsVerticesFacesNormalsAndMappingBitForBit) {
     const std::vector<uint8_t> bytes = HashModelBytes();
     const std::string path = (std::filesystem::temp_directory_path() / "corvala_mesh_hash_test.3ds").string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    EXPECT_EQ(BrushHashes(path),
-              "part0 a04f3d807911b60ca9e7386bdcbc00bdeed955b734f010a0424dfe2bc5ed688b "
-              "b352328c70af36d8f9cbd03feb8271251b066eb9da462bd5253d88bcd680265f "
-              "bbfa5a3f65efb4c90dca3f3dfe6744bc5503b30507d6d419a3b012ec8785a3da "
-              "aba4627d324a5c5040d3555002aabc937401121bc1561b239abcb94a5ca9c7a1\n"
-              "part1 7905b99d1d49d3af2d411ebc97afe2e2cfafb451e3369ae280b78be0da64a166 "
-              "e42daf349d26802b852b3f0f82040f69348b49e43a0d939fba16256c7aa69e48 "
-              "ee547d9773efa23230c1204bc5ec658a95ca5ba12201bc89c50f2c7cbabd1b60 "
-              "6568f7fba57ba541ba764990ea1af1c5234595d0eb775a2993b66c4ac582f604\n"
-              "part2 d6231d510fa65ead037119d47c9123f81ffffd95a8997d1d4a107f996dd441e2 "
-              "eff2e3f345120b606ddf990362510c7122c8bf346633a74893e06275116b1d5b "
-              "8398ed0ec858167eb7a8c175681e7947b5e5581a3154b464a38ea3191daef46d "
-              "6ab32e6b1f6f1ecefbb3409cc1cc08eed09339b76f2dd2c54858e6b1e03eabee\n");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    EXPECT_EQ(BrushHashes(path), "part0 a04f3d807911b60ca9e7386bdcbc00bdeed955b734f010a0424dfe2bc5ed688b "
+                                 "b352328c70af36d8f9cbd03feb8271251b066eb9da462bd5253d88bcd680265f "
+                                 "bbfa5a3f65efb4c90dca3f3dfe6744bc5503b30507d6d419a3b012ec8785a3da "
+                                 "aba4627d324a5c5040d3555002aabc937401121bc1561b239abcb94a5ca9c7a1\n"
+                                 "part1 7905b99d1d49d3af2d411ebc97afe2e2cfafb451e3369ae280b78be0da64a166 "
+                                 "e42daf349d26802b852b3f0f82040f69348b49e43a0d939fba16256c7aa69e48 "
+                                 "ee547d9773efa23230c1204bc5ec658a95ca5ba12201bc89c50f2c7cbabd1b60 "
+                                 "6568f7fba57ba541ba764990ea1af1c5234595d0eb775a2993b66c4ac582f604\n"
+                                 "part2 d6231d510fa65ead037119d47c9123f81ffffd95a8997d1d4a107f996dd441e2 "
+                                 "eff2e3f345120b606ddf990362510c7122c8bf346633a74893e06275116b1d5b "
+                                 "8398ed0ec858167eb7a8c175681e7947b5e5581a3154b464a38ea3191daef46d "
+                                 "6ab32e6b1f6f1ecefbb3409cc1cc08eed09339b76f2dd2c54858e6b1e03eabee\n");
     std::filesystem::remove(path);
 }

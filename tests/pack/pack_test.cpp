@@ -79,10 +79,12 @@ void WriteProduction(const testutil::TempDir& dir, const std::string& picture = 
     dir.Write("data/pictures/ramp.tga", tga);
     dir.Write("demo.cvl", "DATADIR data\nRESOLUTIONX 80\nRESOLUTIONY 60\nINIT\nTRACKER beat.trk\nBPM 150\n"
                           "SHOWTIMER true\nCLEARCOLOR 0 0 0 255\n"
-                          "LOAD plaintexture 0\nA " + picture + "\n"
-                          "LOAD flash 1\nE 0\nF 0\nG 255\n"
-                          "BAR picture\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"
-                          "BAR flash\nMOUNT 0\nLENGTH 0 2\nEFFECT 1\nINPUT 0 0 36 50 0\n");
+                          "LOAD plaintexture 0\nA " +
+                              picture +
+                              "\n"
+                              "LOAD flash 1\nE 0\nF 0\nG 255\n"
+                              "BAR picture\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"
+                              "BAR flash\nMOUNT 0\nLENGTH 0 2\nEFFECT 1\nINPUT 0 0 36 50 0\n");
 }
 
 // Runs a command as the unprivileged user nobody when the test runs as
@@ -192,13 +194,14 @@ TEST(Pack, RunsFromItsOwnFolderAndLibrariesAsAnotherUser) {
         for (const std::string& name : binary.filename() == "corvala" ? bundled : named) {
             if (!bundled.count(name)) continue;
             EXPECT_NE(ldd.Output.find(name + " => " + (pack / "lib" / name).string()), std::string::npos)
-                << binary << ": " << name << "\n" << ldd.Output;
+                << binary << ": " << name << "\n"
+                << ldd.Output;
         }
     }
 
-    const TShell packed = Shell(AsPartyUser(Quote((pack / "corvala").string()) + " --capture " +
-                                            Quote(frames.string()) + " --fps 10 --frames 30 " +
-                                            Quote((pack / "demo.cvl").string())));
+    const TShell packed =
+        Shell(AsPartyUser(Quote((pack / "corvala").string()) + " --capture " + Quote(frames.string()) +
+                          " --fps 10 --frames 30 " + Quote((pack / "demo.cvl").string())));
     ASSERT_EQ(packed.Status, 0) << packed.Output;
     const auto built = testutil::RunEngine("--capture built --fps 10 --frames 30 demo.cvl", dir.Path().string());
     ASSERT_EQ(built.ExitCode, 0) << built.Output;
@@ -261,8 +264,9 @@ TEST(Pack, RefusesABrokenProductionAndNeverWritesOverWhatIsThere) {
 
     // Stopped half-way, it leaves nothing behind (or, stopped too late, the
     // whole pack).
-    const TShell stopped = Shell("cd " + Quote(dir.Path().string()) + " && { SDL_VIDEODRIVER=offscreen " +
-                                 Quote(CORVALA_BINARY) + " --pack party demo.cvl & sleep 0.4; kill -TERM $!; wait $!; }");
+    const TShell stopped =
+        Shell("cd " + Quote(dir.Path().string()) + " && { SDL_VIDEODRIVER=offscreen " + Quote(CORVALA_BINARY) +
+              " --pack party demo.cvl & sleep 0.4; kill -TERM $!; wait $!; }");
     EXPECT_TRUE(!fs::exists(dir.File("party")) || fs::is_regular_file(dir.File("party/README.txt")));
     fs::remove_all(dir.File("party"));
     for (const auto& entry : fs::directory_iterator(dir.Path()))

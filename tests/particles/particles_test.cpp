@@ -25,9 +25,8 @@ constexpr int N = 64;
 struct TReports {
     TReports() {
         ResetScriptErrorCount();
-        SetReportSink([this](const std::string& caption, const std::string& text) {
-            Seen.emplace_back(caption, text);
-        });
+        SetReportSink(
+            [this](const std::string& caption, const std::string& text) { Seen.emplace_back(caption, text); });
     }
     ~TReports() {
         SetReportSink(nullptr);
@@ -42,8 +41,7 @@ std::vector<uint8_t> SolidBMP(int width, int height, uint8_t r, uint8_t g, uint8
     const uint32_t imageBytes = uint32_t(rowBytes * height);
     std::vector<uint8_t> file;
     auto put = [&file](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            file.push_back(uint8_t(value >> (8 * i)));
+        for (int i = 0; i < bytes; ++i) file.push_back(uint8_t(value >> (8 * i)));
     };
     file.push_back('B');
     file.push_back('M');
@@ -67,8 +65,7 @@ std::vector<uint8_t> SolidBMP(int width, int height, uint8_t r, uint8_t g, uint8
             file.push_back(g);
             file.push_back(r);
         }
-        for (int pad = width * 3; pad < rowBytes; ++pad)
-            file.push_back(0);
+        for (int pad = width * 3; pad < rowBytes; ++pad) file.push_back(0);
     }
     return file;
 }
@@ -132,8 +129,7 @@ void ScrambleState() {
 TEST(Particles, NegativeCountInAScriptNamesTheLoadLineAndStopsTheDemo) {
     testutil::TempDir dir;
     dir.Write("music.trk", testutil::TrackerBytes(1, 64, std::vector<uint8_t>(64, 0)));
-    dir.Write("karmont.cvl",
-              "TRACKER music.trk\nBPM 120\n// the cloud\nLOAD particles 2\nA sprite.bmp\nE -2\n");
+    dir.Write("karmont.cvl", "TRACKER music.trk\nBPM 120\n// the cloud\nLOAD particles 2\nA sprite.bmp\nE -2\n");
     testutil::ScopedCwd cwd(dir.Path());
     for (const bool checkOnly : {false, true}) {
         TReports reports;
@@ -143,8 +139,7 @@ TEST(Particles, NegativeCountInAScriptNamesTheLoadLineAndStopsTheDemo) {
         EXPECT_TRUE(DemoQuit);
         ASSERT_FALSE(reports.Seen.empty());
         EXPECT_EQ(reports.Seen[0].first, "karmont.cvl:4");
-        EXPECT_NE(reports.Seen[0].second.find("parameter E (got -2), Effect number 2"),
-                  std::string::npos)
+        EXPECT_NE(reports.Seen[0].second.find("parameter E (got -2), Effect number 2"), std::string::npos)
             << reports.Seen[0].second;
     }
     DemoCheckOnly = false;
@@ -154,9 +149,8 @@ TEST(Particles, NegativeCountInAScriptNamesTheLoadLineAndStopsTheDemo) {
 TEST(Particles, OptionWordsAreComparedExactly) {
     TReports reports;
     const std::pair<const char*, uint8_t> cases[] = {
-        {"forceback", VolumePull},  {"respawn", VolumeRespawn},  {"Respawn", VolumeBounce},
-        {"respawn ", VolumeBounce}, {"FORCEBACK", VolumeBounce}, {"", VolumeBounce},
-        {"bounce", VolumeBounce},
+        {"forceback", VolumePull},   {"respawn", VolumeRespawn}, {"Respawn", VolumeBounce}, {"respawn ", VolumeBounce},
+        {"FORCEBACK", VolumeBounce}, {"", VolumeBounce},         {"bounce", VolumeBounce},
     };
     for (const auto& [word, mode] : cases) {
         TParticles effect; // no picture: no GL needed
@@ -186,8 +180,7 @@ TEST(Particles, CountOutsideTheRangeIsAScriptErrorAtTheLoadLine) {
         EXPECT_EQ(effect.Volume, nullptr);
         ASSERT_EQ(reports.Seen.size(), 1u); // no picture was tried either
         EXPECT_EQ(reports.Seen[0].first, "demo.cvl:7");
-        EXPECT_NE(reports.Seen[0].second.find("parameter E (got " + std::to_string(count) + ")"),
-                  std::string::npos)
+        EXPECT_NE(reports.Seen[0].second.find("parameter E (got " + std::to_string(count) + ")"), std::string::npos)
             << reports.Seen[0].second;
         EXPECT_NE(reports.Seen[0].second.find("Effect number 3"), std::string::npos);
     }
@@ -204,10 +197,7 @@ TEST(Particles, CheckVerifiesThePictureAndTheCount) {
         size_t reports;
     };
     const TCase cases[] = {
-        {sprite, 10, 0, 0},
-        {dir.File("missing.bmp"), 10, 1, 1},
-        {sprite, -2, 1, 1},
-        {"", 10, 0, 1}, // a warning only
+        {sprite, 10, 0, 0}, {dir.File("missing.bmp"), 10, 1, 1}, {sprite, -2, 1, 1}, {"", 10, 0, 1}, // a warning only
     };
     for (const TCase& c : cases) {
         TReports reports;
@@ -223,7 +213,7 @@ TEST(Particles, CheckVerifiesThePictureAndTheCount) {
 
 // Draws through a real context: a sprite texture of colour (100, 50, 0).
 class ParticlesDraw : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         REQUIRE_GL_CONTEXT(N, N);
         sprite = dir.Write("sprite.bmp", SolidBMP(8, 8, 100, 50, 0));
@@ -322,8 +312,7 @@ TEST_F(ParticlesDraw, EachDrawStepsByFrameTime) {
     effect.Draw(Inputs(0)); // a second bar in the same frame steps again
     for (size_t i = 0; i < start.size(); ++i) {
         const TVolumeParticle& p = effect.Volume->Particles[i];
-        float x =
-            float(start[i].Position.X + static_cast<long double>(start[i].Velocity.X) * 0.25f);
+        float x = float(start[i].Position.X + static_cast<long double>(start[i].Velocity.X) * 0.25f);
         x = float(x + static_cast<long double>(start[i].Velocity.X) * 0.25f);
         EXPECT_EQ(p.Position.X, x);
         EXPECT_EQ(p.Velocity.X, start[i].Velocity.X);
@@ -367,11 +356,9 @@ TEST_F(ParticlesDraw, AFrameAllocatesNothing) {
     FrameTime = 0.02f;
     // A first pass lets the driver compile what these frames need (llvmpipe
     // allocates then); only the second pass is ours to count.
-    for (int frame = 0; frame < 20; ++frame)
-        effect.Draw(Inputs(frame * 0.1f));
+    for (int frame = 0; frame < 20; ++frame) effect.Draw(Inputs(frame * 0.1f));
     glFinish();
     const long before = alloccount::NewCalls();
-    for (int frame = 0; frame < 20; ++frame)
-        effect.Draw(Inputs(frame * 0.1f));
+    for (int frame = 0; frame < 20; ++frame) effect.Draw(Inputs(frame * 0.1f));
     EXPECT_EQ(alloccount::NewCalls() - before, 0);
 }

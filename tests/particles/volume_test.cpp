@@ -10,8 +10,7 @@ namespace {
 // Seed of the shared generator after `draws` draws from 0.
 uint32_t SeedAfter(int draws) {
     uint32_t seed = 0;
-    for (int i = 0; i < draws; ++i)
-        seed = seed * 134775813u + 1u;
+    for (int i = 0; i < draws; ++i) seed = seed * 134775813u + 1u;
     return seed;
 }
 
@@ -122,8 +121,7 @@ TEST(Volume, RespawnModeTestsTheNewPositionAgain) {
     const uint32_t before = RandomSeed();
     volume.UpdateParticle(0, 0.0f);
     int draws = 0;
-    for (uint32_t seed = before; seed != RandomSeed() && draws < 1000; ++draws)
-        seed = seed * 134775813u + 1u;
+    for (uint32_t seed = before; seed != RandomSeed() && draws < 1000; ++draws) seed = seed * 134775813u + 1u;
     EXPECT_EQ(draws % 13, 0);
     EXPECT_GE(draws, 26);
 }

@@ -29,9 +29,9 @@ void ExpectSamePixels(const TPicture& decoded, const TPicture& reference, const 
             else if (decoded.Channels == 4)
                 same = same && d[3] == 255;
             if (!same && ++mismatches <= 3)
-                ADD_FAILURE() << name << ": pixel (" << x << ", " << y << " from the bottom) is "
-                              << int(d[0]) << "," << int(d[1]) << "," << int(d[2]) << ", expected "
-                              << int(r[0]) << "," << int(r[1]) << "," << int(r[2]);
+                ADD_FAILURE() << name << ": pixel (" << x << ", " << y << " from the bottom) is " << int(d[0]) << ","
+                              << int(d[1]) << "," << int(d[2]) << ", expected " << int(r[0]) << "," << int(r[1]) << ","
+                              << int(r[2]);
         }
     EXPECT_EQ(mismatches, 0) << name;
 }
@@ -39,40 +39,33 @@ void ExpectSamePixels(const TPicture& decoded, const TPicture& reference, const 
 } // namespace
 
 TEST(PictureCorpus, EveryReferenceMatches) {
-    if (!fs::is_directory(Images))
-        GTEST_SKIP() << "no test pictures at " << Images;
+    if (!fs::is_directory(Images)) GTEST_SKIP() << "no test pictures at " << Images;
     int checked = 0;
     for (const auto& entry : fs::recursive_directory_iterator(Images)) {
         const std::string path = entry.path().string();
         const std::string suffix = ".ref.png";
-        if (path.size() <= suffix.size() ||
-            path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+        if (path.size() <= suffix.size() || path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
             continue;
         const std::string picturePath = path.substr(0, path.size() - suffix.size());
         TPicture reference, decoded;
         std::string pngError;
         ASSERT_TRUE(ReadPNG(path, reference, pngError)) << pngError;
         TPictureError error;
-        ASSERT_TRUE(DecodePictureFile(picturePath, decoded, error))
-            << picturePath << ": " << error.Text;
+        ASSERT_TRUE(DecodePictureFile(picturePath, decoded, error)) << picturePath << ": " << error.Text;
         ExpectSamePixels(decoded, reference, picturePath);
         ++checked;
     }
-    if (checked == 0)
-        GTEST_SKIP() << "no reference pictures under " << Images;
+    if (checked == 0) GTEST_SKIP() << "no reference pictures under " << Images;
 }
 
 TEST(PictureCorpus, EveryPictureDecodesOrExplains) {
-    if (!fs::is_directory(Images))
-        GTEST_SKIP() << "no test pictures at " << Images;
+    if (!fs::is_directory(Images)) GTEST_SKIP() << "no test pictures at " << Images;
     for (const auto& entry : fs::recursive_directory_iterator(Images)) {
         const std::string path = entry.path().string();
-        if (PictureFormatOf(path) == TPictureFormat::Unknown)
-            continue;
+        if (PictureFormatOf(path) == TPictureFormat::Unknown) continue;
         TPicture picture;
         TPictureError error;
         EXPECT_TRUE(DecodePictureFile(path, picture, error)) << path << ": " << error.Text;
-        EXPECT_EQ(picture.Pixels.size(), size_t(picture.Width) * picture.Height * picture.Channels)
-            << path;
+        EXPECT_EQ(picture.Pixels.size(), size_t(picture.Width) * picture.Height * picture.Channels) << path;
     }
 }

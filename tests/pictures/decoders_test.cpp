@@ -42,8 +42,7 @@ void ExpectPattern(const TPicture& picture, int width, int height, int channels)
         }
 }
 
-void ExpectFailure(TDecoder decoder, const Bytes& bytes, const std::string& caption,
-                   const std::string& text) {
+void ExpectFailure(TDecoder decoder, const Bytes& bytes, const std::string& caption, const std::string& text) {
     TPictureError error;
     const TPicture picture = Decode(decoder, bytes, error);
     EXPECT_TRUE(picture.Pixels.empty());
@@ -88,8 +87,7 @@ TEST(BMPDecoder, RefusesWhatItCannotRead) {
     b[10] = 0xFF; // pixel data offset beyond the end of the file
     b[11] = 0xFF;
     ExpectFailure(DecodeBMP, b, "BMP Unit", "Error reading palette");
-    ExpectFailure(DecodeBMP, Bytes(good.begin(), good.begin() + 30), "BMP Unit",
-                  "Error reading bitmap header - pic.x");
+    ExpectFailure(DecodeBMP, Bytes(good.begin(), good.begin() + 30), "BMP Unit", "Error reading bitmap header - pic.x");
     // The signature is not looked at: the headers decide.
     b = good;
     b[0] = 'P';
@@ -114,8 +112,7 @@ TEST(BMPDecoder, RefusesWhatItCannotRead) {
     b[20] = b[24] = 0x01;
     TPictureError error;
     Decode(DecodeBMP, b, error);
-    EXPECT_NE(error.Text.find("Picture size 100000 x 100000 is not supported"), std::string::npos)
-        << error.Text;
+    EXPECT_NE(error.Text.find("Picture size 100000 x 100000 is not supported"), std::string::npos) << error.Text;
     b = good;
     b[18] = 0; // width 0
     Decode(DecodeBMP, b, error);
@@ -127,11 +124,9 @@ TEST(TGADecoder, EveryOriginAndIDFieldComesOutUpright) {
     for (uint8_t type : {2, 10})
         for (int bits : {24, 32})
             for (uint8_t origin : {0x00, 0x10, 0x20, 0x30}) {
-                SCOPED_TRACE(testing::Message() << "type " << int(type) << " bits " << bits
-                                                << " origin " << int(origin));
-                ExpectPattern(
-                    Decode(DecodeTGA, testpic::MakeTGA(5, 3, bits, type, origin, 7), error), 5, 3,
-                    bits / 8);
+                SCOPED_TRACE(testing::Message()
+                             << "type " << int(type) << " bits " << bits << " origin " << int(origin));
+                ExpectPattern(Decode(DecodeTGA, testpic::MakeTGA(5, 3, bits, type, origin, 7), error), 5, 3, bits / 8);
             }
 }
 
@@ -150,8 +145,7 @@ TEST(TGADecoder, RunLengthPackets) {
     // end: cut at the last pixel.
     b = testpic::TGAHeader(10, 0, 129, 1, 32);
     b.push_back(0x7F);
-    for (int i = 0; i < 128; ++i)
-        b.insert(b.end(), {uint8_t(i), 0, 0, 0});
+    for (int i = 0; i < 128; ++i) b.insert(b.end(), {uint8_t(i), 0, 0, 0});
     b.insert(b.end(), {0xFF, 0xAA, 0xBB, 0xCC, 0xDD});
     p = Decode(DecodeTGA, b, error);
     ASSERT_EQ(p.Pixels.size(), 129u * 4) << error.Text;
@@ -190,8 +184,7 @@ TEST(TGADecoder, RefusesWhatItCannotRead) {
     ExpectFailure(DecodeTGA, b, "TGA File Error", readError);
     TPictureError error;
     Decode(DecodeTGA, testpic::TGAHeader(2, 0, 65535, 65535, 32), error);
-    EXPECT_NE(error.Text.find("Picture size 65535 x 65535 is not supported"), std::string::npos)
-        << error.Text;
+    EXPECT_NE(error.Text.find("Picture size 65535 x 65535 is not supported"), std::string::npos) << error.Text;
     Decode(DecodeTGA, Bytes(17, 0), error);
     EXPECT_TRUE(error.Raised);
     EXPECT_NE(error.Text.find("pic.x"), std::string::npos);
@@ -205,8 +198,7 @@ TEST(TGADecoder, FilesMissingOrReadOnly) {
     EXPECT_EQ(error.Caption, "TGA Texture");
     EXPECT_EQ(error.Text, "File not found  - " + missing);
     const std::string path = testpic::WriteFile("readonly.tga", testpic::MakeTGA(3, 3));
-    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                           std::filesystem::perms::group_read |
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
                                            std::filesystem::perms::others_read);
     EXPECT_TRUE(DecodeTGAFile(path, picture, error)) << error.Text;
     ExpectPattern(picture, 3, 3, 3);
@@ -259,8 +251,7 @@ TEST(JPEGDecoder, DecoderErrorsAreRaisedWithTheFileName) {
         }
     Decode(DecodeJPEG, huge, error);
     EXPECT_FALSE(error.Raised);
-    EXPECT_NE(error.Text.find("Picture size 60000 x 60000 is not supported"), std::string::npos)
-        << error.Text;
+    EXPECT_NE(error.Text.find("Picture size 60000 x 60000 is not supported"), std::string::npos) << error.Text;
 }
 
 TEST(JPEGDecoder, MaskTakesBlueOfTheAlphaPictureRowsFromTheTop) {
@@ -289,8 +280,7 @@ TEST(PNGFiles, RoundTripIsExactAndDeterministic) {
         for (int channels : {3, 4}) {
             // Wrapping differences and a noisy stretch exercise the Sub filter.
             TPicture p{5, 3, channels, {}};
-            for (int i = 0; i < 5 * 3 * channels; ++i)
-                p.Pixels.push_back(uint8_t(i * 37));
+            for (int i = 0; i < 5 * 3 * channels; ++i) p.Pixels.push_back(uint8_t(i * 37));
             TPicture wide{301, 7, channels, {}};
             uint32_t seed = 1;
             for (int i = 0; i < 301 * 7 * channels; ++i) {
@@ -351,8 +341,7 @@ TEST(TGADecoder, GreyColourMappedAndSixteenBitKinds) {
     EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{10, 10, 10, 200, 200, 200})) << error.Text;
     b = testpic::TGAHeader(11, 0, 3, 1, 8);
     b.insert(b.end(), {0x81, 77, 0x00, 5}); // a run of two 77s, one raw 5
-    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{77, 77, 77, 77, 77, 77, 5, 5, 5}))
-        << error.Text;
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{77, 77, 77, 77, 77, 77, 5, 5, 5})) << error.Text;
     b = testpic::TGAHeader(3, 0, 1, 1, 16); // grey and alpha
     b.insert(b.end(), {90, 30});
     EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{90, 90, 90, 30})) << error.Text;
@@ -375,16 +364,14 @@ TEST(TGADecoder, GreyColourMappedAndSixteenBitKinds) {
     for (const int bits : {15, 16}) {
         b = testpic::TGAHeader(2, 0, 3, 1, bits);
         b.insert(b.end(), {0x00, 0x7C, 0xE0, 0x03, 0x10, 0x42}); // red, green, 16/31 grey
-        EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)),
-                  (std::vector<int>{255, 0, 0, 0, 255, 0, 132, 132, 132}))
+        EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{255, 0, 0, 0, 255, 0, 132, 132, 132}))
             << bits << ": " << error.Text;
     }
     // 16 bits with one alpha bit: the top bit set is opaque.
     b = testpic::TGAHeader(10, 0, 3, 1, 16);
     b[17] = 1;
     b.insert(b.end(), {0x81, 0x1F, 0x80, 0x00, 0x1F, 0x00});
-    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)),
-              (std::vector<int>{0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 0}))
+    EXPECT_EQ(PixelsOf(Decode(DecodeTGA, b, error)), (std::vector<int>{0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 0}))
         << error.Text;
     // A colour map that runs past the end of the file.
     b = MappedHeader(1, 1, 1, 8, 0, 200, 24);

@@ -23,8 +23,7 @@ void Put32(Bytes& b, size_t at, uint32_t v) {
 } // namespace
 
 TRGBA Pattern(int x, int y) {
-    return TRGBA{uint8_t(40 * x + 10), uint8_t(60 * y + 5), uint8_t(x == 0 ? 200 : 90 + y),
-                 uint8_t(100 + x + 7 * y)};
+    return TRGBA{uint8_t(40 * x + 10), uint8_t(60 * y + 5), uint8_t(x == 0 ? 200 : 90 + y), uint8_t(100 + x + 7 * y)};
 }
 
 Bytes MakeBMP(int width, int height, uint32_t infoSize, bool topDown, size_t gap) {
@@ -78,14 +77,12 @@ Bytes MakeTGA(int width, int height, int bits, uint8_t type, uint8_t origin, uin
     b.insert(b.end(), idLength, 'I');
     for (int row = 0; row < height; ++row) {
         const int y = origin & 0x20 ? height - 1 - row : row;
-        if (type == 10)
-            b.push_back(uint8_t(width - 1)); // one raw packet per row
+        if (type == 10) b.push_back(uint8_t(width - 1)); // one raw packet per row
         for (int column = 0; column < width; ++column) {
             const int x = origin & 0x10 ? width - 1 - column : column;
             const TRGBA p = Pattern(x, y);
             b.insert(b.end(), {p.B, p.G, p.R});
-            if (bits == 32)
-                b.push_back(p.A);
+            if (bits == 32) b.push_back(p.A);
         }
     }
     return b;
@@ -105,8 +102,7 @@ Bytes MakeJPEG(int width, int height, bool grey) {
     c.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 100, TRUE);
-    c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor =
-        1; // no chroma subsampling: near lossless
+    c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 1; // no chroma subsampling: near lossless
     jpeg_start_compress(&c, TRUE);
     std::vector<uint8_t> row(size_t(width) * 3);
     while (c.next_scanline < c.image_height) {
@@ -134,8 +130,8 @@ Bytes MakeJPEG(int width, int height, bool grey) {
 std::filesystem::path Folder() {
     // Removed with everything in it when the test program ends.
     struct TFolder {
-        std::filesystem::path Path = std::filesystem::temp_directory_path() /
-                                     ("corvala-pictures-" + std::to_string(getpid()));
+        std::filesystem::path Path =
+            std::filesystem::temp_directory_path() / ("corvala-pictures-" + std::to_string(getpid()));
         TFolder() { std::filesystem::create_directories(Path); }
         ~TFolder() {
             std::error_code ignored;
@@ -149,8 +145,7 @@ std::filesystem::path Folder() {
 std::string WriteFile(const std::string& name, const Bytes& bytes) {
     const std::string path = (Folder() / name).string();
     std::error_code ignored; // a test may have made the previous file read-only
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return path;

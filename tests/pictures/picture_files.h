@@ -25,8 +25,7 @@ Bytes MakeBMP(int width, int height, uint32_t infoSize = 40, bool topDown = fals
 // TGA of Pattern: type 2 or 10 (10 packs each row as one raw packet), 24 or
 // 32 bits, an ID field of `idLength` bytes and the origin bits (0x10 right,
 // 0x20 top) in the descriptor.
-Bytes MakeTGA(int width, int height, int bits = 24, uint8_t type = 2, uint8_t origin = 0,
-              uint8_t idLength = 0);
+Bytes MakeTGA(int width, int height, int bits = 24, uint8_t type = 2, uint8_t origin = 0, uint8_t idLength = 0);
 // Just the 18-byte header.
 Bytes TGAHeader(uint8_t type, uint8_t colorMapType, int width, int height, int bits);
 

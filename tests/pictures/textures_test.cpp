@@ -17,9 +17,8 @@ namespace {
 struct TReports {
     std::vector<std::pair<std::string, std::string>> Seen;
     TReports() {
-        SetReportSink([this](const std::string& caption, const std::string& text) {
-            Seen.emplace_back(caption, text);
-        });
+        SetReportSink(
+            [this](const std::string& caption, const std::string& text) { Seen.emplace_back(caption, text); });
     }
     ~TReports() { SetReportSink(nullptr); }
 };
@@ -55,17 +54,15 @@ using Color4 = std::array<GLfloat, 4>;
 TEST(TexCreate, FilterModesAndFullMipmapChain) {
     REQUIRE_GL_CONTEXT(64, 64);
     const std::vector<uint8_t> pixels(4 * 4 * 4, 128);
-    const std::pair<GLint, GLint> expected[] = {
-        {GL_NEAREST, GL_NEAREST},
-        {GL_LINEAR, GL_LINEAR},
-        {GL_LINEAR, GL_LINEAR_MIPMAP_LINEAR},
-        {GL_LINEAR, GL_NEAREST_MIPMAP_LINEAR}}; // mode 7: GL defaults
+    const std::pair<GLint, GLint> expected[] = {{GL_NEAREST, GL_NEAREST},
+                                                {GL_LINEAR, GL_LINEAR},
+                                                {GL_LINEAR, GL_LINEAR_MIPMAP_LINEAR},
+                                                {GL_LINEAR, GL_NEAREST_MIPMAP_LINEAR}}; // mode 7: GL defaults
     GLuint nearest = 0;
     for (uint8_t mode : {0, 1, 2, 7}) {
         TexFilterMode = mode;
         const GLuint name = TexCreate(4, 4, GL_RGBA, pixels.data());
-        if (mode == 0)
-            nearest = name;
+        if (mode == 0) nearest = name;
         ASSERT_NE(name, 0u);
         GLint bound = 0;
         glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
@@ -145,13 +142,10 @@ TEST(TexLoad, DispatchFormatsAndReports) {
     EXPECT_FALSE(TexLoadJPG((testpic::Folder() / "none.jpg").string(), texture));
     EXPECT_EQ(texture, 77);
     ASSERT_EQ(reports.Seen.size(), 3u);
-    EXPECT_EQ(reports.Seen[0],
-              std::make_pair(std::string("TGA Texture"), "File not found  - " + missing));
+    EXPECT_EQ(reports.Seen[0], std::make_pair(std::string("TGA Texture"), "File not found  - " + missing));
     EXPECT_EQ(reports.Seen[1],
-              std::make_pair(std::string("BMP Texture"),
-                             std::string("File not found in resource - logo.bmp")));
-    EXPECT_EQ(reports.Seen[2].second,
-              "Couldn't load JPG - \"" + (testpic::Folder() / "none.jpg").string() + "\"");
+              std::make_pair(std::string("BMP Texture"), std::string("File not found in resource - logo.bmp")));
+    EXPECT_EQ(reports.Seen[2].second, "Couldn't load JPG - \"" + (testpic::Folder() / "none.jpg").string() + "\"");
 
     const std::string broken = testpic::WriteFile("broken.jpg", testpic::Bytes(40, 1));
     EXPECT_THROW(TexLoad(broken, texture), EApplicationError);
@@ -181,8 +175,7 @@ TEST(TexLoad, PictureLandsUpright) {
     ResetRenderState();
     for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
         const testpic::TRGBA e = testpic::Pattern(x, y);
-        EXPECT_EQ(testgl::PixelAt(16 + 32 * x, 16 + 32 * y),
-                  uint32_t(e.R) << 24 | e.G << 16 | e.B << 8 | 0xFF)
+        EXPECT_EQ(testgl::PixelAt(16 + 32 * x, 16 + 32 * y), uint32_t(e.R) << 24 | e.G << 16 | e.B << 8 | 0xFF)
             << x << "," << y;
     }
 }
@@ -203,12 +196,10 @@ TEST(TextureRegistry, LoadsOnceByExactNameAndRetriesFailures) {
     EXPECT_EQ(TextureRegistry().size(), 2u);
 
     const std::string missing = (testpic::Folder() / "gone.bmp").string();
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(LoadTexture(missing), NoTexture);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(LoadTexture(missing), NoTexture);
     EXPECT_EQ(reports.Seen.size(), 3u);
     ASSERT_EQ(TextureRegistry().size(), 5u);
-    for (size_t i = 2; i < 5; ++i)
-        EXPECT_EQ(TextureRegistry()[i].Texture, NoTexture);
+    for (size_t i = 2; i < 5; ++i) EXPECT_EQ(TextureRegistry()[i].Texture, NoTexture);
 
     RegisterTexture("dup", 5);
     RegisterTexture("dup", 9);
@@ -229,8 +220,7 @@ TEST(MaterialState, OperationsLeaveTheirState) {
     SphereMapOn();
     EXPECT_TRUE(glIsEnabled(GL_TEXTURE_GEN_S) && glIsEnabled(GL_TEXTURE_GEN_T));
     SetPlainColor(TRGBAColor{1, 0, 0, 1});
-    for (GLenum cap : {GL_TEXTURE_2D, GL_BLEND, GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T})
-        EXPECT_FALSE(glIsEnabled(cap));
+    for (GLenum cap : {GL_TEXTURE_2D, GL_BLEND, GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T}) EXPECT_FALSE(glIsEnabled(cap));
     EXPECT_EQ(MaterialColor(GL_DIFFUSE), red);
     EXPECT_EQ(MaterialColor(GL_AMBIENT), black);
     EXPECT_EQ(Floats(GL_CURRENT_COLOR), red);
@@ -285,8 +275,7 @@ TEST(MaterialState, ApplyByMode) {
     m.SphereMap = true;
     m.AlphaBlend = true;
     m.Apply();
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D) && glIsEnabled(GL_TEXTURE_GEN_S) &&
-                glIsEnabled(GL_BLEND));
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D) && glIsEnabled(GL_TEXTURE_GEN_S) && glIsEnabled(GL_BLEND));
     glGetIntegerv(GL_BLEND_SRC, &src);
     glGetIntegerv(GL_BLEND_DST, &dst);
     EXPECT_EQ(std::make_pair(src, dst), std::make_pair(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA));

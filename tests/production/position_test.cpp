@@ -26,22 +26,21 @@ namespace fs = std::filesystem;
 // 125 BPM (a row lasts 0.12 s, a bar 1.92 s), 160 x 120. Sections: logo over
 // the sky (rows 0-31), cylinders (32-63), the logo again (64-95), the ring
 // (96-111); the flash runs throughout.
-const char* const Script =
-    "RESOLUTIONX 160\nRESOLUTIONY 120\nDATADIR data\nCLEARCOLOR 4 2 14 255\nINIT\n"
-    "LOADMUSIC music.ogg\nTRACKER music.trk\nBPM 125\n"
-    "LOAD plaintexture 0\nA backdrop.bmp\n"
-    "LOAD celshadeobj 1\n"
-    "LOAD cylinders 2\n"
-    "LOAD object 3\nA ring.3ds\nB tiles.tga\nC chrome.bmp\nVX 55\nVY 75\n"
-    "LOAD flash 4\nE 70\nF 55\nG 45\n"
-    "BAR sky\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"
-    "BAR logo\nMOUNT 0\nLENGTH 0 2\nEFFECT 1\n"
-    "BAR cylinders\nMOUNT 0 2\nLENGTH 0 2\nEFFECT 2\nINPUT 0 0 36 300 60\nINPUT 1 6 57 1500 0\n"
-    "BAR sky again\nMOUNT 1\nLENGTH 0 3\nEFFECT 0\n"
-    "BAR logo again\nMOUNT 1\nLENGTH 0 2\nEFFECT 1\n"
-    "BAR ring\nMOUNT 1 2\nLENGTH 0 1\nEFFECT 3\n"
-    "BAR kicks\nMOUNT 0\nLENGTH 1 3\nEFFECT 4\nINPUT 0 0 36 180 0\n"
-    "ENDTIME 1344\n";
+const char* const Script = "RESOLUTIONX 160\nRESOLUTIONY 120\nDATADIR data\nCLEARCOLOR 4 2 14 255\nINIT\n"
+                           "LOADMUSIC music.ogg\nTRACKER music.trk\nBPM 125\n"
+                           "LOAD plaintexture 0\nA backdrop.bmp\n"
+                           "LOAD celshadeobj 1\n"
+                           "LOAD cylinders 2\n"
+                           "LOAD object 3\nA ring.3ds\nB tiles.tga\nC chrome.bmp\nVX 55\nVY 75\n"
+                           "LOAD flash 4\nE 70\nF 55\nG 45\n"
+                           "BAR sky\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"
+                           "BAR logo\nMOUNT 0\nLENGTH 0 2\nEFFECT 1\n"
+                           "BAR cylinders\nMOUNT 0 2\nLENGTH 0 2\nEFFECT 2\nINPUT 0 0 36 300 60\nINPUT 1 6 57 1500 0\n"
+                           "BAR sky again\nMOUNT 1\nLENGTH 0 3\nEFFECT 0\n"
+                           "BAR logo again\nMOUNT 1\nLENGTH 0 2\nEFFECT 1\n"
+                           "BAR ring\nMOUNT 1 2\nLENGTH 0 1\nEFFECT 3\n"
+                           "BAR kicks\nMOUNT 0\nLENGTH 1 3\nEFFECT 4\nINPUT 0 0 36 180 0\n"
+                           "ENDTIME 1344\n";
 
 // Four frames a second; the first frame of each section (a frame time that
 // is exact in binary, so --start lands on it).
@@ -58,8 +57,7 @@ TPicture ReadFrame(const fs::path& file) {
 // Mean absolute difference per colour component; 256 when the sizes differ.
 double MeanDifference(const fs::path& a, const fs::path& b) {
     const TPicture pa = ReadFrame(a), pb = ReadFrame(b);
-    if (pa.Width != pb.Width || pa.Height != pb.Height || pa.Channels != pb.Channels || pa.Pixels.empty())
-        return 256;
+    if (pa.Width != pb.Width || pa.Height != pb.Height || pa.Channels != pb.Channels || pa.Pixels.empty()) return 256;
     double sum = 0;
     for (size_t i = 0; i < pa.Pixels.size(); ++i) sum += std::abs(pa.Pixels[i] - pb.Pixels[i]);
     return sum / double(pa.Pixels.size());
@@ -79,9 +77,9 @@ TEST(PictureAtAPosition, EverySectionStartEqualsTheLinearRunAfterAnyWayThere) {
     ASSERT_TRUE(gen::GenerateProduction((dir.Path() / "data").string(), error)) << error;
     dir.Write("held.cvl", Script);
     const fs::path linear = dir.Path() / "linear";
-    const auto run = testutil::RunEngine(
-        "--capture " + testutil::Quote(linear.string()) + " --fps " + std::to_string(Fps) + " held.cvl",
-        dir.Path().string());
+    const auto run = testutil::RunEngine("--capture " + testutil::Quote(linear.string()) + " --fps " +
+                                             std::to_string(Fps) + " held.cvl",
+                                         dir.Path().string());
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
 
     // Dev mode, paused: before each section start, a frame in every other
@@ -94,7 +92,8 @@ TEST(PictureAtAPosition, EverySectionStartEqualsTheLinearRunAfterAnyWayThere) {
         std::reverse(others.begin(), others.end());
         for (const std::string& other : others) {
             if (other == target) continue;
-            commands += "seek " + other + "\\nshot " + (dir.Path() / ("visit" + std::to_string(shots++) + ".png")).string() + "\\n";
+            commands += "seek " + other + "\\nshot " +
+                        (dir.Path() / ("visit" + std::to_string(shots++) + ".png")).string() + "\\n";
         }
         // A reload builds every effect anew: the picture stays the same.
         if (target == SectionStarts.back()) commands += "reload\\n";
@@ -115,8 +114,8 @@ TEST(PictureAtAPosition, EverySectionStartEqualsTheLinearRunAfterAnyWayThere) {
         EXPECT_EQ(MeanDifference(dir.Path() / ("at_" + target + ".png"), expected), 0.0) << devText;
 
         const fs::path started = dir.Path() / ("start_" + target);
-        const auto start = testutil::RunEngine("--capture " + testutil::Quote(started.string()) + " --start " +
-                                                   target + " --fps " + std::to_string(Fps) + " --frames 1 held.cvl",
+        const auto start = testutil::RunEngine("--capture " + testutil::Quote(started.string()) + " --start " + target +
+                                                   " --fps " + std::to_string(Fps) + " --frames 1 held.cvl",
                                                dir.Path().string());
         ASSERT_EQ(start.ExitCode, 0) << start.Output;
         EXPECT_EQ(MeanDifference(started / "frame_000000.png", expected), 0.0);

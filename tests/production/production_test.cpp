@@ -165,9 +165,9 @@ void CheckFrames(const fs::path& frames, const std::string& output) {
 void CheckEffectKinds(const fs::path& frames) {
     const TTimeline timeline = ReadTimeline(ScriptFile);
     ASSERT_GT(timeline.RowSeconds, 0) << "no BPM in " << ScriptFile;
-    for (const char* kind : {"template", "plaincolor", "plaintexture", "flash", "invertflash", "cylinders",
-                             "celshadeobj", "object flat", "object textured", "object chrome", "particles bounce",
-                             "particles forceback", "particles respawn", "shader"})
+    for (const char* kind :
+         {"template", "plaincolor", "plaintexture", "flash", "invertflash", "cylinders", "celshadeobj", "object flat",
+          "object textured", "object chrome", "particles bounce", "particles forceback", "particles respawn", "shader"})
         EXPECT_TRUE(timeline.FirstBar.count(kind)) << "no bar shows " << kind;
 
     for (const auto& [kind, rows] : timeline.FirstBar) {
@@ -222,9 +222,9 @@ TEST(Production, GeneratedCapturedAndChecked) {
     ASSERT_FALSE(ec) << "cannot copy " << ScriptFile << ": " << ec.message();
     // The capture folder is absolute: DATADIR moves the engine into data/.
     const fs::path frames = dir.Path() / "capture";
-    const auto run = testutil::RunEngine(
-        "--capture " + testutil::Quote(frames.string()) + " --fps " + std::to_string(Fps) + " karmont.cvl",
-        dir.Path().string());
+    const auto run = testutil::RunEngine("--capture " + testutil::Quote(frames.string()) + " --fps " +
+                                             std::to_string(Fps) + " karmont.cvl",
+                                         dir.Path().string());
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
     {
         SCOPED_TRACE("frames");

@@ -34,8 +34,8 @@ using Clock = std::chrono::steady_clock;
 const bool pulseBackend = setenv("ALSOFT_DRIVERS", "pulse", 1) == 0;
 
 constexpr int Rate = 44100;
-constexpr double FirstClick = 1.0;   // seconds into the music
-constexpr double ClickEvery = 0.25;  // seconds
+constexpr double FirstClick = 1.0;  // seconds into the music
+constexpr double ClickEvery = 0.25; // seconds
 constexpr int Clicks = 24;
 constexpr double MusicSeconds = 9.0;
 
@@ -198,10 +198,10 @@ TEST(PulseAudio, MusicClockMatchesWhatReachesTheSinkAndSurvivesTheServer) {
     // The server sends its first timing a moment after the stream starts
     // (seconds on a busy machine); until then no latency is known, and the
     // clicks before that are left out.
-    std::vector<std::pair<double, double>> polls;  // steady time, music position
+    std::vector<std::pair<double, double>> polls; // steady time, music position
     const double lastClick = FirstClick + (Clicks - 1) * ClickEvery;
     double latency = 0;
-    double measuredFrom = -1;  // music time from which the latency was known
+    double measuredFrom = -1; // music time from which the latency was known
     while (polls.empty() || polls.back().second < lastClick + 0.5) {
         const double before = Seconds(Clock::now());
         const double position = ChannelSeconds(channel);
@@ -222,7 +222,7 @@ TEST(PulseAudio, MusicClockMatchesWhatReachesTheSinkAndSurvivesTheServer) {
     const float afterLoss = ChannelSeconds(channel);
     EXPECT_GT(afterLoss, atLoss + 0.4f);
     EXPECT_LT(afterLoss, atLoss + 1.0f);
-    EXPECT_LT(afterLoss, float(MusicSeconds) - 1);  // no jump to the end
+    EXPECT_LT(afterLoss, float(MusicSeconds) - 1); // no jump to the end
     EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
                             [](const std::string& r) { return r.find("stopped") != std::string::npos; }),
               1)

@@ -146,18 +146,21 @@ TEST(Reload, EveryPreflightErrorKeepsThePreviousDemoAndNamesTheLine) {
     const std::string listening = "BAR in\nLENGTH 1\nEFFECT 0\nINPUT 0 1 36 250 0\n";
 
     const struct {
-        std::string Extra;    // line 8 of the script on
-        std::string File;     // a file rewritten with the script ("" none)
+        std::string Extra; // line 8 of the script on
+        std::string File;  // a file rewritten with the script ("" none)
         std::vector<uint8_t> Content;
         std::string Expected; // the start of Error()
     } broken[] = {
         {"X 1o0\n", "", {}, "karmont.cvl:8: "},
-        {"LOAD plaintextur 1\n", "", {},
+        {"LOAD plaintextur 1\n",
+         "",
+         {},
          "karmont.cvl:8: No such effect in demo: plaintextur (did you mean plaintexture?)"},
-        {"LOAD plaintexture 1\nA missing.tga\n", "", {},
-         "karmont.cvl:9: The picture file missing.tga is missing"},
+        {"LOAD plaintexture 1\nA missing.tga\n", "", {}, "karmont.cvl:9: The picture file missing.tga is missing"},
         {"", "pic.tga", {1, 2, 3}, "karmont.cvl:7: "},
-        {"BAR\nLENGTH 1\nEFFECT 7\n", "", {},
+        {"BAR\nLENGTH 1\nEFFECT 7\n",
+         "",
+         {},
          "karmont.cvl:10: The bar plays effect slot 7, which holds no effect: no LOAD line loads slot 7"},
         // The musician's new export has one channel: the input on channel 1
         // would end the session at that bar.
@@ -242,9 +245,8 @@ TEST(Reload, HundredReloadsOfTheProductionStayFlat) {
     TDevReloader reloader("karmont.cvl");
     ASSERT_FALSE(DemoQuit);
     const std::vector<std::string> watched = reloader.WatchedFiles();
-    for (const char* name : {"karmont.cvl", "data/music.trk", "data/music.ogg", "data/title_alpha.jpg",
-                             "data/cyl2.3ds", "data/velmorandex.3ds", "data/loading.jpg", "shaders/tunnel.frag",
-                             "shaders/grade.frag"})
+    for (const char* name : {"karmont.cvl", "data/music.trk", "data/music.ogg", "data/title_alpha.jpg", "data/cyl2.3ds",
+                             "data/velmorandex.3ds", "data/loading.jpg", "shaders/tunnel.frag", "shaders/grade.frag"})
         EXPECT_NE(std::find(watched.begin(), watched.end(), dir.File(name)), watched.end()) << name;
 
     const int sample = reloader.Demo().MusicSample;

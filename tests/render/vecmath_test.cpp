@@ -47,8 +47,9 @@ TEST(VecMath, PointRotationGivesRotatePointBits) {
     const float inf = std::numeric_limits<float>::infinity();
     const TVec3 angles[] = {MakeVec3(270, 0, 0), MakeVec3(0, 0, 0), MakeVec3(19.3f, -20.7f, 1000.1f),
                             MakeVec3(90, 180, 270), MakeVec3(1e-6f, 359.99f, -45)};
-    std::vector<TVec3> points = {MakeVec3(0, 0, 1), MakeVec3(inf, 0, 0), MakeVec3(0, -inf, 1),
-                                 MakeVec3(std::nanf(""), 1, 2), MakeVec3(-0.0f, 0, -0.0f), MakeVec3(3e38f, -3e38f, 1e-40f)};
+    std::vector<TVec3> points = {MakeVec3(0, 0, 1),         MakeVec3(inf, 0, 0),
+                                 MakeVec3(0, -inf, 1),      MakeVec3(std::nanf(""), 1, 2),
+                                 MakeVec3(-0.0f, 0, -0.0f), MakeVec3(3e38f, -3e38f, 1e-40f)};
     uint32_t seed = 7;
     for (int i = 0; i < 2000; ++i) {
         auto next = [&] {

@@ -95,8 +95,9 @@ TEST(ShaderEffect, FeedbackPostAndWebFormDrawAlikeEveryRun) {
     // Slot 0 paints red; the post pass (slot 1) sees it through iChannel3 and
     // moves red to blue; the feedback pass (slot 2) adds 1/8 of green a frame
     // to what the last frame ended with, at the left edge only.
-    dir.Write("post.frag", "uniform sampler2D iChannel3; uniform vec3 iResolution;\n"
-                           "void main() { gl_FragColor = texture2D(iChannel3, gl_FragCoord.xy / iResolution.xy).gbra; }\n");
+    dir.Write("post.frag",
+              "uniform sampler2D iChannel3; uniform vec3 iResolution;\n"
+              "void main() { gl_FragColor = texture2D(iChannel3, gl_FragCoord.xy / iResolution.xy).gbra; }\n");
     dir.Write("trail.frag", "uniform sampler2D iChannel2; uniform vec3 iResolution;\n"
                             "void main() {\n"
                             "    if (gl_FragCoord.x > 10.0) discard;\n"
@@ -240,8 +241,8 @@ TEST(ShaderEffect, NamedTracksReachTheirUniforms) {
     dir.Write("demo.tracks", "track glow\n0:0 0 linear\n0:1 1\ntrack cam:rot.y\n0:0 0.25\ntrack iTime\n0:0 9\n");
     dir.Write("t.frag", "uniform float glow, cam_rot_y;\nuniform float iTime;\nuniform float spare = 0.5;\n"
                         "void main() { gl_FragColor = vec4(glow, cam_rot_y, fract(iTime) + spare * 0.0, 1.0); }\n");
-    dir.Write("demo.cvl", "TRACKS demo.tracks\n" +
-                              Script("LOAD shader 0\nA t.frag\nE 2\nBAR t\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"));
+    dir.Write("demo.cvl",
+              "TRACKS demo.tracks\n" + Script("LOAD shader 0\nA t.frag\nE 2\nBAR t\nMOUNT 0\nLENGTH 0 2\nEFFECT 0\n"));
     // Rows 4 and 12 (0.4 s, 1.2 s): glow rises linearly over rows 0 to 16.
     const auto run = RunEngine("--capture out --fps 5 --start 0.4 --frames 5 demo.cvl", dir.Path().string());
     ASSERT_EQ(run.ExitCode, 0) << run.Output;

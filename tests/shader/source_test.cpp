@@ -53,8 +53,9 @@ TEST(ShaderSource, IncludesAndVersionKeepEveryLineTraceable) {
 
     // Recorded logs of each driver form, at the assembled lines of two errors.
     const int user = AssembledLine(source, "nope"), included = AssembledLine(source, "broken");
-    const std::string mesa = "0:" + std::to_string(user) + "(34): error: `nope' undeclared\n0:" +
-                             std::to_string(included) + "(21): warning: `broken' unused\n";
+    const std::string mesa = "0:" + std::to_string(user) +
+                             "(34): error: `nope' undeclared\n0:" + std::to_string(included) +
+                             "(21): warning: `broken' unused\n";
     const std::string nvidia = "0(" + std::to_string(user) + ") : error C1008: undefined variable \"nope\"\n";
     const std::string glslang = "ERROR: 0:" + std::to_string(included) +
                                 ": 'broken' : undeclared identifier\nERROR: 0:" + std::to_string(included) +
@@ -84,8 +85,10 @@ TEST(ShaderSource, IncludesAndVersionKeepEveryLineTraceable) {
     EXPECT_EQ(versioned.Text.rfind("#version 330 core\n", 0), 0u);
     EXPECT_EQ(versioned.NeededVersion, 330);
     EXPECT_EQ(ParseShaderLog("0:1(1): error: v", versioned)[0].Line, 3);
-    EXPECT_EQ(ParseShaderLog("0:" + std::to_string(AssembledLine(versioned, "c = vec4(x)")) + "(1): error: x",
-                             versioned)[0].Line, 5);
+    EXPECT_EQ(
+        ParseShaderLog("0:" + std::to_string(AssembledLine(versioned, "c = vec4(x)")) + "(1): error: x", versioned)[0]
+            .Line,
+        5);
 }
 
 TEST(ShaderSource, WebFormGetsDeclarationsAndMain) {
@@ -99,10 +102,10 @@ TEST(ShaderSource, WebFormGetsDeclarationsAndMain) {
     EXPECT_EQ(source.NeededVersion, 130);
     EXPECT_EQ(source.NeededFor, "texture()");
     EXPECT_EQ(source.Version, 130);
-    for (const char* declared : {"uniform float iGlobalTime;", "uniform float iFrameRate;",
-                                 "uniform float iChannelTime[4];", "uniform vec4 iMouse;", "uniform vec4 iDate;",
-                                 "uniform float iSampleRate;", "uniform float iInput[10];", "uniform float iVZ;",
-                                 "mainImage(color, gl_FragCoord.xy - corvalaViewportOrigin.xy);"})
+    for (const char* declared :
+         {"uniform float iGlobalTime;", "uniform float iFrameRate;", "uniform float iChannelTime[4];",
+          "uniform vec4 iMouse;", "uniform vec4 iDate;", "uniform float iSampleRate;", "uniform float iInput[10];",
+          "uniform float iVZ;", "mainImage(color, gl_FragCoord.xy - corvalaViewportOrigin.xy);"})
         EXPECT_NE(source.Text.find(declared), std::string::npos) << declared;
     // What the file declares itself is not declared twice.
     EXPECT_EQ(source.Text.find("uniform float iBeat;"), source.Text.rfind("uniform float iBeat;"));
@@ -127,11 +130,11 @@ TEST(ShaderSource, WebFormGetsDeclarationsAndMain) {
                               "uniform vec4 corvalaViewportOrigin;\nuniform vec3 iResolution;\n"),
               std::string::npos)
         << moved.Text;
-    EXPECT_EQ(ParseShaderLog("0:" + std::to_string(AssembledLine(moved, "void main")) + "(1): error: x",
-                             moved)[0].Line, 4);
-    const TShaderSource kept = AssembleShader(
-        "k.frag", Files({{"k.frag", "#version 150\nlayout(origin_upper_left) in vec4 gl_FragCoord;\n"
-                                    "void main() { gl_FragColor = vec4(1.0); }\n"}}));
+    EXPECT_EQ(ParseShaderLog("0:" + std::to_string(AssembledLine(moved, "void main")) + "(1): error: x", moved)[0].Line,
+              4);
+    const TShaderSource kept =
+        AssembleShader("k.frag", Files({{"k.frag", "#version 150\nlayout(origin_upper_left) in vec4 gl_FragCoord;\n"
+                                                   "void main() { gl_FragColor = vec4(1.0); }\n"}}));
     EXPECT_NE(kept.Text.find("layout(origin_upper_left) in vec4 gl_FragCoord;"), std::string::npos) << kept.Text;
     EXPECT_EQ(kept.Text.find("corvalaViewportOrigin"), std::string::npos) << kept.Text;
     EXPECT_EQ(AssembleShader("o.frag", Files({{"o.frag", "out vec4 color;\nvoid main() { color = vec4(1.0); }\n"}}))

@@ -18,12 +18,12 @@ struct TMixerRun {
     double PollInterval = 1.0 / 60;
     double PollJitter = 0.002;
     double MixJitter = 0.0003;
-    double LateChance = 0.05;     // of a mix being up to LateBy late
+    double LateChance = 0.05; // of a mix being up to LateBy late
     double LateBy = 0.010;
-    double ClockError = 0;        // the mixer's clock against the steady clock
+    double ClockError = 0; // the mixer's clock against the steady clock
     double Seconds = 10.0;
     double Settle = 0.0;
-    bool StartOnAStep = true;     // the clock was reset right at a mix
+    bool StartOnAStep = true; // the clock was reset right at a mix
 };
 
 double MaxDeviation(const TMixerRun& run, unsigned seed = 1) {
@@ -48,7 +48,7 @@ double MaxDeviation(const TMixerRun& run, unsigned seed = 1) {
     clock.SetMaxLead(0.1);
     clock.SetPeriod(Period);
     double t = mixTimes[3] + (run.StartOnAStep ? 0.0 : 0.02);
-    clock.Reset(steppedAt(t), t, run.Rate);  // the nominal rate: drift is for the clock to find
+    clock.Reset(steppedAt(t), t, run.Rate); // the nominal rate: drift is for the clock to find
     double worst = 0;
     while (t < run.Seconds) {
         t += run.PollInterval + run.PollJitter * (unit(random) - 0.5);
@@ -86,7 +86,7 @@ TEST(StepClock, FollowsAMixerClockThatDrifts) {
 
 TEST(StepClock, LocksOntoTheMixerWhenStartedOutOfPhase) {
     TMixerRun run;
-    run.StartOnAStep = false;  // starts 20 ms behind
+    run.StartOnAStep = false; // starts 20 ms behind
     run.Settle = 3.0;
     for (unsigned seed = 1; seed <= 5; ++seed) EXPECT_LT(MaxDeviation(run, seed), 0.001) << "seed " << seed;
 }
@@ -110,8 +110,8 @@ TEST(StepClock, NeverBackwardsAndBoundedWhenTheMixerStalls) {
     double stepped = 0;
     for (int frame = 0; frame < 600; ++frame) {
         t += 0.004;
-        if (t < 1.0 && std::fmod(t, 0.023) < 0.004) stepped += 0.023;  // steps stop at 1 s
-        if (frame == 300) stepped -= 0.5;  // a stray value behind the line
+        if (t < 1.0 && std::fmod(t, 0.023) < 0.004) stepped += 0.023; // steps stop at 1 s
+        if (frame == 300) stepped -= 0.5;                             // a stray value behind the line
         const double position = clock.Update(stepped, t);
         EXPECT_GE(position, last) << "t " << t;
         last = position;
@@ -166,5 +166,5 @@ TEST(LatencyFilter, FindsTheMeanOfAJitteryReportAndBendsTheClockLittle) {
     EXPECT_NEAR(last, 0.07175, 0.0015);
     filter.Reset();
     EXPECT_EQ(filter.Value(), 0.0);
-    EXPECT_EQ(filter.Update(0.1, 31.0), 0.1);  // a reset filter takes the first report as it is
+    EXPECT_EQ(filter.Update(0.1, 31.0), 0.1); // a reset filter takes the first report as it is
 }

@@ -19,7 +19,12 @@ double Rms(const std::vector<int16_t>& samples) {
 
 TEST(SoundDecode, LosslessFormatsGiveTheSamplesBack) {
     TScratchDir dir("lossless");
-    struct TCase { const char* name; int format; int rate; int channels; };
+    struct TCase {
+        const char* name;
+        int format;
+        int rate;
+        int channels;
+    };
     const TCase cases[] = {
         {"mono.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1},
         {"stereo.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2},
@@ -40,7 +45,12 @@ TEST(SoundDecode, LosslessFormatsGiveTheSamplesBack) {
 
 TEST(SoundDecode, LossyFormatsDecodeToTheEnd) {
     TScratchDir dir("lossy");
-    struct TCase { const char* name; int format; int rate; int channels; };
+    struct TCase {
+        const char* name;
+        int format;
+        int rate;
+        int channels;
+    };
     const TCase cases[] = {
         {"stereo.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 22050, 2},
         {"mono.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 1},

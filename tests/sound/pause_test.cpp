@@ -79,7 +79,7 @@ TEST_F(PauseTest, SpeedsDoNotCompound) {
     EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.025f);
     SetChannelSpeed(channel, 1.0f);
     EXPECT_EQ(ChannelFrequency(channel), 44100u);
-    SetChannelSpeed(channel, 0.0f);  // refused: it would stop the clock
+    SetChannelSpeed(channel, 0.0f); // refused: it would stop the clock
     EXPECT_EQ(ChannelFrequency(channel), 44100u);
     EXPECT_FALSE(reports.empty());
 }

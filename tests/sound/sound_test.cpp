@@ -70,7 +70,7 @@ TEST_F(CaptureTest, IndexRulesAndLoadFailures) {
     EXPECT_TRUE(Reported(text));
     EXPECT_EQ(LoadSample(dir.File("missing.ogg")), -1);
     EXPECT_TRUE(Reported("missing.ogg"));
-    EXPECT_EQ(LoadSample(good), 1);  // the failures used no index
+    EXPECT_EQ(LoadSample(good), 1); // the failures used no index
     EXPECT_EQ(SampleCount(), 2);
     EXPECT_EQ(PlaySample(-1, 100, 0), 0u);
     EXPECT_EQ(PlaySample(2, 100, 0), 0u);
@@ -129,12 +129,12 @@ TEST_F(CaptureTest, PositionAdvancesAtPitchTimesRenderedTime) {
     for (int block = 0; block < 10; ++block) Render(441);
     EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.35f);
 
-    ScaleChannelFrequency(channel, -1.0f);  // refused, nothing changes
+    ScaleChannelFrequency(channel, -1.0f); // refused, nothing changes
     EXPECT_EQ(ChannelFrequency(channel), 88200u);
     EXPECT_TRUE(Reported("refused"));
-    ScaleChannelFrequency(channel, 1e9f);  // held at the mixer's highest pitch
+    ScaleChannelFrequency(channel, 1e9f); // held at the mixer's highest pitch
     EXPECT_EQ(ChannelFrequency(channel), 441000u);
-    ScaleChannelFrequency(channel, 0.0f);  // stands (nearly) still, no failure
+    ScaleChannelFrequency(channel, 0.0f); // stands (nearly) still, no failure
     EXPECT_EQ(ChannelFrequency(channel), 0u);
     Render(4410);
     EXPECT_NEAR(ChannelSeconds(channel), 0.35, 1e-4);
@@ -191,7 +191,7 @@ TEST_F(CaptureTest, AFourthPlayTakesOverTheOnePlayingLongest) {
     }
     const uint32_t fourth = PlaySample(sample, 50, 0);
     ASSERT_NE(fourth, 0u);
-    EXPECT_EQ(ChannelFrequency(channels[0]), 0u);  // taken over: names nothing now
+    EXPECT_EQ(ChannelFrequency(channels[0]), 0u); // taken over: names nothing now
     EXPECT_EQ(ChannelSeconds(channels[0]), 0.0f);
     Render(441);
     EXPECT_FLOAT_EQ(ChannelSeconds(channels[1]), 0.03f);
@@ -199,13 +199,13 @@ TEST_F(CaptureTest, AFourthPlayTakesOverTheOnePlayingLongest) {
     EXPECT_FLOAT_EQ(ChannelSeconds(fourth), 0.01f);
     EXPECT_FLOAT_EQ(ChannelSeconds(otherChannel), 0.04f);
     const std::set<uint32_t> handles{channels[0], channels[1], channels[2], fourth, otherChannel};
-    EXPECT_EQ(handles.size(), 5u);  // a new play never reuses a handle
+    EXPECT_EQ(handles.size(), 5u); // a new play never reuses a handle
 }
 
 TEST_F(CaptureTest, RenderedMixIsDeterministicAndWritesAsWav) {
     const int sample = LoadSample(Tone("music.wav", 1.0));
     std::vector<int16_t> first, second;
-    ASSERT_TRUE(RenderCaptureAudio(1000, first));  // nothing plays yet: silence (with dither)
+    ASSERT_TRUE(RenderCaptureAudio(1000, first)); // nothing plays yet: silence (with dither)
     EXPECT_EQ(first.size(), 2000u);
     for (int16_t v : first) ASSERT_LE(std::abs(v), 1);
     const uint32_t channel = PlaySample(sample, 100, 0);
@@ -242,12 +242,12 @@ TEST_F(CaptureTest, RenderedMixIsDeterministicAndWritesAsWav) {
 
 TEST_F(SoundTest, CaptureOnlyBeforeOtherOutput) {
     std::vector<int16_t> mix;
-    EXPECT_FALSE(RenderCaptureAudio(100, mix));  // no capture: silence, still 100 frames
+    EXPECT_FALSE(RenderCaptureAudio(100, mix)); // no capture: silence, still 100 frames
     EXPECT_EQ(mix, std::vector<int16_t>(200, 0));
     EXPECT_FALSE(BeginAudioCapture(1000));
     ASSERT_TRUE(BeginAudioCapture(48000));
     EXPECT_TRUE(AudioCaptureActive());
-    EXPECT_TRUE(InitSound(nullptr));  // keeps the capture output
+    EXPECT_TRUE(InitSound(nullptr)); // keeps the capture output
     EXPECT_TRUE(AudioCaptureActive());
     EXPECT_FALSE(BeginAudioCapture(44100));
     // A 44.1 kHz sample on a 48 kHz mix still advances by its own seconds.
@@ -258,7 +258,7 @@ TEST_F(SoundTest, CaptureOnlyBeforeOtherOutput) {
 
 TEST_F(SoundTest, RealTimeOutputPlaysAndAdvances) {
     ASSERT_TRUE(nullBackend);
-    InitSound(nullptr);  // the null backend, or the paced loopback device without one
+    InitSound(nullptr); // the null backend, or the paced loopback device without one
     EXPECT_FALSE(SoundOutputName().empty());
     const uint32_t channel = PlaySample(LoadSample(Tone("music.wav", 2.0)), 100, 0);
     ASSERT_NE(channel, 0u);
@@ -284,7 +284,7 @@ TEST_F(CaptureTest, HeardPositionLagsTheMixByTheLatencyAtThePitch) {
     SimulateOutputLatency(0.05);
     EXPECT_DOUBLE_EQ(OutputLatencySeconds(), 0.05);
     const uint32_t channel = PlaySample(LoadSample(Tone("music.wav", 2.0)), 100, 0);
-    EXPECT_EQ(ChannelSeconds(channel), 0.0f);  // nothing heard yet: held at the start
+    EXPECT_EQ(ChannelSeconds(channel), 0.0f); // nothing heard yet: held at the start
     Render(4410);
     EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.05f);
     // At twice the pitch the same latency holds twice the music: the heard
@@ -292,7 +292,7 @@ TEST_F(CaptureTest, HeardPositionLagsTheMixByTheLatencyAtThePitch) {
     ScaleChannelFrequency(channel, 2.0f);
     EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.05f);
     Render(4410);
-    EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.2f);  // mixed 0.3, less 0.05 x 2
+    EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.2f); // mixed 0.3, less 0.05 x 2
     SimulateOutputLatency(0);
     EXPECT_FLOAT_EQ(ChannelSeconds(channel), 0.3f);
 }
@@ -317,7 +317,7 @@ TEST_F(CaptureTest, MonoPlaysAsLoudAsStereoInBothSpeakersAndPans) {
     };
     const int monoSample = LoadSample(write("mono.wav", 1, mono));
     const int stereoSample = LoadSample(write("stereo.wav", 2, stereo));
-    const auto levels = [&](int sample, int pan) {  // RMS of left and right
+    const auto levels = [&](int sample, int pan) { // RMS of left and right
         const uint32_t channel = PlaySample(sample, 100, pan);
         std::vector<int16_t> mix;
         RenderCaptureAudio(Frames / 2, mix);

@@ -24,7 +24,7 @@ std::string GLErrors();
 
 } // namespace testgl
 
-#define REQUIRE_GL_CONTEXT(w, h)                                                              \
-    do {                                                                                      \
-        if (!testgl::EnsureContext(w, h)) GTEST_SKIP() << "no OpenGL context on this machine"; \
+#define REQUIRE_GL_CONTEXT(w, h)                                                                                       \
+    do {                                                                                                               \
+        if (!testgl::EnsureContext(w, h)) GTEST_SKIP() << "no OpenGL context on this machine";                         \
     } while (0)

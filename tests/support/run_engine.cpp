@@ -14,8 +14,7 @@ std::string Quote(const std::string& text) {
 }
 
 RunResult RunEngine(const std::string& arguments, const std::string& folder) {
-    const std::string command = "cd " + Quote(folder) +
-                                " && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CI=true " +
+    const std::string command = "cd " + Quote(folder) + " && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CI=true " +
                                 Quote(CORVALA_BINARY) + " " + arguments + " 2>&1";
     RunResult result;
     FILE* pipe = popen(command.c_str(), "r");

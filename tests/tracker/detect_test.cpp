@@ -71,9 +71,11 @@ struct TMatch {
 TMatch Match(const std::vector<double>& found, const std::vector<double>& truth, double tolerance) {
     TMatch m;
     for (double t : truth)
-        if (std::none_of(found.begin(), found.end(), [&](double f) { return std::fabs(f - t) <= tolerance; })) ++m.Missed;
+        if (std::none_of(found.begin(), found.end(), [&](double f) { return std::fabs(f - t) <= tolerance; }))
+            ++m.Missed;
     for (double f : found)
-        if (std::none_of(truth.begin(), truth.end(), [&](double t) { return std::fabs(f - t) <= tolerance; })) ++m.Extra;
+        if (std::none_of(truth.begin(), truth.end(), [&](double t) { return std::fabs(f - t) <= tolerance; }))
+            ++m.Extra;
     return m;
 }
 
@@ -109,7 +111,8 @@ TEST(Detect, DrumHitsAndTempoOfASynthesizedLoop) {
     for (const auto& c : channels) {
         const TMatch m = Match(r.Times[c.Channel], c.Truth, row);
         EXPECT_EQ(m.Missed, 0) << "channel " << c.Channel;
-        EXPECT_LE(m.Extra, int(c.Truth.size() * 5 / 100)) << "channel " << c.Channel << ": " << r.Times[c.Channel].size();
+        EXPECT_LE(m.Extra, int(c.Truth.size() * 5 / 100))
+            << "channel " << c.Channel << ": " << r.Times[c.Channel].size();
     }
     // The beat grid: a beat on each kick's own row (not the one before the
     // off-beat hats), bars marked every fourth.
@@ -274,5 +277,8 @@ TEST(Detect, FindsTheKicksOfTheBundledProduction) {
         if (e.Channel == gen::song::KickChannel) kicks.push_back(e.Row * row);
     ASSERT_FALSE(kicks.empty());
     const TMatch m = Match(r.Times[DetectLow], kicks, row);
-    EXPECT_LE(m.Missed, int(kicks.size() / 50)) << "of " << kicks.size() << " kicks; low onsets " << r.Times[DetectLow].size() << " all " << r.Times[DetectAll].size() << " first " << (r.Times[DetectLow].empty() ? -1 : r.Times[DetectLow][0]) << " kick0 " << kicks[0] << " kick1 " << kicks[1];
+    EXPECT_LE(m.Missed, int(kicks.size() / 50))
+        << "of " << kicks.size() << " kicks; low onsets " << r.Times[DetectLow].size() << " all "
+        << r.Times[DetectAll].size() << " first " << (r.Times[DetectLow].empty() ? -1 : r.Times[DetectLow][0])
+        << " kick0 " << kicks[0] << " kick1 " << kicks[1];
 }

@@ -28,14 +28,18 @@ TEST(EngineSongs, CheckWarnsAboutTempoInputsAndLength) {
     dir.Write("song.mod", BeatMod());
     dir.Write("song.mid", songs::TestMidi());
     // A module as tracker and music, at another BPM than its own.
-    dir.Write("demo.cvl", "TRACKER song.mod\nBPM 120\nLOADMUSIC song.mod\n" + Bar +
-                              "INPUT 0 0 49 250 0\nINPUT 1 1 36 250 0\n");
+    dir.Write("demo.cvl",
+              "TRACKER song.mod\nBPM 120\nLOADMUSIC song.mod\n" + Bar + "INPUT 0 0 49 250 0\nINPUT 1 1 36 250 0\n");
     auto result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
-    EXPECT_NE(result.Output.find("warning: BPM 120 differs from the song's own tempo, 125 BPM (song.mod)"), std::string::npos)
+    EXPECT_NE(result.Output.find("warning: BPM 120 differs from the song's own tempo, 125 BPM (song.mod)"),
+              std::string::npos)
         << result.Output;
-    EXPECT_NE(result.Output.find("demo.cvl:10: warning: INPUT 1 listens for note 36 on channel 1, which never plays it; it plays 61\n"),
-              std::string::npos) << result.Output;
+    EXPECT_NE(
+        result.Output.find(
+            "demo.cvl:10: warning: INPUT 1 listens for note 36 on channel 1, which never plays it; it plays 61\n"),
+        std::string::npos)
+        << result.Output;
     EXPECT_EQ(result.Output.find("INPUT 0"), std::string::npos) << result.Output;
     EXPECT_EQ(result.Output.find("differ by more than a bar"), std::string::npos) << result.Output;
 
@@ -48,9 +52,11 @@ TEST(EngineSongs, CheckWarnsAboutTempoInputsAndLength) {
     dir.Write("long.trk", testutil::TrackerBytes(1, 256, std::vector<uint8_t>(256, 49)));
     dir.Write("demo.cvl", "TRACKER long.trk\nBPM 125\nLOADMUSIC song.mod\n" + Bar + "INPUT 0 0 49 250 0\n");
     result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
-    EXPECT_NE(result.Output.find("warning: the tracker lasts 30.72 s at BPM 125 (256 rows) and the music 7.68 s: they differ "
-                                 "by more than a bar (1.92 s)"),
-              std::string::npos) << result.Output;
+    EXPECT_NE(
+        result.Output.find("warning: the tracker lasts 30.72 s at BPM 125 (256 rows) and the music 7.68 s: they differ "
+                           "by more than a bar (1.92 s)"),
+        std::string::npos)
+        << result.Output;
 
     // A MIDI file as tracker; a song that cannot be read names itself.
     dir.Write("demo.cvl", "TRACKER song.mid\nBPM 120\n" + Bar + "INPUT 0 3 42 250 0\n");
@@ -63,7 +69,8 @@ TEST(EngineSongs, CheckWarnsAboutTempoInputsAndLength) {
     dir.Write("demo.cvl", "TRACKER broken.mid\nBPM 120\n" + Bar);
     result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
     EXPECT_EQ(result.ExitCode, 1);
-    EXPECT_NE(result.Output.find("demo.cvl:2: error: Tracker file broken.mid cannot be imported: offset"), std::string::npos)
+    EXPECT_NE(result.Output.find("demo.cvl:2: error: Tracker file broken.mid cannot be imported: offset"),
+              std::string::npos)
         << result.Output;
 }
 
@@ -83,7 +90,8 @@ TEST(EngineSongs, AModuleCutShortIsNamedInCheckAndRun) {
         EXPECT_NE(result.Output.find("header.cvl:2: error: Tracker file header.mod cannot be imported: the file is cut "
                                      "short (pattern 0 from row 0 on lies past its end) and no notes are left"),
                   std::string::npos)
-            << args << "\n" << result.Output;
+            << args << "\n"
+            << result.Output;
         // Said once: the checks against its rows and channels stay silent.
         EXPECT_EQ(result.Output.find("tracker's end"), std::string::npos) << result.Output;
     }
@@ -106,7 +114,8 @@ TEST(EngineSongs, AModuleCutShortIsNamedInCheckAndRun) {
         EXPECT_NE(result.Output.find(": the file is cut short (pattern 0 from row 20 on lies past its end) and "
                                      "renders only silence"),
                   std::string::npos)
-            << args << "\n" << result.Output;
+            << args << "\n"
+            << result.Output;
     }
     for (const char* args : {"--check cut.cvl", "--capture out2 --frames 2 cut.cvl"}) {
         const auto result = testutil::RunEngine(args, dir.Path().string());
@@ -114,7 +123,8 @@ TEST(EngineSongs, AModuleCutShortIsNamedInCheckAndRun) {
         EXPECT_NE(result.Output.find("cut.cvl:2: warning: Tracker file cut.mod: the file is cut short: pattern 0 from "
                                      "row 20 on lies past its end, so the notes there are missing; 3 notes were read"),
                   std::string::npos)
-            << args << "\n" << result.Output;
+            << args << "\n"
+            << result.Output;
     }
 }
 
@@ -137,7 +147,8 @@ TEST(EngineSongs, CheckIsCleanAtTheSuggestedTempoOfASongWhoseSpeedChanges) {
     dir.Write("demo.cvl", "TRACKER song.mod\nBPM 125\nLOADMUSIC song.mod\n" + Bar);
     auto result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
     EXPECT_NE(result.Output.find("demo.cvl:2: warning: BPM 125 differs from the song's own tempo, 166.667 BPM"),
-              std::string::npos) << result.Output;
+              std::string::npos)
+        << result.Output;
     dir.Write("demo.cvl", "TRACKER song.mod\nBPM 166.667\nLOADMUSIC song.mod\n" + Bar);
     result = testutil::RunEngine("--check demo.cvl", dir.Path().string());
     EXPECT_EQ(result.Output.find("differs"), std::string::npos) << result.Output;

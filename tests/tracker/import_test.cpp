@@ -28,10 +28,10 @@ std::vector<uint8_t> TestMod() {
     p0[2][1] = {songs::PeriodC2, 2, 0xC, 0x40};  // set volume 64
     p0[0][3] = {0, 0, 0xF, 6};
     p1[0][3] = {0, 0, 0xF, 2};
-    p1[0][0] = {songs::PeriodC1, 1};             // engine row 64
-    p1[1][0] = {songs::PeriodD1, 1};             // 64.33: falls on row 64 too
-    p1[6][0] = {songs::PeriodE1, 1};             // 66
-    p1[12][0] = {songs::PeriodC1};               // 68, sample 1 still playing
+    p1[0][0] = {songs::PeriodC1, 1}; // engine row 64
+    p1[1][0] = {songs::PeriodD1, 1}; // 64.33: falls on row 64 too
+    p1[6][0] = {songs::PeriodE1, 1}; // 66
+    p1[12][0] = {songs::PeriodC1};   // 68, sample 1 still playing
     return songs::Mod({p0, p1});
 }
 
@@ -71,9 +71,11 @@ TEST(ModuleImport, NotesLandOnTheRowsOfTheirTrueTimes) {
     EXPECT_EQ(r.Collisions, 1);
     EXPECT_EQ(r.ApartBpm, 375.0);
     ASSERT_EQ(r.Warnings.size(), 2u);
-    EXPECT_NE(r.Warnings[0].find("order 1, pattern 1, row 0 (to speed 2, tempo 125"), std::string::npos) << r.Warnings[0];
+    EXPECT_NE(r.Warnings[0].find("order 1, pattern 1, row 0 (to speed 2, tempo 125"), std::string::npos)
+        << r.Warnings[0];
     // 128 rows in 10.24 s: 4-row beats average 187.5 BPM.
-    EXPECT_NE(r.Warnings[0].find("averaged over the song a beat of 4 rows is 187.5 BPM"), std::string::npos) << r.Warnings[0];
+    EXPECT_NE(r.Warnings[0].find("averaged over the song a beat of 4 rows is 187.5 BPM"), std::string::npos)
+        << r.Warnings[0];
     EXPECT_NE(r.Warnings[1].find("1 notes fell on a row"), std::string::npos) << r.Warnings[1];
     EXPECT_NE(r.Warnings[1].find("at BPM 375 (2 times the song's)"), std::string::npos) << r.Warnings[1];
 }
@@ -113,7 +115,8 @@ TEST(ModuleImport, OptionsPickInstrumentsVolumesChannelsAndTempo) {
     fast.Bpm = 250;
     ASSERT_TRUE(ImportSong(TestMod(), fast, r, error)) << error;
     EXPECT_EQ(r.Collisions, 0);
-    EXPECT_EQ(Notes(r.Grid, 0), (Cells{{0, C1}, {8, D1}, {16, E1}, {24, C1}, {128, C1}, {129, D1}, {132, E1}, {136, C1}}));
+    EXPECT_EQ(Notes(r.Grid, 0),
+              (Cells{{0, C1}, {8, D1}, {16, E1}, {24, C1}, {128, C1}, {129, D1}, {132, E1}, {136, C1}}));
 
     // Two module rows to the song's beat: the suggested BPM doubles.
     TImportOptions half;
@@ -127,7 +130,7 @@ TEST(MidiImport, TempoMapChordsAndDrumsGiveChannelsAndRows) {
     std::string error;
     ASSERT_TRUE(ReadMidiSong(songs::TestMidi(), song, error)) << error;
     ASSERT_EQ(song.Notes.size(), 9u);
-    EXPECT_DOUBLE_EQ(song.Notes[2].Seconds, 1.0);  // tick 960 at 120 BPM
+    EXPECT_DOUBLE_EQ(song.Notes[2].Seconds, 1.0);      // tick 960 at 120 BPM
     EXPECT_DOUBLE_EQ(song.Notes.back().Seconds, 2.25); // tick 2400: 480 ticks at 240 BPM after 2.0 s
     ASSERT_EQ(song.TempoChanges.size(), 1u);
     EXPECT_DOUBLE_EQ(song.TempoChanges[0].Seconds, 2.0);

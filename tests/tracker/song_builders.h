@@ -29,12 +29,12 @@ inline std::vector<uint8_t> Mod(const std::vector<std::vector<std::vector<TModCe
         std::vector<uint8_t> header(30, 0);
         if (s < 2) {
             header[22] = 0;
-            header[23] = sampleWords;   // length in words
+            header[23] = sampleWords;      // length in words
             header[25] = s == 0 ? 64 : 20; // default volume
             header[26] = 0;
-            header[27] = 0;             // loop start
+            header[27] = 0; // loop start
             header[28] = 0;
-            header[29] = sampleWords;   // loop length
+            header[29] = sampleWords; // loop length
         } else {
             header[29] = 1;
         }
@@ -49,7 +49,8 @@ inline std::vector<uint8_t> Mod(const std::vector<std::vector<std::vector<TModCe
         for (int row = 0; row < 64; ++row)
             for (int ch = 0; ch < channels; ++ch) {
                 TModCell cell;
-                if (row < int(pattern.size()) && ch < int(pattern[size_t(row)].size())) cell = pattern[size_t(row)][size_t(ch)];
+                if (row < int(pattern.size()) && ch < int(pattern[size_t(row)].size()))
+                    cell = pattern[size_t(row)][size_t(ch)];
                 out.push_back(uint8_t((cell.Sample & 0xF0) | ((cell.Period >> 8) & 0x0F)));
                 out.push_back(uint8_t(cell.Period & 0xFF));
                 out.push_back(uint8_t(((cell.Sample & 0x0F) << 4) | (cell.Effect & 0x0F)));
@@ -97,8 +98,8 @@ inline std::vector<uint8_t> Chunk(const char* id, const std::vector<uint8_t>& bo
 }
 
 inline std::vector<uint8_t> MidiFile(int format, int division, const std::vector<std::vector<uint8_t>>& tracks) {
-    std::vector<uint8_t> header = {0, uint8_t(format), 0, uint8_t(tracks.size()), uint8_t(division >> 8),
-                                   uint8_t(division & 0xFF)};
+    std::vector<uint8_t> header = {
+        0, uint8_t(format), 0, uint8_t(tracks.size()), uint8_t(division >> 8), uint8_t(division & 0xFF)};
     std::vector<uint8_t> out = Chunk("MThd", header);
     for (const auto& t : tracks) {
         const auto chunk = Chunk("MTrk", t);
@@ -113,8 +114,9 @@ inline void Event(std::vector<uint8_t>& track, uint32_t delta, std::vector<uint8
     track.insert(track.end(), bytes.begin(), bytes.end());
 }
 inline void Tempo(std::vector<uint8_t>& track, uint32_t delta, uint32_t microsPerQuarter) {
-    Event(track, delta, {0xFF, 0x51, 0x03, uint8_t(microsPerQuarter >> 16), uint8_t(microsPerQuarter >> 8),
-                         uint8_t(microsPerQuarter)});
+    Event(
+        track, delta,
+        {0xFF, 0x51, 0x03, uint8_t(microsPerQuarter >> 16), uint8_t(microsPerQuarter >> 8), uint8_t(microsPerQuarter)});
 }
 inline void EndOfTrack(std::vector<uint8_t>& track) { Event(track, 0, {0xFF, 0x2F, 0x00}); }
 
@@ -131,16 +133,16 @@ inline std::vector<uint8_t> TestMidi() {
     std::vector<uint8_t> melody;
     Event(melody, 0, {0xC0, 5});
     Event(melody, 0, {0x90, 48, 100});
-    Event(melody, 240, {48, 0});          // running status, velocity 0 = off
-    Event(melody, 720, {50, 90});         // tick 960
+    Event(melody, 240, {48, 0});  // running status, velocity 0 = off
+    Event(melody, 720, {50, 90}); // tick 960
     Event(melody, 480, {0x80, 50, 0});
-    Event(melody, 480, {0x90, 60, 80});   // tick 1920: chord
+    Event(melody, 480, {0x90, 60, 80}); // tick 1920: chord
     Event(melody, 0, {64, 81});
     Event(melody, 0, {67, 82});
     Event(melody, 240, {60, 0});
     Event(melody, 0, {64, 0});
     Event(melody, 0, {67, 0});
-    Event(melody, 240, {72, 30});         // tick 2400, quiet
+    Event(melody, 240, {72, 30}); // tick 2400, quiet
     Event(melody, 120, {72, 0});
     EndOfTrack(melody);
     std::vector<uint8_t> drums;

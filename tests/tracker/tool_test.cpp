@@ -84,7 +84,8 @@ TEST(TrackerText, BadLinesNameTheirLine) {
         {head + "3 1 2\n# c\n3 1 2\n", "t:6: row 3 comes after row 3"},
         {head + "1 256 ..\n", "t:4: \"256\" (channel 0) is not a note"},
         {head + "x 1 2\n", "t:4: \"x\" is not a row number"},
-        {"corvala tracker text 1\nchannels 4096\nrows 2147483647\n", "t:3: 4096 channels of 2147483647 rows is more than"},
+        {"corvala tracker text 1\nchannels 4096\nrows 2147483647\n",
+         "t:3: 4096 channels of 2147483647 rows is more than"},
         {"corvala tracker text 1\nchannels 5000\n", "t:2: channels needs one number from 0 to 4096"},
         {"corvala tracker text 1\nchannels 1\n", "t:2: the file ends before"},
     };
@@ -105,7 +106,8 @@ TEST(TrackerShow, PatternViewWithPositions) {
     dir.Write("g.trk", EncodeTrackerFile(grid));
     const TToolRun run = Tool({"show", dir.File("g.trk"), "--from", "1:0:0:1", "--rows", "2"});
     ASSERT_EQ(run.Code, 0) << run.Err;
-    EXPECT_EQ(run.Out, dir.File("g.trk") + ": 2 channels, 80 rows\nposition    0   1\n1:0:0:1    36  ..\n1:0:0:2    .. 255\n");
+    EXPECT_EQ(run.Out,
+              dir.File("g.trk") + ": 2 channels, 80 rows\nposition    0   1\n1:0:0:1    36  ..\n1:0:0:2    .. 255\n");
     int64_t row = 0;
     EXPECT_TRUE(ParsePosition("2:3:1:2", row));
     EXPECT_EQ(row, 2 * 64 + 3 * 16 + 4 + 2);
@@ -187,7 +189,8 @@ TEST(TrackerImportTool, PrintsTheBpmAndTheChannelMap) {
     ASSERT_EQ(run.Code, 0) << run.Err;
     EXPECT_NE(run.Out.find("write in the script:  BPM 120   (exact)"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("tracker channels 0-2: MIDI channel 1 (program 5)"), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find("wrote " + dir.File("song.trk") + ": 4 channels, 19 rows, 9 notes"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("wrote " + dir.File("song.trk") + ": 4 channels, 19 rows, 9 notes"), std::string::npos)
+        << run.Out;
     EXPECT_NE(run.Err.find("warning: the tempo changes at tick 1920"), std::string::npos) << run.Err;
 }
 
@@ -218,7 +221,8 @@ std::vector<int64_t> PatternNoteCounts(const std::vector<uint8_t>& data, int64_t
         for (int c = 0; c < m.get_num_channels(); ++c) {
             const int note = m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_note);
             if (note >= 1 && note <= 120) ++counts[size_t(c)];
-            const std::string effect = m.format_pattern_row_channel_command(pattern, row, c, openmpt::module::command_effect);
+            const std::string effect =
+                m.format_pattern_row_channel_command(pattern, row, c, openmpt::module::command_effect);
             const int param = m.get_pattern_row_channel_command(pattern, row, c, openmpt::module::command_parameter);
             if (effect == "B") jumpOrder = param;
             if (effect == std::string(1, breakEffect)) breakRow = param;
@@ -283,14 +287,13 @@ TEST(TrackerTool, NeverWritesOverItsInputAndWritesWholeOrNotAtAll) {
         std::ifstream file(path, std::ios::binary);
         return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), {});
     };
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"import", song, "-o", song},
-             {"import", dir.File("link.mid"), "-o", song},
-             {"import", song, "-o", dir.File("link.mid")},
-             {"detect", song, "-o", song},
-             {"shift", song, "-o", song, "2"},
-             {"shift", dir.File("link.mid"), "-o", song, "-1"},
-             {"build", text, "-o", text}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"import", song, "-o", song},
+                                                                  {"import", dir.File("link.mid"), "-o", song},
+                                                                  {"import", song, "-o", dir.File("link.mid")},
+                                                                  {"detect", song, "-o", song},
+                                                                  {"shift", song, "-o", song, "2"},
+                                                                  {"shift", dir.File("link.mid"), "-o", song, "-1"},
+                                                                  {"build", text, "-o", text}}) {
         const TToolRun run = Tool(args);
         EXPECT_EQ(run.Code, 2) << args[0] << " " << args[1];
         EXPECT_NE(run.Err.find("refusing to write the tracker file to " + args[3]), std::string::npos) << run.Err;
@@ -345,7 +348,8 @@ TEST(TrackerImportTool, RecordingsAndMidiMusicSayWhatToUseInstead) {
     const TToolRun run = Tool({"import", dir.File("loop.wav"), "-o", dir.File("loop.trk")});
     EXPECT_EQ(run.Code, 1);
     EXPECT_NE(run.Err.find("a WAV recording holds sound, not notes: make its tracker file with corvala-tracker "
-                           "detect " + dir.File("loop.wav") + " -o " + dir.File("loop.trk")),
+                           "detect " +
+                           dir.File("loop.wav") + " -o " + dir.File("loop.trk")),
               std::string::npos)
         << run.Err;
     EXPECT_FALSE(std::filesystem::exists(dir.File("loop.trk")));
@@ -366,7 +370,8 @@ TEST(TrackerImportTool, SuggestsTheAverageBeatOfASongWhoseSpeedChanges) {
     const TToolRun run = Tool({"import", dir.File("song.mod"), "-o", dir.File("song.trk")});
     ASSERT_EQ(run.Code, 0) << run.Err;
     EXPECT_NE(run.Out.find("write in the script:  BPM 166.667   (the song's average beat: its tempo changes)"),
-              std::string::npos) << run.Out;
+              std::string::npos)
+        << run.Out;
     EXPECT_EQ(run.Out.find("(exact)"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("tracker channel 0 plays 1\n"), std::string::npos) << run.Out;
     EXPECT_NE(run.Err.find("(to speed 6, tempo 125; 1 change in all)"), std::string::npos) << run.Err;

@@ -90,12 +90,11 @@ TEST(TracksFiles, MalformedInputIsNamedWithItsPlace) {
     EXPECT_EQ(tracks.Tracks[0].Keys[0].Type, TKeyType::Ramp);
 
     TTrack track;
-    const std::vector<std::vector<uint8_t>> broken = {
-        {1, 0, 0},                                       // no count
-        {2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 128, 63, 0},      // count past the keys
-        {0xFF, 0xFF, 0xFF, 0x7F},                        // a count nothing backs
-        {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 128, 63, 9},      // interpolation 9
-        {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 128, 127, 0}};    // infinity
+    const std::vector<std::vector<uint8_t>> broken = {{1, 0, 0},                                  // no count
+                                                      {2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 128, 63, 0}, // count past the keys
+                                                      {0xFF, 0xFF, 0xFF, 0x7F}, // a count nothing backs
+                                                      {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 128, 63, 9},   // interpolation 9
+                                                      {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 128, 127, 0}}; // infinity
     for (const std::vector<uint8_t>& data : broken) EXPECT_FALSE(DecodeTrackFile("t", data, track, error));
     std::string name;
     EXPECT_TRUE(TrackNameFromFile("sync", "sync_cam-3Arot.y.track", name));

@@ -64,11 +64,11 @@ TEST(GLBaseline, RestorePutsBackWhatEffectsLeaveAndTheCheckNamesIt) {
     MessUp();
     glPushMatrix();
     const std::string messed = BaselineDifferences();
-    for (const char* part : {"GL_FOG on", "GL_LIGHTING on", "GL_BLEND on", "GL_TEXTURE_2D on", "GL_CULL_FACE on",
-                             "GL_VERTEX_ARRAY on", "GL_DEPTH_TEST off", "depth function", "depth writes off",
-                             "blend function", "polygon mode", "line width", "colour not opaque white",
-                             "material diffuse", "fog mode", "texture matrix", "model-view matrix",
-                             "projection not the 45-degree", "model-view stack depth 2"})
+    for (const char* part :
+         {"GL_FOG on", "GL_LIGHTING on", "GL_BLEND on", "GL_TEXTURE_2D on", "GL_CULL_FACE on", "GL_VERTEX_ARRAY on",
+          "GL_DEPTH_TEST off", "depth function", "depth writes off", "blend function", "polygon mode", "line width",
+          "colour not opaque white", "material diffuse", "fog mode", "texture matrix", "model-view matrix",
+          "projection not the 45-degree", "model-view stack depth 2"})
         EXPECT_NE(messed.find(part), std::string::npos) << part << " in: " << messed;
 
     // The pushed matrix is what RestoreBaseline cannot see; the check pops it.
@@ -105,7 +105,8 @@ TEST(GLCheck, AnEffectsErrorsAndPushedMatricesAreReportedOnceAtItsLoadLine) {
                           "BAR careless\nMOUNT 0\nLENGTH 1\nEFFECT 1\n");
     testutil::ScopedCwd cwd(dir.Path());
     std::vector<std::string> reports;
-    SetReportSink([&](const std::string& caption, const std::string& text) { reports.push_back(caption + ": " + text); });
+    SetReportSink(
+        [&](const std::string& caption, const std::string& text) { reports.push_back(caption + ": " + text); });
     const char* variable = std::getenv("CORVALA_GL_CHECK");
     const std::string saved = variable ? variable : "";
     unsetenv("CORVALA_GL_CHECK");

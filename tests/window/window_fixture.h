@@ -30,7 +30,7 @@ inline bool OpenWindow() {
 
 } // namespace windowtest
 
-#define REQUIRE_WINDOW()                                                                       \
-    do {                                                                                       \
-        if (!windowtest::OpenWindow()) GTEST_SKIP() << "no OpenGL window on this machine";    \
+#define REQUIRE_WINDOW()                                                                                               \
+    do {                                                                                                               \
+        if (!windowtest::OpenWindow()) GTEST_SKIP() << "no OpenGL window on this machine";                             \
     } while (0)

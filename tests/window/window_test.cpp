@@ -201,16 +201,16 @@ TEST(Keyboard, ScanCodeTable) {
         uint8_t Code;
     };
     const TCase cases[] = {
-        {SDL_SCANCODE_ESCAPE, 0x01}, {SDL_SCANCODE_1, 0x02},    {SDL_SCANCODE_0, 0x0B},
-        {SDL_SCANCODE_Q, 0x10},      {SDL_SCANCODE_P, 0x19},    {SDL_SCANCODE_A, 0x1E},
-        {SDL_SCANCODE_L, 0x26},      {SDL_SCANCODE_Z, 0x2C},    {SDL_SCANCODE_M, 0x32},
-        {SDL_SCANCODE_SPACE, 0x39},  {SDL_SCANCODE_RETURN, 0x1C}, {SDL_SCANCODE_F1, 0x3B},
-        {SDL_SCANCODE_F10, 0x44},    {SDL_SCANCODE_F11, 0x57},  {SDL_SCANCODE_F12, 0x58},
-        {SDL_SCANCODE_KP_7, 0x47},   {SDL_SCANCODE_KP_0, 0x52}, {SDL_SCANCODE_KP_PERIOD, 0x53},
+        {SDL_SCANCODE_ESCAPE, 0x01},      {SDL_SCANCODE_1, 0x02},        {SDL_SCANCODE_0, 0x0B},
+        {SDL_SCANCODE_Q, 0x10},           {SDL_SCANCODE_P, 0x19},        {SDL_SCANCODE_A, 0x1E},
+        {SDL_SCANCODE_L, 0x26},           {SDL_SCANCODE_Z, 0x2C},        {SDL_SCANCODE_M, 0x32},
+        {SDL_SCANCODE_SPACE, 0x39},       {SDL_SCANCODE_RETURN, 0x1C},   {SDL_SCANCODE_F1, 0x3B},
+        {SDL_SCANCODE_F10, 0x44},         {SDL_SCANCODE_F11, 0x57},      {SDL_SCANCODE_F12, 0x58},
+        {SDL_SCANCODE_KP_7, 0x47},        {SDL_SCANCODE_KP_0, 0x52},     {SDL_SCANCODE_KP_PERIOD, 0x53},
         {SDL_SCANCODE_KP_MULTIPLY, 0x37}, {SDL_SCANCODE_KP_ENTER, 0x9C}, {SDL_SCANCODE_KP_DIVIDE, 0xB5},
-        {SDL_SCANCODE_RCTRL, 0x9D},  {SDL_SCANCODE_RALT, 0xB8}, {SDL_SCANCODE_UP, 0xC8},
-        {SDL_SCANCODE_LEFT, 0xCB},   {SDL_SCANCODE_RIGHT, 0xCD}, {SDL_SCANCODE_DOWN, 0xD0},
-        {SDL_SCANCODE_HOME, 0xC7},   {SDL_SCANCODE_DELETE, 0xD3}, {SDL_SCANCODE_LGUI, 0xDB},
+        {SDL_SCANCODE_RCTRL, 0x9D},       {SDL_SCANCODE_RALT, 0xB8},     {SDL_SCANCODE_UP, 0xC8},
+        {SDL_SCANCODE_LEFT, 0xCB},        {SDL_SCANCODE_RIGHT, 0xCD},    {SDL_SCANCODE_DOWN, 0xD0},
+        {SDL_SCANCODE_HOME, 0xC7},        {SDL_SCANCODE_DELETE, 0xD3},   {SDL_SCANCODE_LGUI, 0xDB},
     };
     for (const TCase& c : cases) EXPECT_EQ(ScanCodeFromSDL(c.Sdl), c.Code) << SDL_GetScancodeName(c.Sdl);
     EXPECT_EQ(ScanCodeFromSDL(SDL_SCANCODE_UNKNOWN), 0);
@@ -226,7 +226,8 @@ TEST(Keyboard, ScanCodeTable) {
         const uint8_t code = ScanCodeFromSDL(s);
         if (code == 0 || aliases.count(SDL_Scancode(s))) continue;
         ++mapped;
-        EXPECT_TRUE(seen.insert(code).second) << "code " << int(code) << " twice, at " << SDL_GetScancodeName(SDL_Scancode(s));
+        EXPECT_TRUE(seen.insert(code).second)
+            << "code " << int(code) << " twice, at " << SDL_GetScancodeName(SDL_Scancode(s));
     }
     EXPECT_GE(mapped, 104) << "a full PC keyboard";
 }
@@ -266,6 +267,6 @@ TEST(RenderWindow, FitPictureCentresTheLargestRectangleOfTheAspect) {
     expect(FitPicture(1280, 1024, 1920, 1080), 0, 152, 1280, 720); // 16:9 on 5:4: bars above and below
     expect(FitPicture(1920, 1080, 1280, 720), 0, 0, 1920, 1080);
     expect(FitPicture(800, 600, 800, 600), 0, 0, 800, 600);
-    expect(FitPicture(1366, 768, 1920, 1080), 0, 0, 1365, 768);     // the spare column at the right
-    expect(FitPicture(640, 480, 0, 0), 0, 0, 640, 480);             // no production size: the drawable
+    expect(FitPicture(1366, 768, 1920, 1080), 0, 0, 1365, 768); // the spare column at the right
+    expect(FitPicture(640, 480, 0, 0), 0, 0, 640, 480);         // no production size: the drawable
 }

@@ -26,9 +26,7 @@ uint16_t AddVertex(TMesh3DS& mesh, TV p, double u, double v) {
     return uint16_t(mesh.Vertices.size() - 1);
 }
 
-void AddFace(TMesh3DS& mesh, uint16_t a, uint16_t b, uint16_t c) {
-    mesh.Faces.push_back(TFace3DS{a, b, c, 7});
-}
+void AddFace(TMesh3DS& mesh, uint16_t a, uint16_t b, uint16_t c) { mesh.Faces.push_back(TFace3DS{a, b, c, 7}); }
 
 void Finish(TMesh3DS& mesh) {
     mesh.VertexCount = uint16_t(mesh.Vertices.size());
@@ -63,8 +61,7 @@ void AddClosedGrid(TMesh3DS& mesh, int rings, int sides, double uMax, double vMa
 
 // A tube of radius `radius(i)` around a closed curve given by `curve(t)`,
 // t in [0, 2 pi); the cross-section frame keeps its normal horizontal.
-void AddTube(TMesh3DS& mesh, int rings, int sides, double uMax, const std::function<TV(double)>& curve,
-             double radius) {
+void AddTube(TMesh3DS& mesh, int rings, int sides, double uMax, const std::function<TV(double)>& curve, double radius) {
     AddClosedGrid(mesh, rings, sides, uMax, 1.0, [&](int i, int j) {
         const double t = 2 * Pi * i / rings, h = 1e-4;
         const TV center = curve(t);
@@ -130,12 +127,13 @@ TMesh3DS MakeKnot() {
     TMesh3DS mesh;
     mesh.Name = "velmorandex";
     const double scale = 55;
-    AddTube(mesh, 160, 16, 8.0,
-            [&](double t) {
-                const double r = std::cos(3 * t) + 2;
-                return TV{r * std::cos(2 * t) * scale, r * std::sin(2 * t) * scale, -std::sin(3 * t) * scale};
-            },
-            30.0);
+    AddTube(
+        mesh, 160, 16, 8.0,
+        [&](double t) {
+            const double r = std::cos(3 * t) + 2;
+            return TV{r * std::cos(2 * t) * scale, r * std::sin(2 * t) * scale, -std::sin(3 * t) * scale};
+        },
+        30.0);
     Finish(mesh);
     return mesh;
 }
@@ -143,7 +141,12 @@ TMesh3DS MakeKnot() {
 TMesh3DS MakeRing() {
     TMesh3DS mesh;
     mesh.Name = "ring";
-    AddTube(mesh, 48, 24, 3.0, [](double t) { return TV{38 * std::cos(t), 38 * std::sin(t), 0}; }, 14.0);
+    AddTube(
+        mesh, 48, 24, 3.0,
+        [](double t) {
+            return TV{38 * std::cos(t), 38 * std::sin(t), 0};
+        },
+        14.0);
     Finish(mesh);
     return mesh;
 }

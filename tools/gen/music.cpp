@@ -78,14 +78,13 @@ struct TBuses {
     size_t Frames;
     std::vector<float> DryL, DryR, DuckL, DuckR, Send, Lead, Arp;
     explicit TBuses(size_t frames)
-        : Frames(frames), DryL(frames), DryR(frames), DuckL(frames), DuckR(frames), Send(frames),
-          Lead(frames), Arp(frames) {}
+        : Frames(frames), DryL(frames), DryR(frames), DuckL(frames), DuckR(frames), Send(frames), Lead(frames),
+          Arp(frames) {}
 };
 
 // Renders `seconds` of one note from frame `start`; `f(t, i)` gives the
 // sample at time t (seconds since the note start), `put(frame, v)` mixes it.
-template <class Voice, class Put>
-void RenderNote(size_t start, double seconds, size_t frames, Voice voice, Put put) {
+template <class Voice, class Put> void RenderNote(size_t start, double seconds, size_t frames, Voice voice, Put put) {
     const size_t count = size_t(seconds * Rate);
     for (size_t i = 0; i < count && start + i < frames; ++i) put(start + i, voice(double(i) / Rate));
 }
@@ -93,47 +92,50 @@ void RenderNote(size_t start, double seconds, size_t frames, Voice voice, Put pu
 void Kick(TBuses& b, size_t at, double vel, uint32_t seed) {
     TNoise noise(seed);
     double phase = 0;
-    RenderNote(at, 0.5, b.Frames,
-               [&](double t) {
-                   const double hz = 46.0 + 125.0 * std::exp(-t / 0.035);
-                   phase += hz / Rate;
-                   const double body = std::sin(2.0 * Pi * phase) * std::exp(-t / 0.3);
-                   const double click = noise.Next() * std::exp(-t / 0.0025) * 0.25;
-                   return (std::tanh(1.4 * body) * 0.8 + click) * vel;
-               },
-               [&](size_t i, double v) {
-                   b.DryL[i] += float(v);
-                   b.DryR[i] += float(v);
-               });
+    RenderNote(
+        at, 0.5, b.Frames,
+        [&](double t) {
+            const double hz = 46.0 + 125.0 * std::exp(-t / 0.035);
+            phase += hz / Rate;
+            const double body = std::sin(2.0 * Pi * phase) * std::exp(-t / 0.3);
+            const double click = noise.Next() * std::exp(-t / 0.0025) * 0.25;
+            return (std::tanh(1.4 * body) * 0.8 + click) * vel;
+        },
+        [&](size_t i, double v) {
+            b.DryL[i] += float(v);
+            b.DryR[i] += float(v);
+        });
 }
 
 void Snare(TBuses& b, size_t at, double vel, uint32_t seed) {
     TNoise noise(seed);
     TOnePole hp(1200.0), lp(9000.0);
-    RenderNote(at, 0.4, b.Frames,
-               [&](double t) {
-                   const double tone = (std::sin(2.0 * Pi * 185.0 * t) + 0.5 * std::sin(2.0 * Pi * 330.0 * t)) *
-                                       std::exp(-t / 0.045) * 0.45;
-                   const double hiss = lp.Low(hp.High(noise.Next())) * std::exp(-t / 0.11) * 0.9;
-                   return (tone + hiss) * vel * 0.55;
-               },
-               [&](size_t i, double v) {
-                   b.DryL[i] += float(v);
-                   b.DryR[i] += float(v);
-                   b.Send[i] += float(v * 0.25);
-               });
+    RenderNote(
+        at, 0.4, b.Frames,
+        [&](double t) {
+            const double tone =
+                (std::sin(2.0 * Pi * 185.0 * t) + 0.5 * std::sin(2.0 * Pi * 330.0 * t)) * std::exp(-t / 0.045) * 0.45;
+            const double hiss = lp.Low(hp.High(noise.Next())) * std::exp(-t / 0.11) * 0.9;
+            return (tone + hiss) * vel * 0.55;
+        },
+        [&](size_t i, double v) {
+            b.DryL[i] += float(v);
+            b.DryR[i] += float(v);
+            b.Send[i] += float(v * 0.25);
+        });
 }
 
 void Hat(TBuses& b, size_t at, double vel, bool open, uint32_t seed) {
     TNoise noise(seed);
     TOnePole hp1(6500.0), hp2(6500.0);
     const double decay = open ? 0.15 : 0.022;
-    RenderNote(at, open ? 0.5 : 0.12, b.Frames,
-               [&](double t) { return hp2.High(hp1.High(noise.Next())) * std::exp(-t / decay) * vel * 0.32; },
-               [&](size_t i, double v) {
-                   b.DryL[i] += float(v * 0.75);
-                   b.DryR[i] += float(v);
-               });
+    RenderNote(
+        at, open ? 0.5 : 0.12, b.Frames,
+        [&](double t) { return hp2.High(hp1.High(noise.Next())) * std::exp(-t / decay) * vel * 0.32; },
+        [&](size_t i, double v) {
+            b.DryL[i] += float(v * 0.75);
+            b.DryR[i] += float(v);
+        });
 }
 
 void Crash(TBuses& b, size_t at, double vel, uint32_t seed) {
@@ -161,17 +163,18 @@ void Bass(TBuses& b, size_t at, double length, uint8_t note, double vel) {
     double subPhase = 0;
     const double hz = NoteHz(note);
     const double release = 0.03;
-    RenderNote(at, length + release, b.Frames,
-               [&](double t) {
-                   subPhase += hz / Rate;
-                   const double osc = 0.55 * saw.Next(hz) + 0.6 * std::sin(2.0 * Pi * subPhase);
-                   const double cutoff = 170.0 + 1500.0 * vel * std::exp(-t / 0.08);
-                   return filter.Next(osc, cutoff, 1.3) * HoldEnvelope(t, length, 0.003, release) * vel * 0.42;
-               },
-               [&](size_t i, double v) {
-                   b.DuckL[i] += float(v);
-                   b.DuckR[i] += float(v);
-               });
+    RenderNote(
+        at, length + release, b.Frames,
+        [&](double t) {
+            subPhase += hz / Rate;
+            const double osc = 0.55 * saw.Next(hz) + 0.6 * std::sin(2.0 * Pi * subPhase);
+            const double cutoff = 170.0 + 1500.0 * vel * std::exp(-t / 0.08);
+            return filter.Next(osc, cutoff, 1.3) * HoldEnvelope(t, length, 0.003, release) * vel * 0.42;
+        },
+        [&](size_t i, double v) {
+            b.DuckL[i] += float(v);
+            b.DuckR[i] += float(v);
+        });
 }
 
 void Lead(TBuses& b, size_t at, double length, uint8_t note, double vel) {
@@ -179,30 +182,29 @@ void Lead(TBuses& b, size_t at, double length, uint8_t note, double vel) {
     TLowPass filter;
     double sinePhase = 0;
     const double release = 0.14;
-    RenderNote(at, length + release, b.Frames,
-               [&](double t) {
-                   const double vibrato = 0.14 * std::min(1.0, std::max(0.0, (t - 0.22) / 0.3)) *
-                                          std::sin(2.0 * Pi * 5.5 * t);
-                   const double hz = NoteHz(note + vibrato);
-                   sinePhase += hz / Rate;
-                   const double osc = a.Next(hz * 1.0035) + c.Next(hz / 1.0035) + 0.6 * std::sin(2.0 * Pi * sinePhase);
-                   const double cutoff = 1100.0 + 3600.0 * std::exp(-t / 0.25);
-                   const double decay = 0.72 + 0.28 * std::exp(-t / 0.3);
-                   return filter.Next(osc, cutoff, 1.4) * decay * HoldEnvelope(t, length, 0.006, release) * vel *
-                          0.16;
-               },
-               [&](size_t i, double v) { b.Lead[i] += float(v); });
+    RenderNote(
+        at, length + release, b.Frames,
+        [&](double t) {
+            const double vibrato = 0.14 * std::min(1.0, std::max(0.0, (t - 0.22) / 0.3)) * std::sin(2.0 * Pi * 5.5 * t);
+            const double hz = NoteHz(note + vibrato);
+            sinePhase += hz / Rate;
+            const double osc = a.Next(hz * 1.0035) + c.Next(hz / 1.0035) + 0.6 * std::sin(2.0 * Pi * sinePhase);
+            const double cutoff = 1100.0 + 3600.0 * std::exp(-t / 0.25);
+            const double decay = 0.72 + 0.28 * std::exp(-t / 0.3);
+            return filter.Next(osc, cutoff, 1.4) * decay * HoldEnvelope(t, length, 0.006, release) * vel * 0.16;
+        },
+        [&](size_t i, double v) { b.Lead[i] += float(v); });
 }
 
 void Arp(TBuses& b, size_t at, uint8_t note, double vel) {
     const double hz = NoteHz(note);
-    RenderNote(at, 0.7, b.Frames,
-               [&](double t) {
-                   const double mod = std::sin(2.0 * Pi * 2.0 * hz * t) * 1.8 * std::exp(-t / 0.05);
-                   return std::sin(2.0 * Pi * hz * t + mod) * std::exp(-t / 0.2) * (1.0 - std::exp(-t / 0.001)) *
-                          vel * 0.1;
-               },
-               [&](size_t i, double v) { b.Arp[i] += float(v); });
+    RenderNote(
+        at, 0.7, b.Frames,
+        [&](double t) {
+            const double mod = std::sin(2.0 * Pi * 2.0 * hz * t) * 1.8 * std::exp(-t / 0.05);
+            return std::sin(2.0 * Pi * hz * t + mod) * std::exp(-t / 0.2) * (1.0 - std::exp(-t / 0.001)) * vel * 0.1;
+        },
+        [&](size_t i, double v) { b.Arp[i] += float(v); });
 }
 
 void PadNote(TBuses& b, size_t at, double length, uint8_t note, double vel, uint32_t seed) {
@@ -298,14 +300,30 @@ std::vector<float> RenderMusic(const TSong& s) {
             Kick(b, at, vel, seed);
             kicks.push_back(at);
             break;
-        case TVoice::Snare: Snare(b, at, vel, seed); break;
-        case TVoice::ClosedHat: Hat(b, at, vel, false, seed); break;
-        case TVoice::OpenHat: Hat(b, at, vel, true, seed); break;
-        case TVoice::Crash: Crash(b, at, vel, seed); break;
-        case TVoice::Bass: Bass(b, at, length * 0.9, e.Note, vel); break;
-        case TVoice::Lead: Lead(b, at, length * 0.92, e.Note, vel); break;
-        case TVoice::Arp: Arp(b, at, e.Note, vel); break;
-        case TVoice::Pad: PadNote(b, at, length, e.Note, vel, seed); break;
+        case TVoice::Snare:
+            Snare(b, at, vel, seed);
+            break;
+        case TVoice::ClosedHat:
+            Hat(b, at, vel, false, seed);
+            break;
+        case TVoice::OpenHat:
+            Hat(b, at, vel, true, seed);
+            break;
+        case TVoice::Crash:
+            Crash(b, at, vel, seed);
+            break;
+        case TVoice::Bass:
+            Bass(b, at, length * 0.9, e.Note, vel);
+            break;
+        case TVoice::Lead:
+            Lead(b, at, length * 0.92, e.Note, vel);
+            break;
+        case TVoice::Arp:
+            Arp(b, at, e.Note, vel);
+            break;
+        case TVoice::Pad:
+            PadNote(b, at, length, e.Note, vel, seed);
+            break;
         }
     }
 

@@ -21,12 +21,10 @@ constexpr double Pi = 3.14159265358979323846;
 // Fills a picture of width x height pixels from a function of design
 // coordinates: the picture covers designW x designH units, y downward, and
 // each pixel is sampled at its centre.
-TImage Paint(int width, int height, double designW, double designH,
-             const std::function<TColor(double, double)>& f) {
+TImage Paint(int width, int height, double designW, double designH, const std::function<TColor(double, double)>& f) {
     TImage image(width, height);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.At(x, y) = f((x + 0.5) * designW / width, (y + 0.5) * designH / height);
+        for (int x = 0; x < width; ++x) image.At(x, y) = f((x + 0.5) * designW / width, (y + 0.5) * designH / height);
     return image;
 }
 
@@ -139,8 +137,8 @@ TColor TitleColor(double x, double y) {
 TColor TitleAlpha(double x, double y) {
     static const TLabel title("KARMONT", 400, 100, 100);
     const double d = title.Distance(x, y);
-    const double a = std::max(SmoothStep(TitleStroke + 1, TitleStroke - 1, d),
-                              0.55 * std::exp(-std::max(0.0, d - TitleStroke) / 9));
+    const double a =
+        std::max(SmoothStep(TitleStroke + 1, TitleStroke - 1, d), 0.55 * std::exp(-std::max(0.0, d - TitleStroke) / 9));
     return TColor{a, a, a};
 }
 

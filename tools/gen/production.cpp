@@ -16,8 +16,8 @@ namespace {
 
 bool WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, std::string& error) {
     std::string why;
-    if (!WriteFileWhole(path.string(),
-                        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), why)) {
+    if (!WriteFileWhole(path.string(), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                        why)) {
         error = why;
         return false;
     }

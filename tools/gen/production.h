@@ -19,7 +19,6 @@ struct TGenFile {
 // Writes every file of the production into `outDir` (created when missing).
 // On failure returns false and sets `error` to a message naming the file.
 // `written` receives the files in the order they were written.
-bool GenerateProduction(const std::string& outDir, std::string& error,
-                        std::vector<std::string>* written = nullptr);
+bool GenerateProduction(const std::string& outDir, std::string& error, std::vector<std::string>* written = nullptr);
 
 } // namespace gen

@@ -16,8 +16,7 @@ constexpr uint_t OnsetWindow = 1024, OnsetHop = 256;
 constexpr uint_t TempoWindow = 1024, TempoHop = 512;
 
 // aubio objects in owners that free them.
-template <typename T, void (*Free)(T*)>
-struct TAubioFree {
+template <typename T, void (*Free)(T*)> struct TAubioFree {
     void operator()(T* p) const { Free(p); }
 };
 using TFvec = std::unique_ptr<fvec_t, TAubioFree<fvec_t, del_fvec>>;
@@ -150,7 +149,8 @@ std::vector<double> Gate(const std::vector<double>& onsets, const std::vector<fl
     auto level = [&](double from, double to) { return Level(band, sampleRate, from, to); };
     const double frame = 1024.0 / sampleRate;
     std::vector<double> levels;
-    for (double t = 0; (t + frame) * sampleRate <= double(band.size()); t += frame) levels.push_back(level(t, t + frame));
+    for (double t = 0; (t + frame) * sampleRate <= double(band.size()); t += frame)
+        levels.push_back(level(t, t + frame));
     if (levels.empty()) return onsets;
     std::sort(levels.begin(), levels.end());
     const double loud = levels[std::min(levels.size() - 1, levels.size() * 98 / 100)];
@@ -258,7 +258,8 @@ int BeatRow(const std::vector<double>& onsets, const std::vector<double>& levels
 // are few kicks) starts the bar. Kicks on beats 1 and 3 are alike, so every
 // beat within 70% of the loudest counts, and the first of them from the
 // music's first beat on wins: music starts on a bar more often than not.
-int64_t FirstBarRow(const std::vector<double>& hits, const std::vector<double>& levels, float bpm, int64_t firstBeatRow) {
+int64_t FirstBarRow(const std::vector<double>& hits, const std::vector<double>& levels, float bpm,
+                    int64_t firstBeatRow) {
     double loud[4] = {};
     for (size_t i = 0; i < hits.size(); ++i) {
         const int64_t d = NearestRow(hits[i], bpm) - firstBeatRow;
@@ -272,7 +273,8 @@ int64_t FirstBarRow(const std::vector<double>& hits, const std::vector<double>& 
 
 } // namespace
 
-bool DetectRhythm(const std::vector<float>& mono, int sampleRate, double bpm, TDetectResult& result, std::string& error) {
+bool DetectRhythm(const std::vector<float>& mono, int sampleRate, double bpm, TDetectResult& result,
+                  std::string& error) {
     result = TDetectResult{};
     if (sampleRate < 8000 || mono.size() < size_t(sampleRate)) {
         error = "at least one second of audio at 8000 Hz or more is needed";
@@ -311,9 +313,9 @@ bool DetectRhythm(const std::vector<float>& mono, int sampleRate, double bpm, TD
         const std::string share = "only " + DecimalText(100 * result.Confidence, 0) +
                                   "% of the onsets fall on the rows at BPM " + DecimalText(result.Bpm, 3) +
                                   " (about a fifth would at random): ";
-        result.Warnings.push_back(share + (bpm > 0 ? "the BPM given is likely not the song's"
-                                                   : "the tempo found is likely wrong") +
-                                  "; give the song's tempo with --bpm N");
+        result.Warnings.push_back(
+            share + (bpm > 0 ? "the BPM given is likely not the song's" : "the tempo found is likely wrong") +
+            "; give the song's tempo with --bpm N");
     }
 
     // The beat grid on the engine's rows: a beat on the row of every 4 where
@@ -326,9 +328,10 @@ bool DetectRhythm(const std::vector<float>& mono, int sampleRate, double bpm, TD
     if (result.FirstBeatRow < 0) result.FirstBeatRow += 4;
     result.FirstBeat = double(result.FirstBeatRow) * row;
     const bool kicks = result.Times[DetectLow].size() >= 8;
-    result.FirstBarRow = kicks ? FirstBarRow(result.Times[DetectLow], OnsetLevels(result.Times[DetectLow], low, sampleRate),
-                                             result.Bpm, result.FirstBeatRow)
-                               : FirstBarRow(onsets, levels, result.Bpm, result.FirstBeatRow);
+    result.FirstBarRow =
+        kicks ? FirstBarRow(result.Times[DetectLow], OnsetLevels(result.Times[DetectLow], low, sampleRate), result.Bpm,
+                            result.FirstBeatRow)
+              : FirstBarRow(onsets, levels, result.Bpm, result.FirstBeatRow);
 
     const int64_t rows = int64_t(std::ceil(result.Seconds * 4 / 60 * double(result.Bpm)));
     if (rows > limits::MaxTrackerCells / DetectChannels) {
@@ -347,7 +350,8 @@ bool DetectRhythm(const std::vector<float>& mono, int sampleRate, double bpm, TD
     result.Mid = int64_t(result.Times[DetectMid].size());
     result.High = int64_t(result.Times[DetectHigh].size());
     for (int64_t r = result.FirstBeatRow; r < result.Grid.Rows; r += 4) {
-        result.Grid.Channels[DetectBeats][size_t(r)] = r >= result.FirstBarRow && (r - result.FirstBarRow) % 16 == 0 ? 2 : 1;
+        result.Grid.Channels[DetectBeats][size_t(r)] =
+            r >= result.FirstBarRow && (r - result.FirstBarRow) % 16 == 0 ? 2 : 1;
         ++result.Beats;
     }
     return true;

@@ -104,8 +104,10 @@ bool GridFromText(const std::string& name, const std::string& text, TNoteGrid& g
         if (channels < 0 || rows < 0) return fail("\"channels N\" and \"rows M\" must come before the first row");
         int64_t row = 0;
         if (!ParseCount(words[0], INT32_MAX, row)) return fail("\"" + words[0] + "\" is not a row number");
-        if (row >= rows) return fail("row " + std::to_string(row) + " is past the last row (" + std::to_string(rows - 1) + ")");
-        if (row <= lastRow) return fail("row " + std::to_string(row) + " comes after row " + std::to_string(lastRow) + "; rows go up");
+        if (row >= rows)
+            return fail("row " + std::to_string(row) + " is past the last row (" + std::to_string(rows - 1) + ")");
+        if (row <= lastRow)
+            return fail("row " + std::to_string(row) + " comes after row " + std::to_string(lastRow) + "; rows go up");
         if (int64_t(words.size()) - 1 != channels)
             return fail("row " + std::to_string(row) + " has " + std::to_string(words.size() - 1) + " notes for " +
                         std::to_string(channels) + " channels");

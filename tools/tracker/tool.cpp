@@ -187,7 +187,8 @@ std::string RecordingKind(const std::vector<uint8_t>& data) {
 int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     TArgs a;
     std::string error;
-    if (!SplitArgs(args, {"-o", "--bpm", "--rows-per-beat", "--min-volume", "--channels"}, {"--instruments", "--tracks"}, a, error)) {
+    if (!SplitArgs(args, {"-o", "--bpm", "--rows-per-beat", "--min-volume", "--channels"},
+                   {"--instruments", "--tracks"}, a, error)) {
         err << "corvala-tracker: " << error << "\n";
         return 2;
     }
@@ -224,9 +225,10 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (!ImportSong(data, options, result, error)) {
         if (const std::string kind = RecordingKind(data); !kind.empty())
-            error = "a " + kind + " recording holds sound, not notes: make its tracker file with "
-                    "corvala-tracker detect " + song + " -o " + a.Values["-o"] +
-                    " (it finds the tempo and the beats)";
+            error = "a " + kind +
+                    " recording holds sound, not notes: make its tracker file with "
+                    "corvala-tracker detect " +
+                    song + " -o " + a.Values["-o"] + " (it finds the tempo and the beats)";
         err << "corvala-tracker: " << song << ": " << error << "\n";
         return 1;
     }
@@ -286,12 +288,15 @@ int Detect(const std::vector<std::string>& args, std::ostream& out, std::ostream
         << ")\n";
     const double offsetMs = 1000 * result.RowOffset;
     out << "  on the rows: " << Decimal(100 * result.Confidence, 0) << "% of the onsets (a fifth at random), "
-        << Decimal(std::fabs(offsetMs), 0) << " ms " << (offsetMs < 0 ? "before" : "after") << " the rows' start on average\n";
+        << Decimal(std::fabs(offsetMs), 0) << " ms " << (offsetMs < 0 ? "before" : "after")
+        << " the rows' start on average\n";
     out << "  beats (channel 4): " << result.Beats << " from row " << result.FirstBeatRow << " ("
         << Decimal(result.FirstBeat, 3) << " s), bars from row " << result.FirstBarRow << "\n";
-    for (const std::string& line : result.Warnings) err << "corvala-tracker: " << a.Positional[0] << ": warning: " << line << "\n";
+    for (const std::string& line : result.Warnings)
+        err << "corvala-tracker: " << a.Positional[0] << ": warning: " << line << "\n";
     if (!WriteFile(a.Values["-o"], EncodeTrackerFile(result.Grid), err)) return 1;
-    out << "wrote " << a.Values["-o"] << ": " << result.Grid.Channels.size() << " channels, " << result.Grid.Rows << " rows\n";
+    out << "wrote " << a.Values["-o"] << ": " << result.Grid.Channels.size() << " channels, " << result.Grid.Rows
+        << " rows\n";
     return 0;
 }
 
@@ -307,8 +312,8 @@ int Shift(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         return 2;
     }
     const std::string& input = a.Positional[0];
-    const std::string text = a.Positional[1].size() > 1 && a.Positional[1][0] == '+' ? a.Positional[1].substr(1)
-                                                                                        : a.Positional[1];
+    const std::string text =
+        a.Positional[1].size() > 1 && a.Positional[1][0] == '+' ? a.Positional[1].substr(1) : a.Positional[1];
     int rows = 0;
     if (!ParseInteger(text, -INT32_MAX, INT32_MAX, rows)) {
         err << "corvala-tracker: ROWS needs a whole number of rows (negative: earlier), not \"" << a.Positional[1]
@@ -321,7 +326,8 @@ int Shift(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     const TShiftResult shifted = ShiftGrid(grid, rows);
     if (shifted.BeforeStart > 0 || shifted.PastEnd > 0) {
         err << "corvala-tracker: " << input << ": warning: left out ";
-        if (shifted.BeforeStart > 0) err << shifted.BeforeStart << " note" << (shifted.BeforeStart == 1 ? "" : "s") << " moved before row 0";
+        if (shifted.BeforeStart > 0)
+            err << shifted.BeforeStart << " note" << (shifted.BeforeStart == 1 ? "" : "s") << " moved before row 0";
         if (shifted.BeforeStart > 0 && shifted.PastEnd > 0) err << " and ";
         if (shifted.PastEnd > 0)
             err << shifted.PastEnd << " note" << (shifted.PastEnd == 1 ? "" : "s") << " moved past the last row ("
@@ -349,7 +355,8 @@ int Show(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     int64_t from = 0;
     int rows = 64;
     if (a.Values.count("--from") && !ParsePosition(a.Values["--from"], from)) {
-        err << "corvala-tracker: --from needs a position P:B:b:r or a row number, not \"" << a.Values["--from"] << "\"\n";
+        err << "corvala-tracker: --from needs a position P:B:b:r or a row number, not \"" << a.Values["--from"]
+            << "\"\n";
         return 2;
     }
     if (a.Values.count("--rows") && !ParseInteger(a.Values["--rows"], 1, INT32_MAX, rows)) {

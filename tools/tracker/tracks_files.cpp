@@ -61,11 +61,20 @@ std::string EscapeAttribute(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -83,9 +92,10 @@ bool NextTag(const std::string& text, size_t& at, int& line, TTag& tag, std::str
         const size_t open = text.find('<', at);
         if (open == std::string::npos) return false;
         advance(open);
-        const char* skipTo = text.compare(at, 4, "<!--") == 0 ? "-->" : text.compare(at, 2, "<?") == 0 ? "?>"
-                             : text.compare(at, 2, "<!") == 0                                       ? ">"
-                                                                                                    : nullptr;
+        const char* skipTo = text.compare(at, 4, "<!--") == 0 ? "-->"
+                             : text.compare(at, 2, "<?") == 0 ? "?>"
+                             : text.compare(at, 2, "<!") == 0 ? ">"
+                                                              : nullptr;
         if (skipTo) {
             const size_t close = text.find(skipTo, at);
             if (close == std::string::npos) {
@@ -155,8 +165,8 @@ uint32_t ReadLE32(const uint8_t* bytes) {
 } // namespace
 
 std::string WriteEditorProject(const TTracks& tracks, int32_t rows) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<sync rows=\"" + std::to_string(rows) +
-                      "\">\n\t<tracks>\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<sync rows=\"" + std::to_string(rows) + "\">\n\t<tracks>\n";
     for (const TTrack& track : tracks.Tracks) {
         xml += "\t\t<track name=\"" + EscapeAttribute(track.Name) + "\">\n";
         for (const TTrackKey& key : track.Keys)
@@ -265,8 +275,7 @@ std::vector<uint8_t> EncodeTrackFile(const TTrack& track) {
     return data;
 }
 
-bool DecodeTrackFile(const std::string& name, const std::vector<uint8_t>& data, TTrack& track,
-                     std::string& error) {
+bool DecodeTrackFile(const std::string& name, const std::vector<uint8_t>& data, TTrack& track, std::string& error) {
     if (data.size() < 4) {
         error = name + ": " + std::to_string(data.size()) + " bytes, shorter than the 4-byte key count";
         return false;
@@ -407,8 +416,8 @@ int Import(const TTracksArgs& a, std::ostream& out, std::ostream& err) {
             if (!ParseTrackName(track.Name, track.Slot, track.Field, error) ||
                 !ReadWholeFile(file.string(), MaxProjectBytes, data, error) ||
                 !DecodeTrackFile(file.string(), data, track, error)) {
-                err << "corvala-tracker: " << (error.rfind(file.string(), 0) == 0 ? "" : file.string() + ": ")
-                    << error << "\n";
+                err << "corvala-tracker: " << (error.rfind(file.string(), 0) == 0 ? "" : file.string() + ": ") << error
+                    << "\n";
                 return 1;
             }
             tracks.Tracks.push_back(std::move(track));

@@ -28,8 +28,7 @@ bool TrackNameFromFile(const std::string& base, const std::string& fileName, std
 std::vector<uint8_t> EncodeTrackFile(const TTrack& track);
 // False with the reason when the size is not what the count says, a row is
 // negative or out of order, a value not finite or an interpolation past 3.
-bool DecodeTrackFile(const std::string& name, const std::vector<uint8_t>& data, TTrack& track,
-                     std::string& error);
+bool DecodeTrackFile(const std::string& name, const std::vector<uint8_t>& data, TTrack& track, std::string& error);
 
 // `tracks import|export ...` of corvala-tracker; exit code as RunTrackerTool.
 int TracksCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
