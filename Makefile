@@ -16,7 +16,7 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git ca-certificates \
 	xvfb xauth \
 	libopenmpt-dev libaubio-dev ffmpeg pulseaudio pulseaudio-utils sox \
 	libdeflate-dev lib3ds-dev nlohmann-json3-dev \
-	libepoxy-dev glslang-tools patchelf zip unzip clang-format
+	libepoxy-dev glslang-tools patchelf zip unzip clang-format clang-tidy
 
 .PHONY: all deps build test run bench clean fuzz
 

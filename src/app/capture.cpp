@@ -223,7 +223,7 @@ int RunCapture(const TCaptureOptions& options) {
             lastProgress = now;
             const double seconds = std::chrono::duration<double>(now - started).count();
             std::fprintf(stderr, "%scapture: %lld frames, demo time %.2f s, %.1f frames/s%s", terminal ? "\r" : "",
-                         static_cast<long long>(k + 1), double(demo.DemoTime), (k + 1) / seconds,
+                         static_cast<long long>(k) + 1, double(demo.DemoTime), (k + 1) / seconds,
                          terminal ? "   " : "\n");
             std::fflush(stderr);
         }

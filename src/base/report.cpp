@@ -125,7 +125,7 @@ void PrintReport(const TReport& report) {
     }
 }
 
-void Report(TReport report) {
+void Report(const TReport& report) {
     if (report.ScriptError()) ++scriptErrors;
     if (report.Kind == TReportKind::Warning) ++scriptWarnings;
     if (sink)
@@ -137,7 +137,7 @@ void Report(TReport report) {
 void ReportMessage(const std::string& caption, const std::string& text) {
     TReport report = Located(TReportKind::Error, text);
     report.Caption = caption.empty() ? "Error" : caption;
-    Report(std::move(report));
+    Report(report);
 }
 
 void ShowScriptError(const std::string& description) { Report(Located(TReportKind::Error, description)); }

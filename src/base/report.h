@@ -71,7 +71,7 @@ public:
 };
 
 // Hands `report` to the sink; counts script errors and warnings.
-void Report(TReport report);
+void Report(const TReport& report);
 
 // A message that is not about a script line, under the system's caption.
 void ReportMessage(const std::string& caption, const std::string& text);

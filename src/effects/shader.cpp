@@ -92,7 +92,7 @@ void ReportShader(const std::vector<TShaderMessage>& messages, const std::string
         out.File = message.File;
         out.Line = message.Line;
         out.Message = std::move(text);
-        Report(std::move(out));
+        Report(out);
     };
     const TShaderMessage* first = nullptr;
     std::string others;

@@ -1,6 +1,7 @@
 #include "media/midi_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -209,7 +210,8 @@ bool ReadMidiSong(const std::vector<uint8_t>& data, TMidiSong& song, std::string
             }
             for (size_t i = 1; i < map.size(); ++i)
                 song.TempoChanges.push_back(
-                    {map[i].Tick, map[i].Seconds, int64_t(map[i].SecondsPerTick * 1e6 * song.TicksPerQuarter + 0.5)});
+                    {map[i].Tick, map[i].Seconds,
+                     int64_t(std::llround(map[i].SecondsPerTick * 1e6 * song.TicksPerQuarter))});
         }
         auto secondsAt = [&map](int64_t tick) {
             auto it =
