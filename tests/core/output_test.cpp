@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,12 +85,8 @@ TEST(OutputFile, WritesWholeOrLeavesTheEarlierFileAsItWas) {
 TEST(OutputFile, AFullDiskKeepsTheEarlierFileAndSaysWhy) {
     testutil::TempDir dir;
     const std::string disk = dir.File("disk");
-    fs::create_directories(disk);
-    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs can be mounted here";
-    struct TUnmount {
-        std::string Path;
-        ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
-    } unmount{disk};
+    const testutil::SmallDisk small(disk);
+    if (!small.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
     std::string error;
     const std::string target = disk + "/music.trk";
     ASSERT_TRUE(WriteFileWhole(target, std::string(4096, 'a'), error)) << error;

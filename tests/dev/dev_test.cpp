@@ -1,6 +1,5 @@
 // Dev mode driven headless through its control channel, as an editor would.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -323,12 +322,8 @@ TEST(DevMode, AShotOnAFullDiskKeepsTheEarlierOneAndSaysWhy) {
     testutil::TempDir dir;
     WriteFolder(dir);
     const std::string disk = dir.File("disk");
-    fs::create_directories(disk);
-    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs can be mounted here";
-    struct TUnmount {
-        std::string Path;
-        ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
-    } unmount{disk};
+    const testutil::SmallDisk small(disk);
+    if (!small.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
     const DevRun run = RunDev(Send("pause\nshot disk/a.png\n") + "; " + WaitAnswers(2) +
                                   "; cp disk/a.png before.png; head -c 70000 /dev/zero > disk/filler 2>/dev/null; " +
                                   Send("seek 2\nshot disk/a.png\nquit\n"),

@@ -24,22 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using testutil::Quote;
 
-struct TShell {
-    int Status = -1;
-    std::string Output;
-};
-
-TShell Shell(const std::string& command) {
-    TShell result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> buffer;
-    size_t got;
-    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.Output.append(buffer.data(), got);
-    const int status = pclose(pipe);
-    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+using TShell = testutil::RunResult;
+const auto Shell = testutil::RunShell;
 
 std::string Bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -186,7 +172,7 @@ TEST(Pack, RunsFromItsOwnFolderAndLibrariesAsAnotherUser) {
     }
     for (const fs::path& binary : binaries) {
         const TShell ldd = Shell(AsPartyUser("ldd " + Quote(binary.string())));
-        ASSERT_EQ(ldd.Status, 0) << ldd.Output;
+        ASSERT_EQ(ldd.ExitCode, 0) << ldd.Output;
         EXPECT_EQ(ldd.Output.find("not found"), std::string::npos) << ldd.Output;
         // What it names comes from lib/; the engine loads every bundled
         // library from there (a system library then finds it loaded).
@@ -202,7 +188,7 @@ TEST(Pack, RunsFromItsOwnFolderAndLibrariesAsAnotherUser) {
     const TShell packed =
         Shell(AsPartyUser(Quote((pack / "corvala").string()) + " --capture " + Quote(frames.string()) +
                           " --fps 10 --frames 30 " + Quote((pack / "demo.cvl").string())));
-    ASSERT_EQ(packed.Status, 0) << packed.Output;
+    ASSERT_EQ(packed.ExitCode, 0) << packed.Output;
     const auto built = testutil::RunEngine("--capture built --fps 10 --frames 30 demo.cvl", dir.Path().string());
     ASSERT_EQ(built.ExitCode, 0) << built.Output;
     size_t compared = 0;
@@ -214,7 +200,7 @@ TEST(Pack, RunsFromItsOwnFolderAndLibrariesAsAnotherUser) {
 
     // run.sh plays compo mode from anywhere.
     const TShell compo = Shell("cd / && " + AsPartyUser(Quote((pack / "run.sh").string()) + " --autostart 0"));
-    EXPECT_EQ(compo.Status, 0) << compo.Output;
+    EXPECT_EQ(compo.ExitCode, 0) << compo.Output;
     EXPECT_NE(compo.Output.find("compo: first frame"), std::string::npos) << compo.Output;
     EXPECT_EQ(Listing(pack), before);
 }
@@ -228,7 +214,7 @@ TEST(Pack, ArchiveHoldsOneFolderNamedAfterIt) {
     made = testutil::RunEngine("--pack party.zip demo.cvl", dir.Path().string());
     ASSERT_EQ(made.ExitCode, 0) << made.Output;
     const TShell listing = Shell("unzip -Z1 " + Quote(dir.File("party.zip")));
-    ASSERT_EQ(listing.Status, 0) << listing.Output;
+    ASSERT_EQ(listing.ExitCode, 0) << listing.Output;
     for (const char* file : {"party/run.sh", "party/corvala", "party/lib/libSDL2-2.0.so.0", "party/data/beat.trk"})
         EXPECT_NE(listing.Output.find(std::string(file) + "\n"), std::string::npos) << file;
     std::istringstream names(listing.Output);

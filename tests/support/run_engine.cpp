@@ -14,10 +14,13 @@ std::string Quote(const std::string& text) {
 }
 
 RunResult RunEngine(const std::string& arguments, const std::string& folder) {
-    const std::string command = "cd " + Quote(folder) + " && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CI=true " +
-                                Quote(CORVALA_BINARY) + " " + arguments + " 2>&1";
+    return RunShell("cd " + Quote(folder) + " && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CI=true " +
+                    Quote(CORVALA_BINARY) + " " + arguments);
+}
+
+RunResult RunShell(const std::string& command) {
     RunResult result;
-    FILE* pipe = popen(command.c_str(), "r");
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (!pipe) return result;
     std::array<char, 4096> buffer;
     size_t got;

@@ -14,6 +14,9 @@ struct RunResult {
 // `arguments` is appended to the binary path as shell words (quote them).
 RunResult RunEngine(const std::string& arguments, const std::string& folder);
 
+// `command` run by the shell, stdout and stderr together.
+RunResult RunShell(const std::string& command);
+
 std::string Quote(const std::string& text);
 
 } // namespace testutil

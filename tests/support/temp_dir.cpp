@@ -1,5 +1,7 @@
 #include "support/temp_dir.h"
 
+#include <sys/mount.h>
+
 #include <fstream>
 #include <random>
 
@@ -44,6 +46,15 @@ ScopedCwd::ScopedCwd(const std::filesystem::path& dir) : previous(std::filesyste
 ScopedCwd::~ScopedCwd() {
     std::error_code ignored;
     std::filesystem::current_path(previous, ignored);
+}
+
+SmallDisk::SmallDisk(const std::string& disk) : folder(disk) {
+    std::filesystem::create_directories(folder);
+    mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
 }
 
 } // namespace testutil

@@ -39,4 +39,20 @@ private:
     std::filesystem::path previous;
 };
 
+// A 64 KiB tmpfs mounted on `folder` (created), for a real full disk;
+// unmounted at the end of the scope. Mounted() is false where this process
+// may not mount one: the test skips then.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& folder);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted; }
+
+private:
+    std::string folder;
+    bool mounted = false;
+};
+
 } // namespace testutil
