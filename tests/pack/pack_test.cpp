@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,7 +78,12 @@ void WriteProduction(const testutil::TempDir& dir, const std::string& picture = 
 // root (else as the test's user), with an empty environment but the
 // headless drivers.
 std::string AsPartyUser(const std::string& command) {
-    const std::string clean = "env -i SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CORVALA_COMPO_TRACE=1 " + command;
+    // A sanitizer build keeps its settings (leak checks off under Mesa).
+    std::string kept;
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char* value = std::getenv(name)) kept += std::string(name) + "=" + Quote(value) + " ";
+    const std::string clean =
+        "env -i SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null CORVALA_COMPO_TRACE=1 " + kept + command;
     return ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " + clean : clean;
 }
 
