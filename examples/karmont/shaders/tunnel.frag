@@ -8,11 +8,14 @@
 // parts meet at each kick, so the travel never jumps.
 //
 // Inputs: 0 the kick, 1 the open hats (the rings light up), 2 the snare
-// (a pink cast). GLSL 1.20; about 30 operations a pixel, no texture reads.
+// (a pink cast). The named track tunnel_twist (karmont.tracks) winds the
+// tiles around the axis. GLSL 1.20; about 30 operations a pixel, no
+// texture reads.
 uniform vec3 iResolution;
 uniform float iTime;
 uniform float iBeat;
 uniform float iInput[10];
+uniform float tunnel_twist;
 
 const float Tau = 6.2831853;
 
@@ -28,7 +31,7 @@ void main() {
     float depth = 0.25 / radius + travel;
     // Sixteen tiles around (so the seam of atan never shows), twisting;
     // every other tile of a checker is darker, each one bevelled.
-    vec2 cell = vec2((around + 0.03 * depth) * 16.0, depth * 3.0);
+    vec2 cell = vec2((around + (0.03 + tunnel_twist) * depth) * 16.0, depth * 3.0);
     vec2 f = abs(fract(cell) - 0.5);
     float edge = max(f.x, f.y);
     float tile = smoothstep(0.5, 0.42, edge) * (1.0 - 0.8 * edge * edge);
