@@ -255,8 +255,8 @@ bool WriteFileWhole(const std::string& path, std::string_view bytes, std::string
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat infoA {
-    }, infoB{};
+    struct stat infoA {};
+    struct stat infoB {};
     if (::stat(a.c_str(), &infoA) == 0 && ::stat(b.c_str(), &infoB) == 0)
         return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
     return Normalised(a) == Normalised(b);

@@ -161,6 +161,19 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
             if (TCEffect* e = d.TargetEffect(c)) e->*field = value;
         };
     };
+    // MOUNT and LENGTH: a position in rows for the last bar, range-checked,
+    // and its line kept for the bar's reports.
+    auto barPosition = [](int32_t TScriptBar::*rowsField, int32_t TScriptBar::*lineField) {
+        return [rowsField, lineField](TCDemo& d, C c) {
+            const int64_t rows = ReadPosition(c);
+            if (const std::string error = PositionRangeError(c, rows); !error.empty()) return d.Fail(error);
+            if (TScriptBar* b = d.TargetBar(c)) {
+                b->*rowsField = int32_t(rows);
+                b->*lineField = d.currentLine;
+                if (const std::string error = BarEndError(*b); !error.empty()) d.Fail(error);
+            }
+        };
+    };
     auto textSetting = [](std::string TCDemo::*field) { return [field](TCDemo& d, C c) { d.*field = ArgText(c, 1); }; };
 
     static const std::unordered_map<std::string, Handler> commands = {
@@ -388,26 +401,8 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
              bar.ScriptLine = 0;
              d.Bars.push_back(bar);
          }},
-        {"MOUNT",
-         [](TCDemo& d, C c) {
-             const int64_t row = ReadPosition(c);
-             if (const std::string error = PositionRangeError(c, row); !error.empty()) return d.Fail(error);
-             if (TScriptBar* b = d.TargetBar(c)) {
-                 b->StartRow = int32_t(row);
-                 b->MountLine = d.currentLine;
-                 if (const std::string error = BarEndError(*b); !error.empty()) d.Fail(error);
-             }
-         }},
-        {"LENGTH",
-         [](TCDemo& d, C c) {
-             const int64_t rows = ReadPosition(c);
-             if (const std::string error = PositionRangeError(c, rows); !error.empty()) return d.Fail(error);
-             if (TScriptBar* b = d.TargetBar(c)) {
-                 b->LengthRows = int32_t(rows);
-                 b->LengthLine = d.currentLine;
-                 if (const std::string error = BarEndError(*b); !error.empty()) d.Fail(error);
-             }
-         }},
+        {"MOUNT", barPosition(&TScriptBar::StartRow, &TScriptBar::MountLine)},
+        {"LENGTH", barPosition(&TScriptBar::LengthRows, &TScriptBar::LengthLine)},
         {"EFFECT",
          [](TCDemo& d, C c) {
              const int32_t slot = TokenInt(c, 1);

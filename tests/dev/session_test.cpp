@@ -20,6 +20,15 @@ void WriteDemo(const testutil::TempDir& dir) {
                           "LOAD plaincolor 0\nBAR all\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n");
 }
 
+// Dev mode on dir/demo.cvl, driven by the test instead of a control channel.
+TDevOptions InProcess(const testutil::TempDir& dir) {
+    TDevOptions options;
+    options.Script = "demo.cvl";
+    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
+    options.ControlChannel = false;
+    return options;
+}
+
 } // namespace
 
 TEST(DevSession, JumpsAndPausesNeverReachFrameTime) {
@@ -27,11 +36,7 @@ TEST(DevSession, JumpsAndPausesNeverReachFrameTime) {
     testutil::TempDir dir;
     WriteDemo(dir);
     testutil::ScopedCwd cwd(dir.Path());
-    TDevOptions options;
-    options.Script = "demo.cvl";
-    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
-    options.ControlChannel = false;
-    TDevSession session(options);
+    TDevSession session(InProcess(dir));
     ASSERT_TRUE(session.Started());
 
     session.Frame();
@@ -99,11 +104,7 @@ TEST(DevSession, TheHudStaysInsideItsBox) {
                               "\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n"
                               "INPUT 0 0 36 100 0\nINPUT 1 0 36 100 0\n");
     testutil::ScopedCwd cwd(dir.Path());
-    TDevOptions options;
-    options.Script = "demo.cvl";
-    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
-    options.ControlChannel = false;
-    TDevSession session(options);
+    TDevSession session(InProcess(dir));
     ASSERT_TRUE(session.Started());
     session.Frame();
 
@@ -155,11 +156,7 @@ TEST(DevSession, LongMessagesWrapInsideTheWindow) {
                                "INPUT 0 0 36 100 0\nINPUT 1 0 36 100 0\nINPUT 2 0 36 100 0\n";
     dir.Write("demo.cvl", script);
     testutil::ScopedCwd cwd(dir.Path());
-    TDevOptions options;
-    options.Script = "demo.cvl";
-    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
-    options.ControlChannel = false;
-    TDevSession session(options);
+    TDevSession session(InProcess(dir));
     ASSERT_TRUE(session.Started());
     dir.Write("demo.cvl", script + "LAOD plaincolor 1\nLOAD plaincolr 1\n");
     std::string error;
@@ -219,11 +216,7 @@ TEST(DevSession, AShaderErrorStaysOnTheHudInRedUntilAGoodSave) {
                           "LOAD shader 0\nA s.frag\nBAR all\nMOUNT 0\nLENGTH 1 2\nEFFECT 0\n");
     dir.Write("s.frag", "void main() { gl_FragColor = vec4(0.0); }\n");
     testutil::ScopedCwd cwd(dir.Path());
-    TDevOptions options;
-    options.Script = "demo.cvl";
-    options.ScriptFolder = options.LaunchFolder = dir.Path().string();
-    options.ControlChannel = false;
-    TDevSession session(options);
+    TDevSession session(InProcess(dir));
     ASSERT_TRUE(session.Started());
     session.Frame();
     EXPECT_EQ(RedHudPixels(session), 0);
