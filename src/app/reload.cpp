@@ -8,10 +8,9 @@
 #include <set>
 
 #include "base/files.h"
+#include "base/rebuild_cache.h"
 #include "base/report.h"
-#include "effects/effect_files.h"
 #include "media/sound.h"
-#include "render/material.h"
 
 namespace {
 
@@ -78,20 +77,17 @@ TDevReloader::TDevReloader(const std::string& scriptFile, const TDemoOptions& de
     options.Checked = true;
     std::error_code ec;
     folder = fs::current_path(ec).string();
-    BeginTextureRebuild(nullptr);
-    BeginModelRebuild(nullptr);
+    BeginRebuild(nullptr);
     TStamps noted;
     TBuildReports built(false);
     try {
         demo = Build(options, noted);
     } catch (...) {
-        EndTextureRebuild(false);
-        EndModelRebuild(false);
+        EndRebuild(false);
         throw;
     }
     reports = built.InLineOrder();
-    EndTextureRebuild(true);
-    EndModelRebuild(true);
+    EndRebuild(true);
     loaded = watched = noted;
     lastPoll = std::chrono::steady_clock::now();
 }
@@ -152,8 +148,7 @@ bool TDevReloader::Reload() {
     // answer, warnings still go to stderr.
     const bool quitBefore = DemoQuit;
     const int errorsBefore = ScriptErrorCount();
-    BeginTextureRebuild(isChanged);
-    BeginModelRebuild(isChanged);
+    BeginRebuild(isChanged);
     TStamps noted;
     std::unique_ptr<TCDemo> fresh;
     std::optional<TReport> failure;
@@ -188,8 +183,7 @@ bool TDevReloader::Reload() {
     if (failure) {
         if (fresh && fresh->MusicLoaded && fresh->MusicSample != demo->MusicSample) FreeSample(fresh->MusicSample);
         fresh.reset();
-        EndTextureRebuild(false);
-        EndModelRebuild(false);
+        EndRebuild(false);
         DemoQuit = quitBefore;
         RestoreScriptErrorCount(errorsBefore);
         fs::current_path(playingFolder, ec);
@@ -217,8 +211,7 @@ bool TDevReloader::Reload() {
     musicReplaced = fresh->MusicLoaded && !musicKept;
     demo = std::move(fresh); // the old demo and its effects go here
     if (replacedSample >= 0) FreeSample(replacedSample);
-    EndTextureRebuild(true);
-    EndModelRebuild(true);
+    EndRebuild(true);
     loaded = watched = noted;
     refusal.reset();
     refusalCause.reset();

@@ -7,23 +7,19 @@
 #include "render/loader3ds.h"
 #include "render/textures.h"
 #include "base/files.h"
+#include "base/rebuild_cache.h"
 #include "base/report.h"
 #include "render/material.h"
 
 namespace {
 
-// Models kept for rebuilds, by absolute file name.
-struct TKeptModel {
-    std::string Path;
-    std::unique_ptr<TBGLBrush> Model; // as loaded, before any effect changed it
-    uint32_t Born = 0;                // the build that loaded it
-    uint32_t Used = 0;                // the last build that asked for it
-    bool Stale = false;               // its file changed
+// Models as loaded, before any effect changed them, kept for rebuilds
+// (only once dev mode rebuilds: a normal run keeps no copies). Files[0] is
+// the model's absolute file name.
+struct TKeptModel : TKeptEntry {
+    std::unique_ptr<TBGLBrush> Model;
 };
-std::vector<TKeptModel> keptModels;
-bool keepModels = false;
-uint32_t acceptedBuild = 0;
-uint32_t currentBuild = 0;
+TRebuildCache<TKeptModel> keptModels;
 
 std::unique_ptr<TBGLBrush> CopyModel(const TBGLBrush& model) {
     auto copy = std::make_unique<TBGLBrush>();
@@ -37,12 +33,6 @@ std::unique_ptr<TBGLBrush> CopyModel(const TBGLBrush& model) {
     copy->MeshCount = model.MeshCount;
     copy->Warnings = model.Warnings;
     return copy;
-}
-
-TKeptModel* FindKeptModel(const std::string& path) {
-    for (TKeptModel& kept : keptModels)
-        if (kept.Path == path && !kept.Stale) return &kept;
-    return nullptr;
 }
 
 std::string TooFewMeshes(const std::string& name, int32_t meshIndex, int32_t meshCount) {
@@ -141,9 +131,7 @@ int32_t LoadEffectTexture(const std::string& name) {
     return texture;
 }
 
-int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName, bool& owned) {
-    owned = false;
-    // Dev mode keeps the pair for the next build (see TexturesKeptForRebuild).
+int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName) {
     const int32_t known = FindMaskedTexture(colorName, alphaName);
     if (known != NoTexture) return known;
     TPicture picture;
@@ -152,7 +140,6 @@ int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string&
     const int32_t texture = Upload(colorName, picture);
     if (texture == NoTexture) return NoTexture;
     RegisterMaskedTexture(colorName, alphaName, texture);
-    owned = !TexturesKeptForRebuild();
     return texture;
 }
 
@@ -161,14 +148,15 @@ std::unique_ptr<TBGLBrush> LoadEffectModel(const std::string& name, int32_t mesh
     if (!CheckAssetFile(name, "model")) return nullptr;
     try {
         std::unique_ptr<TBGLBrush> brush;
-        if (keepModels) {
+        if (RebuildsKept()) {
             const std::string path = AbsoluteFileName(name);
-            TKeptModel* kept = FindKeptModel(path);
+            TKeptModel* kept = keptModels.Find([&path](const TKeptModel& entry) { return entry.Files[0] == path; });
             if (!kept) {
-                keptModels.push_back(TKeptModel{path, std::make_unique<TBGLBrush>(name), currentBuild});
-                kept = &keptModels.back();
+                TKeptModel loaded;
+                loaded.Files = {path};
+                loaded.Model = std::make_unique<TBGLBrush>(name);
+                kept = &keptModels.Add(std::move(loaded));
             }
-            kept->Used = currentBuild;
             brush = CopyModel(*kept->Model);
         } else {
             brush = std::make_unique<TBGLBrush>(name);
@@ -179,22 +167,4 @@ std::unique_ptr<TBGLBrush> LoadEffectModel(const std::string& name, int32_t mesh
         ShowScriptError(ModelFailure(name, error.what()));
     }
     return nullptr;
-}
-
-void BeginModelRebuild(const std::function<bool(const std::string& path)>& changed) {
-    keepModels = true;
-    currentBuild = acceptedBuild + 1;
-    for (TKeptModel& kept : keptModels) kept.Stale = changed && changed(kept.Path);
-}
-
-void EndModelRebuild(bool keepNew) {
-    if (keepNew) {
-        std::erase_if(keptModels, [](const TKeptModel& kept) { return kept.Used != currentBuild; });
-        acceptedBuild = currentBuild;
-    } else {
-        std::erase_if(keptModels, [](const TKeptModel& kept) { return kept.Born == currentBuild; });
-        for (TKeptModel& kept : keptModels) kept.Used = acceptedBuild;
-        currentBuild = acceptedBuild;
-    }
-    for (TKeptModel& kept : keptModels) kept.Stale = false;
 }

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,23 +31,17 @@ bool CheckModelMesh(const std::string& name, int32_t meshIndex);
 // The texture registered for `name`, loading and registering it when it is
 // not registered yet; NoTexture after a report.
 int32_t LoadEffectTexture(const std::string& name);
-// An RGBA texture of a colour and an alpha picture; NoTexture after a
-// report. `owned`: the caller deletes it; false when the registry keeps it
-// (once dev mode rebuilds demos, the pair is kept for the next build).
-int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName, bool& owned);
+// An RGBA texture of a colour and an alpha picture, registered like any
+// other texture (the registry owns it); NoTexture after a report.
+int32_t LoadEffectMaskedTexture(const std::string& colorName, const std::string& alphaName);
 
 // The model `name` with at least meshIndex + 1 meshes, or null after a
 // report (missing file, broken file, too few meshes).
 std::unique_ptr<TBGLBrush> LoadEffectModel(const std::string& name, int32_t meshIndex);
 
-// Building a demo again (dev mode): from the first BeginModelRebuild on,
-// LoadEffectModel keeps an untouched copy of every model it loads and hands
-// out copies of it while its file stays unchanged; `changed(path)` names the
-// files to read again. EndModelRebuild(true) forgets the models the new
-// build did not ask for; EndModelRebuild(false) forgets those it loaded.
-// A normal run never calls them and keeps no copies.
-void BeginModelRebuild(const std::function<bool(const std::string& path)>& changed);
-void EndModelRebuild(bool keepNew);
+// From the first rebuild on (base/rebuild_cache.h), LoadEffectModel keeps
+// an untouched copy of every model it loads and hands out copies of it
+// while its file stays unchanged; a normal run keeps no copies.
 
 // Texture handle to bind: NoTexture (a failed load, already reported) binds
 // no texture (0) instead of an invalid name.

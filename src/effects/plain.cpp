@@ -43,10 +43,6 @@ void TPlainColor::Draw(const TInputValues& inputs) {
 
 TPlainTexture::TPlainTexture() = default;
 
-TPlainTexture::~TPlainTexture() {
-    if (ownsTexture && Texture != 0) glDeleteTextures(1, &Texture);
-}
-
 void TPlainTexture::Load() {
     if (A.empty()) {
         ShowScriptError("Effect PlainTexture requires texture filename in parameter A, Effect number " +
@@ -56,9 +52,7 @@ void TPlainTexture::Load() {
     }
     // A picture that fails is reported with this LOAD line; the effect then
     // draws untextured and the demo plays on.
-    bool owned = false;
-    Texture = BindableTexture(B.empty() ? LoadEffectTexture(A) : LoadEffectMaskedTexture(A, B, owned));
-    ownsTexture = owned;
+    Texture = BindableTexture(B.empty() ? LoadEffectTexture(A) : LoadEffectMaskedTexture(A, B));
 }
 
 void TPlainTexture::Draw(const TInputValues& inputs) {

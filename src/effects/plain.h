@@ -23,16 +23,10 @@ public:
 class TPlainTexture : public TPlainColor {
 public:
     TPlainTexture();
-    // Deletes the texture made from A and B, unless the registry keeps it
-    // (dev mode); the registry owns one made from A alone.
-    ~TPlainTexture() override;
     void Load() override;
     void Draw(const TInputValues& inputs) override;
 
-    uint32_t Texture = 0;
-
-private:
-    bool ownsTexture = false;
+    uint32_t Texture = 0; // the texture registry owns it
 };
 
 // "flash": adds colour (E, F, G)/255 weighted by input 0 over the whole

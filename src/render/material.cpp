@@ -8,60 +8,44 @@
 
 namespace {
 
-std::vector<TTexRegItem> registry;
-uint32_t acceptedBuild = 0; // the build whose demo plays
-uint32_t currentBuild = 0;  // the build in progress (== acceptedBuild outside a rebuild)
-bool rebuilding = false;    // BeginTextureRebuild ran once
+// Deletes the textures of dropped entries that no remaining entry holds.
+void DeleteDropped(std::vector<TTexRegItem>& dropped);
 
-// The last entry for `name` that lookups may see, or null.
-TTexRegItem* FindEntry(const std::string& name) {
-    for (auto it = registry.rbegin(); it != registry.rend(); ++it)
-        if (it->Name == name && !it->Stale) return &*it;
-    return nullptr;
-}
+TRebuildCache<TTexRegItem> registry(DeleteDropped);
 
-// Removes the entries `drop` selects and deletes their GL textures (a name
-// still held by a kept entry stays).
-int DropEntries(const std::function<bool(const TTexRegItem&)>& drop) {
+void DeleteDropped(std::vector<TTexRegItem>& dropped) {
     std::vector<GLuint> names;
-    std::vector<TTexRegItem> kept;
-    for (TTexRegItem& item : registry) {
-        if (!drop(item)) {
-            kept.push_back(std::move(item));
-        } else if (item.Texture > 0) {
-            names.push_back(GLuint(item.Texture));
-        }
-    }
-    std::erase_if(names, [&](GLuint n) {
-        return std::any_of(kept.begin(), kept.end(), [&](const TTexRegItem& k) { return k.Texture == int32_t(n); });
+    for (const TTexRegItem& item : dropped)
+        if (item.Texture > 0) names.push_back(GLuint(item.Texture));
+    std::erase_if(names, [](GLuint n) {
+        return std::any_of(registry.Entries().begin(), registry.Entries().end(),
+                           [n](const TTexRegItem& kept) { return kept.Texture == int32_t(n); });
     });
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     if (!names.empty()) glDeleteTextures(GLsizei(names.size()), names.data());
-    registry = std::move(kept);
-    return int(names.size());
+}
+
+int32_t Registered(const std::string& name) {
+    const TTexRegItem* item = registry.Find([&name](const TTexRegItem& entry) { return entry.Name == name; });
+    return item ? item->Texture : NoTexture;
+}
+
+void Register(const std::string& name, int32_t texture, std::vector<std::string> files) {
+    TTexRegItem item;
+    item.Name = name;
+    item.Texture = texture;
+    item.Files = std::move(files);
+    registry.Add(std::move(item));
 }
 
 void ColorOf(const TRGBAColor& c) { glColor4f(c.R, c.G, c.B, c.A); }
 
 } // namespace
 
-int32_t FindTexture(const std::string& name) {
-    TTexRegItem* item = FindEntry(name);
-    if (!item) return NoTexture;
-    // Asked for by the build in progress; taken from memory, but still one
-    // of the files the demo reads.
-    item->Used = currentBuild;
-    NoteInputFile(item->Path);
-    return item->Texture;
-}
+int32_t FindTexture(const std::string& name) { return Registered(name); }
 
-void RegisterTexture(const std::string& name, int32_t texture) {
-    TTexRegItem item{name, texture};
-    item.Path = AbsoluteFileName(name);
-    item.Born = item.Used = currentBuild;
-    registry.push_back(std::move(item));
-}
+void RegisterTexture(const std::string& name, int32_t texture) { Register(name, texture, {AbsoluteFileName(name)}); }
 
 int32_t LoadTexture(const std::string& name) {
     int32_t texture = FindTexture(name);
@@ -78,48 +62,16 @@ int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alpha
 }
 
 int32_t FindMaskedTexture(const std::string& colorFile, const std::string& alphaFile) {
-    if (!rebuilding) return NoTexture;
-    TTexRegItem* item = FindEntry(colorFile + "\n" + alphaFile);
-    if (!item) return NoTexture;
-    item->Used = currentBuild;
-    NoteInputFile(item->Path);
-    NoteInputFile(item->AlphaPath);
-    return item->Texture;
+    return Registered(colorFile + "\n" + alphaFile);
 }
 
 void RegisterMaskedTexture(const std::string& colorFile, const std::string& alphaFile, int32_t texture) {
-    if (!rebuilding) return;
-    RegisterTexture(colorFile + "\n" + alphaFile, texture);
-    registry.back().Path = AbsoluteFileName(colorFile);
-    registry.back().AlphaPath = AbsoluteFileName(alphaFile);
+    Register(colorFile + "\n" + alphaFile, texture, {AbsoluteFileName(colorFile), AbsoluteFileName(alphaFile)});
 }
 
-bool TexturesKeptForRebuild() { return rebuilding; }
+const std::vector<TTexRegItem>& TextureRegistry() { return registry.Entries(); }
 
-const std::vector<TTexRegItem>& TextureRegistry() { return registry; }
-
-void ClearTextureRegistry() { registry.clear(); }
-
-void BeginTextureRebuild(const std::function<bool(const std::string& path)>& changed) {
-    rebuilding = true;
-    currentBuild = acceptedBuild + 1;
-    for (TTexRegItem& item : registry)
-        item.Stale = changed && (changed(item.Path) || (!item.AlphaPath.empty() && changed(item.AlphaPath)));
-}
-
-int EndTextureRebuild(bool keepNew) {
-    int deleted = 0;
-    if (keepNew) {
-        deleted = DropEntries([](const TTexRegItem& item) { return item.Used != currentBuild; });
-        acceptedBuild = currentBuild;
-    } else {
-        deleted = DropEntries([](const TTexRegItem& item) { return item.Born == currentBuild; });
-        for (TTexRegItem& item : registry) item.Used = acceptedBuild;
-        currentBuild = acceptedBuild;
-    }
-    for (TTexRegItem& item : registry) item.Stale = false;
-    return deleted;
-}
+void ClearTextureRegistry() { registry.Clear(); }
 
 void ResetMaterial() {
     static const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1.0f};

@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "base/rebuild_cache.h"
 #include "render/vecmath.h"
 
 constexpr int32_t NoTexture = -1;
@@ -19,40 +19,25 @@ int32_t FindTexture(const std::string& name);
 void RegisterTexture(const std::string& name, int32_t texture);
 // Not registered; NoTexture when either file fails to load (reported).
 int32_t LoadMaskedTexture(const std::string& colorFile, const std::string& alphaFile);
-// True once BeginTextureRebuild ran (dev mode): textures made from a colour
-// and an alpha picture are then registered too, as "COLOR\nALPHA", and the
-// registry owns them. Before that the two calls below do nothing.
-bool TexturesKeptForRebuild();
+// A texture made from a colour and an alpha picture, registered under
+// "COLOR\nALPHA"; the registry owns it like any other.
 int32_t FindMaskedTexture(const std::string& colorFile, const std::string& alphaFile);
 void RegisterMaskedTexture(const std::string& colorFile, const std::string& alphaFile, int32_t texture);
 
 // One registry entry. Entries are appended, never removed or replaced: a
 // name whose load failed is tried again on every request and gains another
 // entry holding NoTexture each time. Lookups are exact (case-sensitive) and
-// the last matching entry wins.
-struct TTexRegItem {
+// the last matching entry wins. The registry is the textures' rebuild
+// cache (base/rebuild_cache.h): an entry whose file changed is passed by,
+// and a rebuild that drops an entry deletes its texture, unless another
+// entry holds the same texture.
+struct TTexRegItem : TKeptEntry {
     std::string Name;
-    int32_t Texture;
-    std::string Path = {};      // absolute file name at registration
-    std::string AlphaPath = {}; // masked textures: the alpha picture's
-    uint32_t Born = 0;          // the demo build that registered it
-    uint32_t Used = 0;          // the last demo build that asked for it
-    bool Stale = false;         // its file changed: lookups pass it by
+    int32_t Texture = NoTexture;
 };
 const std::vector<TTexRegItem>& TextureRegistry();
 // Empties the registry (tests only; the textures themselves are kept).
 void ClearTextureRegistry();
-
-// Building a demo again in the same GL context (dev mode). From
-// BeginTextureRebuild on, lookups pass over the entries whose file
-// `changed(Path)` says has changed, so those load again, and every entry
-// asked for is marked as used by the new build. EndTextureRebuild(true)
-// keeps what the new build used and deletes every other texture (the
-// previous build is gone); EndTextureRebuild(false) deletes what the new
-// build loaded and gives the previous build its entries back. Both return
-// the number of GL textures deleted. A normal run never calls them.
-void BeginTextureRebuild(const std::function<bool(const std::string& path)>& changed);
-int EndTextureRebuild(bool keepNew);
 
 void ResetMaterial();
 void ResetRenderState();
