@@ -192,6 +192,7 @@ public:
     const TDemoOptions Options;
 
 private:
+    friend struct TDemoCommands;
     // The pre-flight's checks run (--check, or Options.Checked).
     bool Checking() const { return Options.CheckOnly || Options.Checked; }
     // Reports of files an effect reads go to the A, B or C line naming them.

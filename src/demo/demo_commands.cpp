@@ -133,19 +133,23 @@ TScriptBar* TCDemo::TargetBar(const TCDemoCommand& command) {
     return &Bars.back();
 }
 
-void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
+// The handlers of the script's keywords. A friend of the demo object: each
+// handler changes the demo the way its keyword says, at the current script
+// line. Keywords whose handling takes more than a few lines have a named
+// handler; the parameter lines that set one field share a factory.
+struct TDemoCommands {
     using Handler = std::function<void(TCDemo&, const TCDemoCommand&)>;
     using C = const TCDemoCommand&;
 
     // Float parameters of the target effect.
-    auto floatField = [](float TCEffect::*field) {
+    static auto FloatField(float TCEffect::*field) {
         return [field](TCDemo& d, C c) {
             const float value = ToFloat(TokenFloat(c, 1));
             if (TCEffect* e = d.TargetEffect(c)) e->*field = value;
         };
-    };
+    }
     // A, B and C name files: their line is kept for the file's reports.
-    auto fileField = [](std::string TCEffect::*field, size_t letter) {
+    static auto FileField(std::string TCEffect::*field, size_t letter) {
         return [field, letter](TCDemo& d, C c) {
             TCEffect* e = d.TargetEffect(c);
             if (!e) return;
@@ -154,16 +158,16 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
             const size_t slot = size_t(e->SlotIndex);
             if (slot < d.EffectFileLines.size()) d.EffectFileLines[slot][letter] = d.currentLine;
         };
-    };
-    auto intField = [](int TCEffect::*field) {
+    }
+    static auto IntField(int TCEffect::*field) {
         return [field](TCDemo& d, C c) {
             const int value = TokenInt(c, 1);
             if (TCEffect* e = d.TargetEffect(c)) e->*field = value;
         };
-    };
+    }
     // MOUNT and LENGTH: a position in rows for the last bar, range-checked,
     // and its line kept for the bar's reports.
-    auto barPosition = [](int32_t TScriptBar::*rowsField, int32_t TScriptBar::*lineField) {
+    static auto BarPosition(int32_t TScriptBar::*rowsField, int32_t TScriptBar::*lineField) {
         return [rowsField, lineField](TCDemo& d, C c) {
             const int64_t rows = ReadPosition(c);
             if (const std::string error = PositionRangeError(c, rows); !error.empty()) return d.Fail(error);
@@ -173,275 +177,310 @@ void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
                 if (const std::string error = BarEndError(*b); !error.empty()) d.Fail(error);
             }
         };
-    };
-    auto textSetting = [](std::string TCDemo::*field) { return [field](TCDemo& d, C c) { d.*field = ArgText(c, 1); }; };
+    }
+    static auto TextSetting(std::string TCDemo::*field) {
+        return [field](TCDemo& d, C c) { d.*field = ArgText(c, 1); };
+    }
 
-    static const std::unordered_map<std::string, Handler> commands = {
-        // Macros.
-        {"REGISTER",
-         [](TCDemo& d, C c) {
-             const std::string key = TokenText(c, 1);
-             if (key.empty()) return d.Fail("REGISTER needs a key and a value");
-             d.MacroKeys.push_back(key);
-             d.MacroValues.push_back(ArgText(c, 2));
-         }},
-        {"UNREGISTER",
-         [](TCDemo& d, C c) {
-             const std::string value = ArgText(c, 1);
-             for (size_t i = 0; i < d.MacroValues.size(); ++i) {
-                 if (d.MacroValues[i] != value) continue;
-                 d.MacroValues.erase(d.MacroValues.begin() + std::ptrdiff_t(i));
-                 d.MacroKeys.erase(d.MacroKeys.begin() + std::ptrdiff_t(i));
-                 break;
-             }
-         }},
-        // Credits and display settings.
-        {"DEMO", textSetting(&TCDemo::DemoName)},
-        {"GROUP", textSetting(&TCDemo::GroupName)},
-        {"PARTY", textSetting(&TCDemo::PartyName)},
-        {"YEAR", textSetting(&TCDemo::YearText)},
-        {"VERSION", textSetting(&TCDemo::VersionText)},
-        {"LOADINGSCREEN",
-         [](TCDemo& d, C c) {
-             d.LoadingScreenFile = ArgText(c, 1);
-             d.LoadingScreenLine = d.currentLine;
-         }},
-        {"RESOLUTIONX", [](TCDemo& d, C c) { d.ResolutionX = ArgInt(c, 1); }},
-        {"RESOLUTIONY", [](TCDemo& d, C c) { d.ResolutionY = ArgInt(c, 1); }},
-        {"COLORDEPTH", [](TCDemo& d, C c) { d.ColorDepth = ArgInt(c, 1); }},
-        {"FULLSCREEN", [](TCDemo& d, C c) { d.Fullscreen = ArgBool(c, 1); }},
-        {"SHOWTIMER", [](TCDemo& d, C c) { d.ShowTimer = ArgBool(c, 1); }},
-        {"STARTTIME", [](TCDemo& d, C c) { d.StartTime = ToFloat(ArgFloat(c, 1)); }},
-        {"SPEED", [](TCDemo& d, C c) { d.Speed = ToFloat(TokenInt(c, 1) / 100.0L); }},
-        {"ENDTIME", [](TCDemo& d, C c) { d.EndTime = ToFloat(TokenInt(c, 1) / 100.0L); }},
-        {"CLEARCOLOR", [](TCDemo& d, C c) { d.ClearColor = ReadColor(c); }},
-        {"DATADIR",
-         [](TCDemo& d, C c) {
-             // A directory that cannot be entered leaves the current one; the
-             // pre-flight check says so (a comment after the name leaves a
-             // trailing space in it, a common slip).
-             const std::string dir = ArgText(c, 1);
-             if (chdir(dir.c_str()) != 0 && d.Options.CheckOnly)
-                 ShowScriptError("DATADIR '" + dir + "' cannot be entered; files are looked for in the current folder");
-         }},
-        // Window, loading screen, music and tracker.
-        {"INIT",
-         [](TCDemo& d, C) {
-             if (d.Options.CheckOnly) {
-                 d.CheckPartyResolution();
-                 // Reported at the LOADINGSCREEN line, the one to fix.
-                 TPicture picture;
-                 SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
-                 if (!d.LoadingScreenFile.empty()) DecodeEffectPicture(d.LoadingScreenFile, picture);
-                 SetScriptLocation(d.ScriptFile, d.currentLine);
-                 return;
-             }
-             if (d.windowOpen) {
-                 d.Tolerate("INIT given a second time; the window is already open");
-                 return;
-             }
-             if (d.Options.Handover) {
-                 d.Window = d.Options.Handover->Window;
-                 d.windowOpen = true;
-                 d.LoadingTexture = NoTexture;
-                 if (d.LoadingScreenFile.empty()) return;
-                 SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
-                 d.LoadingTexture = LoadEffectTexture(d.LoadingScreenFile);
-                 SetScriptLocation(d.ScriptFile, d.currentLine);
-                 return;
-             }
-             BindGLLibraries();
-             const std::string caption = d.DemoName + " by " + d.GroupName + " :: " + d.PartyName + " " + d.YearText +
-                                         " :: " + d.VersionText + " :: Corvala Demoengine " + EngineVersionText;
-             // A capture renders offscreen: never switch the display mode.
-             d.Window = CreateRenderWindow(d.ResolutionX, d.ResolutionY, d.ColorDepth,
-                                           d.Fullscreen && !d.Options.Capture && !d.Options.Windowed, caption);
-             if (!d.Window.RC) RaiseApplicationError("The demo window could not be opened");
-             d.windowOpen = true;
-             if (d.Options.HoldStart) glClearColor(0, 0, 0, 1);
-             glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-             PresentFrame(d.Window);
-             CreateKeyboard(d.Window.Wnd, true);
-             SetKeyEventHook([](const TKeyEvent& key) {
-                 if (key.FocusLost)
-                     ReleaseAllKeys();
-                 else
-                     KeyboardEvent(key.Scancode, key.Down);
-             });
-             // A picture that fails is reported at the LOADINGSCREEN line;
-             // DRAWLOADING then shows the clear colour and the demo goes on.
-             d.LoadingTexture = NoTexture;
-             if (!d.LoadingScreenFile.empty()) {
-                 SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
-                 d.LoadingTexture = LoadEffectTexture(d.LoadingScreenFile);
-                 SetScriptLocation(d.ScriptFile, d.currentLine);
-             }
-         }},
-        {"DRAWLOADING",
-         [](TCDemo& d, C c) {
-             // The argument is read and not used; an empty one is accepted.
-             if (!ArgText(c, 1).empty()) (void)ArgFloat(c, 1);
-             if (d.Options.CheckOnly || d.Options.Handover || d.Options.HoldStart) return;
-             if (!d.windowOpen) {
-                 d.Tolerate("DRAWLOADING needs an INIT line before it");
-                 return;
-             }
-             d.DrawLoading();
-         }},
-        {"TRACKER",
-         [](TCDemo& d, C c) {
-             d.Tracker = std::make_unique<TDemoTracker>();
-             const std::string name = TokenText(c, 1);
-             if (name.empty()) return;
-             if (d.Options.CheckOnly && !CheckAssetFile(name, "tracker")) return;
-             // A module or MIDI file is imported once BPM gives the tempo.
-             d.trackerSong = IsSongFile(name) ? name : "";
-             if (d.trackerSong.empty() && !d.Tracker->LoadTrack(name)) d.failed = d.trackerBroken = true;
-         }},
-        {"BPM",
-         [](TCDemo& d, C c) {
-             const float bpm = ToFloat(TokenFloat(c, 1));
-             if (!d.Tracker) return d.Fail("BPM needs a TRACKER line before it");
-             d.Tracker->BPM = bpm;
-             d.bpmLine = ScriptLocationLine();
-             if (!d.trackerSong.empty()) d.ImportTrackerSong();
-         }},
-        {"LOADMUSIC",
-         [](TCDemo& d, C c) {
-             const std::string name = TokenText(c, 1);
-             if (d.Options.CheckOnly) {
-                 d.musicFile = name;
-                 d.MusicLoaded = CheckSoundFile(name, d.MusicSeconds);
-                 return;
-             }
-             const auto& handover = d.Options.Handover;
-             if (handover && handover->MusicSample >= 0 && !name.empty() &&
-                 AbsoluteFileName(name) == handover->MusicFile) {
-                 NoteInputFile(name);
-                 d.MusicSample = handover->MusicSample;
-                 d.MusicFile = handover->MusicFile;
-                 d.MusicLoaded = d.musicTakenOver = true;
-                 return;
-             }
-             // A capture renders the mix itself through the loopback device.
-             if (d.Options.Capture) {
-                 if (!AudioCaptureActive()) BeginAudioCapture(44100);
-             } else {
-                 InitSound(d.Window.Wnd);
-             }
-             d.MusicSample = LoadSample(name);
-             // A music file that does not load leaves the demo on the timer.
-             d.MusicLoaded = d.MusicSample >= 0;
-             d.musicTakenOver = false;
-             if (d.MusicLoaded) d.MusicFile = AbsoluteFileName(name);
-             if (!d.MusicLoaded)
-                 // The sound module has reported the decoder's reason.
-                 d.Tolerate("Music file " + name + " did not load; the demo plays on the timer");
-         }},
-        {"TRACKS", [](TCDemo& d, C c) { d.ReadTracks(TokenText(c, 1)); }},
-        // Effects.
-        {"LOAD",
-         [](TCDemo& d, C c) {
-             const std::string type = TokenText(c, 1);
-             d.loadFailed = true;
-             d.lastLoadLine = d.currentLine;
-             d.lastLoadSlot = -1;
-             d.targetWarned = false;
-             const int slot = TokenInt(c, 2);
-             if (slot >= 0 && slot <= limits::MaxEffectSlot) d.failedLoads[slot] = d.currentLine;
-             if (slot < 0 || slot > limits::MaxEffectSlot)
-                 return d.Fail("Effect slot " + std::to_string(slot) + " is outside 0 to " +
-                               std::to_string(limits::MaxEffectSlot));
-             std::unique_ptr<TCEffect> effect = CreateEffect(type);
-             if (!effect) {
-                 std::vector<std::string> known;
-                 for (const TEffectType& knownType : EffectTypes()) known.push_back(knownType.Name);
-                 const std::string nearest = NearestName(type, known);
-                 return d.Fail("No such effect in demo: " + type +
-                               (nearest.empty() ? "" : " (did you mean " + nearest + "?)"));
-             }
-             if (d.Checking() && size_t(slot) < d.Effects.size() && d.Effects[size_t(slot)])
-                 ReportWarning("Slot " + std::to_string(slot) + " already holds the " +
-                               (size_t(slot) < d.EffectTypeNames.size() ? d.EffectTypeNames[size_t(slot)]
-                                                                        : std::string("effect")) +
-                               " loaded at line " + std::to_string(d.EffectLines[size_t(slot)]) +
-                               "; this LOAD replaces it");
-             d.InstallEffect(std::move(effect), slot);
-             d.EffectTypeNames.resize(d.Effects.size());
-             d.EffectTypeNames[size_t(slot)] = type;
-             d.loadFailed = false;
-             d.lastLoadSlot = slot;
-             d.failedLoads.erase(slot);
-         }},
-        {"X", floatField(&TCEffect::X)},
-        {"Y", floatField(&TCEffect::Y)},
-        {"Z", floatField(&TCEffect::Z)},
-        {"H", floatField(&TCEffect::H)},
-        {"W", floatField(&TCEffect::W)},
-        {"D", floatField(&TCEffect::D)},
-        {"VX", floatField(&TCEffect::VX)},
-        {"VY", floatField(&TCEffect::VY)},
-        {"VZ", floatField(&TCEffect::VZ)},
-        {"S",
-         [](TCDemo& d, C c) {
-             const float value = ToFloat(TokenInt(c, 1) / 100.0L);
-             if (TCEffect* e = d.TargetEffect(c)) e->S = value;
-         }},
-        {"A", fileField(&TCEffect::A, 0)},
-        {"B", fileField(&TCEffect::B, 1)},
-        {"C", fileField(&TCEffect::C, 2)},
-        {"E", intField(&TCEffect::E)},
-        {"F", intField(&TCEffect::F)},
-        {"G", intField(&TCEffect::G)},
-        // Timeline.
-        {"BAR",
-         [](TCDemo& d, C c) {
-             TScriptBar bar;
-             bar.Label = ArgText(c, 1);
-             bar.ScriptLine = 0;
-             d.Bars.push_back(bar);
-         }},
-        {"MOUNT", barPosition(&TScriptBar::StartRow, &TScriptBar::MountLine)},
-        {"LENGTH", barPosition(&TScriptBar::LengthRows, &TScriptBar::LengthLine)},
-        {"EFFECT",
-         [](TCDemo& d, C c) {
-             const int32_t slot = TokenInt(c, 1);
-             if (TScriptBar* b = d.TargetBar(c)) {
-                 b->EffectSlot = slot;
-                 b->EffectLine = d.currentLine;
-             }
-         }},
-        {"INPUT",
-         [](TCDemo& d, C c) {
-             const int index = TokenInt(c, 1);
-             TBarInput input;
-             input.Channel = TokenInt(c, 2);
-             input.Note = uint8_t(TokenInt(c, 3) & 0xFF);
-             input.FadeTime = ToFloat(TokenFloat(c, 4) / 1000);
-             input.LeadTime = ToFloat(TokenFloat(c, 5) / 1000);
-             input.Enabled = true;
-             if (index < 0 || index > 9) return d.Fail("INPUT index " + std::to_string(index) + " is outside 0 to 9");
-             if (TScriptBar* b = d.TargetBar(c)) {
-                 b->Inputs[size_t(index)] = input;
-                 b->InputLines[size_t(index)] = d.currentLine;
-             }
-         }},
-        {">>COLOR",
-         [](TCDemo& d, C c) {
-             const TRGBAColor color = ReadColor(c);
-             if (TScriptBar* b = d.TargetBar(c)) b->Color = color;
-         }},
-        {">>SINGLE",
-         [](TCDemo& d, C c) {
-             const float value = ToFloat(TokenFloat(c, 1));
-             if (TScriptBar* b = d.TargetBar(c)) b->SingleValue = value;
-         }},
-        {">>OFSET",
-         [](TCDemo& d, C c) {
-             const float value = ToFloat(TokenFloat(c, 1));
-             if (TScriptBar* b = d.TargetBar(c)) b->Offset = value;
-         }},
-    };
+    // REGISTER KEY VALUE: a macro; later lines read VALUE for KEY.
+    static void Register(TCDemo& d, C c) {
+        const std::string key = TokenText(c, 1);
+        if (key.empty()) return d.Fail("REGISTER needs a key and a value");
+        d.MacroKeys.push_back(key);
+        d.MacroValues.push_back(ArgText(c, 2));
+    }
+
+    // UNREGISTER VALUE: drops the first macro with that value.
+    static void Unregister(TCDemo& d, C c) {
+        const std::string value = ArgText(c, 1);
+        for (size_t i = 0; i < d.MacroValues.size(); ++i) {
+            if (d.MacroValues[i] != value) continue;
+            d.MacroValues.erase(d.MacroValues.begin() + std::ptrdiff_t(i));
+            d.MacroKeys.erase(d.MacroKeys.begin() + std::ptrdiff_t(i));
+            break;
+        }
+    }
+
+    // LOADINGSCREEN FILE: the picture INIT loads and DRAWLOADING shows.
+    static void LoadingScreen(TCDemo& d, C c) {
+        d.LoadingScreenFile = ArgText(c, 1);
+        d.LoadingScreenLine = d.currentLine;
+    }
+
+    // DATADIR FOLDER: where the files named after it are looked for.
+    static void DataDir(TCDemo& d, C c) {
+        // A directory that cannot be entered leaves the current one; the
+        // pre-flight check says so (a comment after the name leaves a
+        // trailing space in it, a common slip).
+        const std::string dir = ArgText(c, 1);
+        if (chdir(dir.c_str()) != 0 && d.Options.CheckOnly)
+            ShowScriptError("DATADIR '" + dir + "' cannot be entered; files are looked for in the current folder");
+    }
+
+    // INIT: opens the window (or takes over dev mode's) and loads the
+    // loading screen; the pre-flight checks the mode and the picture instead.
+    static void Init(TCDemo& d, C) {
+        if (d.Options.CheckOnly) {
+            d.CheckPartyResolution();
+            // Reported at the LOADINGSCREEN line, the one to fix.
+            TPicture picture;
+            SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
+            if (!d.LoadingScreenFile.empty()) DecodeEffectPicture(d.LoadingScreenFile, picture);
+            SetScriptLocation(d.ScriptFile, d.currentLine);
+            return;
+        }
+        if (d.windowOpen) {
+            d.Tolerate("INIT given a second time; the window is already open");
+            return;
+        }
+        if (d.Options.Handover) {
+            d.Window = d.Options.Handover->Window;
+            d.windowOpen = true;
+            LoadLoadingScreen(d);
+            return;
+        }
+        BindGLLibraries();
+        const std::string caption = d.DemoName + " by " + d.GroupName + " :: " + d.PartyName + " " + d.YearText +
+                                    " :: " + d.VersionText + " :: Corvala Demoengine " + EngineVersionText;
+        // A capture renders offscreen: never switch the display mode.
+        d.Window = CreateRenderWindow(d.ResolutionX, d.ResolutionY, d.ColorDepth,
+                                      d.Fullscreen && !d.Options.Capture && !d.Options.Windowed, caption);
+        if (!d.Window.RC) RaiseApplicationError("The demo window could not be opened");
+        d.windowOpen = true;
+        if (d.Options.HoldStart) glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        PresentFrame(d.Window);
+        CreateKeyboard(d.Window.Wnd, true);
+        SetKeyEventHook([](const TKeyEvent& key) {
+            if (key.FocusLost)
+                ReleaseAllKeys();
+            else
+                KeyboardEvent(key.Scancode, key.Down);
+        });
+        LoadLoadingScreen(d);
+    }
+    // A picture that fails is reported at the LOADINGSCREEN line; DRAWLOADING
+    // then shows the clear colour and the demo goes on.
+    static void LoadLoadingScreen(TCDemo& d) {
+        d.LoadingTexture = NoTexture;
+        if (d.LoadingScreenFile.empty()) return;
+        SetScriptLocation(d.ScriptFile, d.LoadingScreenLine);
+        d.LoadingTexture = LoadEffectTexture(d.LoadingScreenFile);
+        SetScriptLocation(d.ScriptFile, d.currentLine);
+    }
+
+    // DRAWLOADING: shows the loading screen.
+    static void DrawLoading(TCDemo& d, C c) {
+        // The argument is read and not used; an empty one is accepted.
+        if (!ArgText(c, 1).empty()) (void)ArgFloat(c, 1);
+        if (d.Options.CheckOnly || d.Options.Handover || d.Options.HoldStart) return;
+        if (!d.windowOpen) {
+            d.Tolerate("DRAWLOADING needs an INIT line before it");
+            return;
+        }
+        d.DrawLoading();
+    }
+
+    // TRACKER FILE: the note bytes, or a module or MIDI file to import.
+    static void Tracker(TCDemo& d, C c) {
+        d.Tracker = std::make_unique<TDemoTracker>();
+        const std::string name = TokenText(c, 1);
+        if (name.empty()) return;
+        if (d.Options.CheckOnly && !CheckAssetFile(name, "tracker")) return;
+        // A module or MIDI file is imported once BPM gives the tempo.
+        d.trackerSong = IsSongFile(name) ? name : "";
+        if (d.trackerSong.empty() && !d.Tracker->LoadTrack(name)) d.failed = d.trackerBroken = true;
+    }
+
+    // BPM TEMPO: the tracker's tempo; imports a song named by TRACKER.
+    static void Bpm(TCDemo& d, C c) {
+        const float bpm = ToFloat(TokenFloat(c, 1));
+        if (!d.Tracker) return d.Fail("BPM needs a TRACKER line before it");
+        d.Tracker->BPM = bpm;
+        d.bpmLine = ScriptLocationLine();
+        if (!d.trackerSong.empty()) d.ImportTrackerSong();
+    }
+
+    // LOADMUSIC FILE: the music, or the playing one taken over by a reload.
+    static void LoadMusic(TCDemo& d, C c) {
+        const std::string name = TokenText(c, 1);
+        if (d.Options.CheckOnly) {
+            d.musicFile = name;
+            d.MusicLoaded = CheckSoundFile(name, d.MusicSeconds);
+            return;
+        }
+        const auto& handover = d.Options.Handover;
+        if (handover && handover->MusicSample >= 0 && !name.empty() && AbsoluteFileName(name) == handover->MusicFile) {
+            NoteInputFile(name);
+            d.MusicSample = handover->MusicSample;
+            d.MusicFile = handover->MusicFile;
+            d.MusicLoaded = d.musicTakenOver = true;
+            return;
+        }
+        // A capture renders the mix itself through the loopback device.
+        if (d.Options.Capture) {
+            if (!AudioCaptureActive()) BeginAudioCapture(44100);
+        } else {
+            InitSound(d.Window.Wnd);
+        }
+        d.MusicSample = LoadSample(name);
+        // A music file that does not load leaves the demo on the timer.
+        d.MusicLoaded = d.MusicSample >= 0;
+        d.musicTakenOver = false;
+        if (d.MusicLoaded) d.MusicFile = AbsoluteFileName(name);
+        if (!d.MusicLoaded)
+            // The sound module has reported the decoder's reason.
+            d.Tolerate("Music file " + name + " did not load; the demo plays on the timer");
+    }
+
+    // LOAD TYPE SLOT: a new effect in the slot; the parameter lines after it
+    // set its fields.
+    static void Load(TCDemo& d, C c) {
+        const std::string type = TokenText(c, 1);
+        d.loadFailed = true;
+        d.lastLoadLine = d.currentLine;
+        d.lastLoadSlot = -1;
+        d.targetWarned = false;
+        const int slot = TokenInt(c, 2);
+        if (slot >= 0 && slot <= limits::MaxEffectSlot) d.failedLoads[slot] = d.currentLine;
+        if (slot < 0 || slot > limits::MaxEffectSlot)
+            return d.Fail("Effect slot " + std::to_string(slot) + " is outside 0 to " +
+                          std::to_string(limits::MaxEffectSlot));
+        std::unique_ptr<TCEffect> effect = CreateEffect(type);
+        if (!effect) {
+            std::vector<std::string> known;
+            for (const TEffectType& knownType : EffectTypes()) known.push_back(knownType.Name);
+            const std::string nearest = NearestName(type, known);
+            return d.Fail("No such effect in demo: " + type +
+                          (nearest.empty() ? "" : " (did you mean " + nearest + "?)"));
+        }
+        if (d.Checking() && size_t(slot) < d.Effects.size() && d.Effects[size_t(slot)])
+            ReportWarning(
+                "Slot " + std::to_string(slot) + " already holds the " +
+                (size_t(slot) < d.EffectTypeNames.size() ? d.EffectTypeNames[size_t(slot)] : std::string("effect")) +
+                " loaded at line " + std::to_string(d.EffectLines[size_t(slot)]) + "; this LOAD replaces it");
+        d.InstallEffect(std::move(effect), slot);
+        d.EffectTypeNames.resize(d.Effects.size());
+        d.EffectTypeNames[size_t(slot)] = type;
+        d.loadFailed = false;
+        d.lastLoadSlot = slot;
+        d.failedLoads.erase(slot);
+    }
+
+    // BAR LABEL: a new bar; the timeline lines after it shape it.
+    static void Bar(TCDemo& d, C c) {
+        TScriptBar bar;
+        bar.Label = ArgText(c, 1);
+        bar.ScriptLine = 0;
+        d.Bars.push_back(bar);
+    }
+
+    // EFFECT SLOT: the effect the last bar draws.
+    static void Effect(TCDemo& d, C c) {
+        const int32_t slot = TokenInt(c, 1);
+        if (TScriptBar* b = d.TargetBar(c)) {
+            b->EffectSlot = slot;
+            b->EffectLine = d.currentLine;
+        }
+    }
+
+    // INPUT INDEX CHANNEL NOTE FADE LEAD: an envelope input of the last bar
+    // (times in milliseconds).
+    static void Input(TCDemo& d, C c) {
+        const int index = TokenInt(c, 1);
+        TBarInput input;
+        input.Channel = TokenInt(c, 2);
+        input.Note = uint8_t(TokenInt(c, 3) & 0xFF);
+        input.FadeTime = ToFloat(TokenFloat(c, 4) / 1000);
+        input.LeadTime = ToFloat(TokenFloat(c, 5) / 1000);
+        input.Enabled = true;
+        if (index < 0 || index > 9) return d.Fail("INPUT index " + std::to_string(index) + " is outside 0 to 9");
+        if (TScriptBar* b = d.TargetBar(c)) {
+            b->Inputs[size_t(index)] = input;
+            b->InputLines[size_t(index)] = d.currentLine;
+        }
+    }
+
+    // Every keyword of the script language.
+    static const std::unordered_map<std::string, Handler>& Table() {
+        static const std::unordered_map<std::string, Handler> commands = {
+            // Macros.
+            {"REGISTER", Register},
+            {"UNREGISTER", Unregister},
+            // Credits and display settings.
+            {"DEMO", TextSetting(&TCDemo::DemoName)},
+            {"GROUP", TextSetting(&TCDemo::GroupName)},
+            {"PARTY", TextSetting(&TCDemo::PartyName)},
+            {"YEAR", TextSetting(&TCDemo::YearText)},
+            {"VERSION", TextSetting(&TCDemo::VersionText)},
+            {"LOADINGSCREEN", LoadingScreen},
+            {"RESOLUTIONX", [](TCDemo& d, C c) { d.ResolutionX = ArgInt(c, 1); }},
+            {"RESOLUTIONY", [](TCDemo& d, C c) { d.ResolutionY = ArgInt(c, 1); }},
+            {"COLORDEPTH", [](TCDemo& d, C c) { d.ColorDepth = ArgInt(c, 1); }},
+            {"FULLSCREEN", [](TCDemo& d, C c) { d.Fullscreen = ArgBool(c, 1); }},
+            {"SHOWTIMER", [](TCDemo& d, C c) { d.ShowTimer = ArgBool(c, 1); }},
+            {"STARTTIME", [](TCDemo& d, C c) { d.StartTime = ToFloat(ArgFloat(c, 1)); }},
+            {"SPEED", [](TCDemo& d, C c) { d.Speed = ToFloat(TokenInt(c, 1) / 100.0L); }},
+            {"ENDTIME", [](TCDemo& d, C c) { d.EndTime = ToFloat(TokenInt(c, 1) / 100.0L); }},
+            {"CLEARCOLOR", [](TCDemo& d, C c) { d.ClearColor = ReadColor(c); }},
+            {"DATADIR", DataDir},
+            // Window, loading screen, music and tracker.
+            {"INIT", Init},
+            {"DRAWLOADING", DrawLoading},
+            {"TRACKER", Tracker},
+            {"BPM", Bpm},
+            {"LOADMUSIC", LoadMusic},
+            {"TRACKS", [](TCDemo& d, C c) { d.ReadTracks(TokenText(c, 1)); }},
+            // Effects.
+            {"LOAD", Load},
+            {"X", FloatField(&TCEffect::X)},
+            {"Y", FloatField(&TCEffect::Y)},
+            {"Z", FloatField(&TCEffect::Z)},
+            {"H", FloatField(&TCEffect::H)},
+            {"W", FloatField(&TCEffect::W)},
+            {"D", FloatField(&TCEffect::D)},
+            {"VX", FloatField(&TCEffect::VX)},
+            {"VY", FloatField(&TCEffect::VY)},
+            {"VZ", FloatField(&TCEffect::VZ)},
+            {"S",
+             [](TCDemo& d, C c) {
+                 const float value = ToFloat(TokenInt(c, 1) / 100.0L);
+                 if (TCEffect* e = d.TargetEffect(c)) e->S = value;
+             }},
+            {"A", FileField(&TCEffect::A, 0)},
+            {"B", FileField(&TCEffect::B, 1)},
+            {"C", FileField(&TCEffect::C, 2)},
+            {"E", IntField(&TCEffect::E)},
+            {"F", IntField(&TCEffect::F)},
+            {"G", IntField(&TCEffect::G)},
+            // Timeline.
+            {"BAR", Bar},
+            {"MOUNT", BarPosition(&TScriptBar::StartRow, &TScriptBar::MountLine)},
+            {"LENGTH", BarPosition(&TScriptBar::LengthRows, &TScriptBar::LengthLine)},
+            {"EFFECT", Effect},
+            {"INPUT", Input},
+            {">>COLOR",
+             [](TCDemo& d, C c) {
+                 const TRGBAColor color = ReadColor(c);
+                 if (TScriptBar* b = d.TargetBar(c)) b->Color = color;
+             }},
+            {">>SINGLE",
+             [](TCDemo& d, C c) {
+                 const float value = ToFloat(TokenFloat(c, 1));
+                 if (TScriptBar* b = d.TargetBar(c)) b->SingleValue = value;
+             }},
+            {">>OFSET",
+             [](TCDemo& d, C c) {
+                 const float value = ToFloat(TokenFloat(c, 1));
+                 if (TScriptBar* b = d.TargetBar(c)) b->Offset = value;
+             }},
+        };
+        return commands;
+    }
+};
+
+void TCDemo::ExecuteCommand(const TCDemoCommand& command) {
+    const auto& commands = TDemoCommands::Table();
 
     const auto found = commands.find(command[0]);
     if (found == commands.end()) {
