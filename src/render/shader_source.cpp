@@ -194,9 +194,21 @@ void FindNeededVersion(const std::string& code, TShaderSource& source) {
         {R"(\b(uint|uvec[234])\b)", 130, "unsigned integers"},
         {R"(\bswitch\s*\()", 130, "switch"},
     };
+    // Each run of blanks becomes one space: the patterns read them alike, and
+    // std::regex recurses once for each character a \s* takes, so a long run
+    // (a large comment, blanked) would overflow the stack.
+    std::string compact;
+    compact.reserve(code.size());
+    for (const char c : code) {
+        const bool blank = std::isspace(static_cast<unsigned char>(c)) != 0;
+        if (!blank)
+            compact += c;
+        else if (compact.empty() || compact.back() != ' ')
+            compact += ' ';
+    }
     for (const TFeature& feature : features) {
         if (feature.Version <= source.NeededVersion) continue;
-        if (std::regex_search(code, std::regex(feature.Pattern))) {
+        if (std::regex_search(compact, std::regex(feature.Pattern))) {
             source.NeededVersion = feature.Version;
             source.NeededFor = feature.Name;
         }

@@ -169,4 +169,16 @@ TEST(ShaderSource, BrokenIncludesAreNamedAtTheirLine) {
     EXPECT_EQ(GLSLVersionText(130), "1.30");
 }
 
+// A file near the size limit that is mostly one comment (left as blanks in
+// the assembled code) is read as any other.
+TEST(ShaderSource, ALargeCommentedOutBlockIsNoProblem) {
+    std::string text = "uniform int mode;\nvoid main() {\n/*\n";
+    for (int i = 0; i < 32000; ++i) text += "    gl_FragColor = vec4(0.0); // an older attempt, kept for later\n";
+    text += "*/\n    switch (mode) { default: gl_FragColor = vec4(1.0); }\n}\n";
+    const TShaderSource source = AssembleShader("big.frag", Files({{"big.frag", text}}));
+    EXPECT_TRUE(source.Errors.empty());
+    EXPECT_EQ(source.NeededFor, "switch");
+    EXPECT_EQ(source.NeededVersion, 130);
+}
+
 } // namespace
