@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,12 +20,11 @@
 #include "app/elf_needs.h"
 #include "base/files.h"
 #include "base/output.h"
+#include "base/process.h"
 #include "demo/demo.h"
 #include "effects/effect.h"
 #include "render/font.h"
 #include "render/shader_source.h"
-
-extern char** environ;
 
 namespace {
 
@@ -110,69 +107,22 @@ std::string MinutesText(double seconds) {
     return text;
 }
 
-struct THelperRun {
-    int Status = -1;    // exit status; -1 when killed or not started
-    std::string Output; // standard output and error together, bounded
-};
-
-// Runs argv (argv[0] looked up in the PATH) in `folder` ("" the current
-// one) and collects its output. False when it could not be started.
-bool RunHelper(const std::vector<std::string>& argv, const std::string& folder, THelperRun& run) {
-    run = THelperRun{};
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-    if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t pid = -1;
-    const int started = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (started != 0) {
-        ::close(pipeFds[0]);
-        return false;
-    }
-    char buffer[8192];
-    for (;;) {
-        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        if (run.Output.size() < MaxHelperOutput) run.Output.append(buffer, size_t(got));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return true;
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return true;
-}
-
 // Runs a helper that must succeed; fails with its output otherwise.
 std::string Helper(const std::vector<std::string>& argv, const std::string& what, const std::string& folder = {}) {
     CheckInterrupted();
-    THelperRun run;
-    if (!RunHelper(argv, folder, run)) Fail("cannot run " + argv[0] + " to " + what);
+    TProcessOptions options;
+    options.Folder = folder;
+    options.CaptureOutput = options.CaptureErrors = true;
+    options.OutputLimit = MaxHelperOutput;
+    const TProcessRun run = RunProcess(argv, options);
+    if (!run.Started) Fail("cannot run " + argv[0] + " to " + what);
     CheckInterrupted();
-    if (run.Status != 0) {
+    if (ExitCode(run.Status) != 0) {
         std::string output = run.Output;
         while (!output.empty() && output.back() == '\n') output.pop_back();
         Fail(argv[0] + " failed to " + what + (output.empty() ? "" : ":\n" + output));
     }
     return run.Output;
-}
-
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "/usr/bin:/bin");
-    std::string folder;
-    while (std::getline(folders, folder, ':'))
-        if (!folder.empty() && ::access((fs::path(folder) / program).c_str(), X_OK) == 0) return true;
-    return false;
 }
 
 // Removes a folder tree at the end of the scope unless released.
@@ -577,7 +527,7 @@ int Pack(const TPackOptions& options) {
         return 2;
     }
     for (const char* tool : {"ldd", "patchelf", archive ? "zip" : "ldd"})
-        if (!OnPath(tool))
+        if (!ProgramOnPath(tool))
             Fail(std::string("needs ") + tool + " (Debian package " + (std::string(tool) == "ldd" ? "libc-bin" : tool) +
                  "; make deps installs it)");
 

@@ -2,19 +2,11 @@
 // as they are rendered, and the sound is muxed in at the end.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// True when `program` is an executable file in one of the PATH folders.
-bool ProgramOnPath(const std::string& program);
-
-// Runs a program (looked up on the PATH) with these arguments and waits for
-// it. Returns its exit status, or -1 when it could not be started or did not
-// exit normally; `how` (when given) receives DescribeExit of its wait status.
-int RunProgram(const std::vector<std::string>& argv, std::string* how = nullptr);
+#include "base/process.h"
 
 // How a video is encoded: the default (x264 at constant quality), or what
 // parties ask for the stream to remote viewers: H.264 Main profile, level
@@ -32,7 +24,7 @@ std::vector<std::string> AudioCodecArguments(TVideoProfile profile);
 class TVideoEncoder {
 public:
     TVideoEncoder() = default;
-    ~TVideoEncoder(); // ends the process if Finish was not reached
+    ~TVideoEncoder(); // kills ffmpeg if Finish was not reached
     TVideoEncoder(const TVideoEncoder&) = delete;
     TVideoEncoder& operator=(const TVideoEncoder&) = delete;
 
@@ -41,7 +33,7 @@ public:
     // temporary file beside it), or `file` when that is empty.
     bool Start(const std::string& file, int width, int height, int fps, std::string& error,
                const std::string& shownName = {});
-    bool Started() const { return Pid > 0; }
+    bool Started() const { return Process.Running(); }
     // The encoding Start uses.
     TVideoProfile Profile = TVideoProfile::Default;
     // Hands one frame of width x height x 4 bytes to ffmpeg; blocks while
@@ -51,9 +43,7 @@ public:
     bool Finish(std::string& error);
 
 private:
-    pid_t Pid = -1;
-    int Pipe = -1;
-    int ErrorLog = -1; // ffmpeg's standard error, an in-memory file
+    TProcess Process; // ffmpeg: frames to its input, its errors captured
     std::string File;
     size_t FrameBytes = 0;
 };
@@ -63,7 +53,3 @@ private:
 // Messages name the result `shownName`.
 bool MuxVideoAndAudio(const std::string& video, const std::string& wav, const std::string& output,
                       const std::string& shownName, std::string& error, TVideoProfile profile = TVideoProfile::Default);
-
-// How a child process ended, for messages: "exited with status 1", "was
-// killed by signal 9 (Killed)".
-std::string DescribeExit(int status);

@@ -140,6 +140,27 @@ TEST(OutputOntoInput, AFailedVideoLeavesTheEarlierOneAsItWas) {
     EXPECT_EQ(files, 2) << "a temporary video stayed behind"; // demo.cvl, demo.mp4
 }
 
+// An ffmpeg that quits without reading the frames, or that writes pages of
+// errors before it reads them: the capture ends with its message, not by
+// SIGPIPE and not in a wait on each other; what is passed on is bounded.
+TEST(OutputOntoInput, AnFFmpegThatQuitsOrTalksMuchIsReportedNotFatal) {
+    testutil::TempDir dir;
+    WriteProduction(dir, false);
+    auto result =
+        RunWithFakeFFmpeg(dir, "echo 'Unknown encoder' >&2; exit 1", "--video demo.mp4 --fps 10 --frames 40 demo.cvl");
+    EXPECT_EQ(result.ExitCode, 1) << result.Output;
+    EXPECT_NE(result.Output.find("ffmpeg stopped while encoding " + dir.File("demo.mp4")), std::string::npos)
+        << result.Output;
+    EXPECT_NE(result.Output.find("Unknown encoder"), std::string::npos) << result.Output;
+
+    result = RunWithFakeFFmpeg(dir, "yes 'frame error' | head -n 300000 >&2; cat >/dev/null; exit 0",
+                               "--video demo.mp4 --fps 10 --frames 40 demo.cvl");
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Output.find("ffmpeg failed to make " + dir.File("demo.mp4") + ": frame error"), std::string::npos);
+    EXPECT_LT(result.Output.size(), size_t(2) << 20); // 3.6 MB written, the first MiB passed on
+    EXPECT_FALSE(fs::exists(dir.File("demo.mp4")));
+}
+
 TEST(SpecialFiles, AFifoAsScriptOrPictureIsRefusedNotWaitedOn) {
     testutil::TempDir dir;
     WriteProduction(dir, false);
