@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -40,8 +39,6 @@ constexpr double CommandSecondsPerFrame = 0.004;
 constexpr int MaxCommandsPerFrame = 4096;
 // Positions past this are past any demo's end (as --start refuses seconds).
 constexpr float MaxPositionSeconds = 1e7f;
-// A step while paused advances the demo by one frame at this rate.
-constexpr float StepSeconds = 1.0f / 60;
 // Frames are paced to at most this many per second: the offscreen driver
 // does not wait for a display, and a paused demo needs no more.
 constexpr double OffscreenFrameSeconds = 1.0 / 60;
@@ -90,6 +87,28 @@ bool WriteBackBuffer(const std::string& file, std::string& error) {
     return WritePNG(file, frame, error);
 }
 
+// The demo's music channel, as the transport drives it.
+class TChannelMusic final : public TDevMusic {
+public:
+    explicit TChannelMusic(uint32_t musicChannel) : channel(musicChannel) {}
+    float Seconds() override { return ChannelSeconds(channel); }
+    void Seek(float seconds) override { SetChannelSeconds(channel, seconds); }
+    void Pause(bool paused) override { SetChannelPaused(channel, paused); }
+    void SetSpeed(float factor) override { SetChannelSpeed(channel, factor); }
+
+private:
+    uint32_t channel;
+};
+
+// Where the production ends: the end time, the music's end or the row after
+// the tracker's last, whichever comes first.
+float ProductionEnd(const TCDemo& d) {
+    float end = d.Tracker->RowTime(d.Tracker->RowCount() + 1);
+    if (d.EndTime > 0) end = std::min(end, d.EndTime);
+    if (d.MusicLoaded) end = std::min(end, float(SampleSeconds(d.MusicSample)));
+    return end;
+}
+
 } // namespace
 
 TDevSession::TDevSession(const TDevOptions& devOptions) : options(devOptions) {
@@ -99,7 +118,7 @@ TDevSession::TDevSession(const TDevOptions& devOptions) : options(devOptions) {
     reloader = std::make_unique<TDevReloader>(options.Script, demoOptions);
     started = !DemoQuit;
     if (!started) return;
-    Attach(Demo());
+    Attach(Demo(), Demo().StartTime);
     if (options.Loop) {
         const TDemoTracker& tracker = *Demo().Tracker;
         if (!SetLoop(PositionSeconds(options.Loop->first, tracker), PositionSeconds(options.Loop->second, tracker)))
@@ -118,7 +137,7 @@ TCDemo& TDevSession::Demo() { return reloader->Demo(); }
 int TDevSession::ExitCode() { return reloader ? reloader->Demo().ExitCode() : 1; }
 
 bool TDevSession::Reload(std::string& error) {
-    const float before = paused ? heldTime : Now();
+    const float before = transport.Now();
     const TTracks tracksBefore = Demo().Tracks;
     if (!reloader->Reload()) {
         error = reloader->Error();
@@ -133,136 +152,25 @@ bool TDevSession::Reload(std::string& error) {
     // Music taken over plays on from where it is; music loaded anew starts
     // at the time shown before the reload.
     TCDemo& d = Demo();
-    lastTime = !paused && d.MusicLoaded ? ChannelSeconds(d.MusicChannel) : before;
-    Attach(d);
+    Attach(d, !transport.Paused() && d.MusicLoaded ? ChannelSeconds(d.MusicChannel) : before);
     return true;
 }
 
-// Takes over a demo object (the first, or one a reload made): time, pause,
-// speed and loop carry on where the previous one was.
-void TDevSession::Attach(TCDemo& target) {
-    const float now = attached ? (paused ? heldTime : lastTime) : target.StartTime;
+void TDevSession::Attach(TCDemo& target, float now) {
     attached = &target;
-    target.TimeHook = [this](float& demoTime, float& frameDelta) { AdjustTime(demoTime, frameDelta); };
-    if (target.MusicLoaded) {
-        if (target.Speed > 0) SetChannelSpeed(target.MusicChannel, target.Speed * speed);
-        SetChannelSeconds(target.MusicChannel, now);
-        SetChannelPaused(target.MusicChannel, paused);
-    }
-    if (paused) heldTime = now;
-    Anchor(now);
-    lastTime = now;
-    jumped = true;
-}
-
-float TDevSession::ClockSeconds() const {
-    const long double rate = static_cast<long double>(attached ? attached->Speed : 1) * speed;
-    return float(anchorTime + (SteadySeconds() - anchorReal) * rate);
-}
-
-void TDevSession::Anchor(float demoTime) {
-    anchorTime = demoTime;
-    anchorReal = SteadySeconds();
-}
-
-float TDevSession::Now() {
-    if (paused) return heldTime;
-    TCDemo& d = Demo();
-    if (d.MusicLoaded) return ChannelSeconds(d.MusicChannel);
-    return ClockSeconds();
+    target.TimeHook = [this](float& demoTime, float& frameDelta) { transport.AdjustTime(demoTime, frameDelta); };
+    transport.Attach(now, target.Speed, ProductionEnd(target),
+                     target.MusicLoaded ? std::make_unique<TChannelMusic>(target.MusicChannel) : nullptr);
 }
 
 double TDevSession::SteadyNow() { return SteadySeconds(); }
 
-float TDevSession::EndSeconds() {
-    const TCDemo& d = Demo();
-    float end = d.Tracker->RowTime(d.Tracker->RowCount() + 1);
-    if (d.EndTime > 0) end = std::min(end, d.EndTime);
-    if (d.MusicLoaded) end = std::min(end, float(SampleSeconds(d.MusicSample)));
-    return end;
-}
-
-bool TDevSession::AtEnd() { return (paused ? heldTime : Demo().DemoTime) >= EndSeconds(); }
-
-void TDevSession::Seek(float seconds) {
-    if (!(seconds >= 0)) seconds = 0;
-    seconds = std::min(seconds, EndSeconds());
-    TCDemo& d = Demo();
-    if (paused) {
-        heldTime = seconds;
-    } else {
-        if (d.MusicLoaded) SetChannelSeconds(d.MusicChannel, seconds);
-        Anchor(seconds);
-    }
-    lastTime = seconds;
-    jumped = true;
-}
-
-void TDevSession::SetPaused(bool pause) {
-    if (pause == paused) return;
-    TCDemo& d = Demo();
-    if (pause) {
-        heldTime = Now();
-        paused = true;
-        if (d.MusicLoaded) SetChannelPaused(d.MusicChannel, true);
-    } else {
-        paused = false;
-        // The music resumes exactly where the picture holds.
-        if (d.MusicLoaded) {
-            SetChannelSeconds(d.MusicChannel, heldTime);
-            SetChannelPaused(d.MusicChannel, false);
-        }
-        Anchor(heldTime);
-    }
-    jumped = true;
-}
-
-void TDevSession::SetSpeed(float factor) {
-    TCDemo& d = Demo();
-    if (!paused && !d.MusicLoaded) Anchor(ClockSeconds());
-    speed = factor;
-    if (d.MusicLoaded && d.Speed > 0) SetChannelSpeed(d.MusicChannel, d.Speed * speed);
-}
+bool TDevSession::AtEnd() { return transport.AtEnd(Demo().DemoTime); }
 
 bool TDevSession::SetLoop(float from, float to) {
-    if (!(to > from)) return false;
-    loopSet = true;
+    if (!transport.SetLoop(from, to)) return false;
     loopMarked = false;
-    loopFrom = from;
-    loopTo = to;
     return true;
-}
-
-// The frame's time hook: holds the time while paused, wraps the loop, and
-// keeps jumps out of FrameTime.
-void TDevSession::AdjustTime(float& demoTime, float& frameDelta) {
-    TCDemo& d = Demo();
-    if (paused) {
-        if (stepFrames > 0) {
-            --stepFrames;
-            heldTime = float(heldTime + static_cast<long double>(StepSeconds) * d.Speed * speed);
-            heldTime = std::min(heldTime, EndSeconds());
-            frameDelta = float(static_cast<long double>(StepSeconds) * speed);
-        } else {
-            frameDelta = 0;
-        }
-        demoTime = heldTime;
-    } else {
-        if (!d.MusicLoaded) demoTime = ClockSeconds();
-        if (loopSet && demoTime >= loopTo) {
-            // Keep the overshoot, so the beat runs on evenly across the jump.
-            const long double length = static_cast<long double>(loopTo) - loopFrom;
-            const long double over = std::fmod(static_cast<long double>(demoTime) - loopTo, length);
-            demoTime = float(loopFrom + over);
-            if (d.MusicLoaded) SetChannelSeconds(d.MusicChannel, demoTime);
-            Anchor(demoTime);
-            jumped = true;
-        }
-        frameDelta = float(static_cast<long double>(frameDelta) * speed);
-    }
-    if (jumped) frameDelta = 0;
-    jumped = false;
-    lastTime = demoTime;
 }
 
 std::string TDevSession::TimeText(float seconds) {
@@ -332,15 +240,14 @@ bool TDevSession::Execute(const std::string& line) {
     } else if (name == "pause") {
         if (!arguments(0, "pause")) return true;
         SetPaused(true);
-        Answer("ok " + TimeText(heldTime));
+        Answer("ok " + TimeText(Now()));
     } else if (name == "play") {
         if (!arguments(0, "play")) return true;
         SetPaused(false);
         Answer("ok " + TimeText(Now()));
     } else if (name == "step") {
         if (!arguments(0, "step")) return true;
-        SetPaused(true);
-        ++stepFrames;
+        transport.Step();
         return false; // answered after the frame
     } else if (name == "speed") {
         if (!arguments(1, "speed F")) return true;
@@ -477,7 +384,7 @@ void TDevSession::MarkLoop() {
     const TDemoTracker& tracker = *Demo().Tracker;
     const int32_t row = std::max(0, tracker.RowAt(Now()));
     const int32_t barStart = row - row % 16;
-    if (loopSet) {
+    if (transport.Looping()) {
         ClearLoop();
     } else if (!loopMarked) {
         loopMarked = true;
@@ -492,7 +399,7 @@ void TDevSession::MarkLoop() {
 void TDevSession::HandleKeys() {
     const bool shift = KeyDown(ScanLeftShift) || KeyDown(ScanRightShift);
     const int barRows = shift ? 64 : 16;
-    if (KeyPresses(ScanSpace) % 2 == 1) SetPaused(!paused);
+    if (KeyPresses(ScanSpace) % 2 == 1) SetPaused(!Paused());
     // Held, the stepping keys repeat; the others act once per press.
     if (int n = KeyPresses(ScanLeft, true)) ShiftRows(-barRows * n);
     if (int n = KeyPresses(ScanRight, true)) ShiftRows(barRows * n);
@@ -502,14 +409,7 @@ void TDevSession::HandleKeys() {
     for (int n = KeyPresses(ScanL); n > 0; --n) MarkLoop();
     const int faster = KeyPresses(ScanEquals) + KeyPresses(ScanKeypadPlus);
     const int slower = KeyPresses(ScanMinus) + KeyPresses(ScanKeypadMinus);
-    if (faster != slower) {
-        const int count = int(std::size(DevSpeeds));
-        int index = 0;
-        for (int i = 0; i < count; ++i)
-            if (std::fabs(DevSpeeds[i] - speed) < std::fabs(DevSpeeds[index] - speed)) index = i;
-        index = std::clamp(index + faster - slower, 0, count - 1);
-        SetSpeed(DevSpeeds[index]);
-    }
+    if (faster != slower) transport.StepSpeed(faster - slower);
     if (KeyPresses(ScanR) > 0) {
         std::string error;
         Reload(error); // "reloaded" or the refusal shows on the HUD
@@ -528,12 +428,12 @@ void TDevSession::Frame() {
     }
     // Taken after the commands and the reload, which may replace the demo.
     TCDemo& d = Demo();
-    if (&d != attached) Attach(d);
+    if (&d != attached) Attach(d, transport.Shown());
     PollEditor();
 
     const double start = SteadySeconds();
     renderStart = start;
-    const bool stepping = stepFrames > 0;
+    const bool stepping = transport.Stepping();
     d.RenderFrame();
     if (answerAfterFrame) {
         // A shot answered before the swap; a step answers with the time shown.
@@ -548,10 +448,7 @@ void TDevSession::Frame() {
             return;
         }
         DemoQuit = false;
-        if (!paused) {
-            SetPaused(true);
-            heldTime = d.DemoTime;
-        }
+        transport.HoldAtEnd(d.DemoTime);
     }
     HandleKeys();
     if (KeyDown(ScanEscape) || WindowCloseRequested()) finished = true;

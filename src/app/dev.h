@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/control_channel.h"
+#include "app/dev_transport.h"
 #include "app/reload.h"
 #include "demo/demo.h"
 
@@ -29,11 +30,9 @@ struct TDevOptions {
 
 class TEditorLink;
 
-// The speeds + and - step through.
-inline constexpr float DevSpeeds[] = {0.25f, 0.5f, 1.0f, 1.5f, 2.0f};
-
-// One dev-mode session: the demo it plays and the state of the transport
-// (paused, speed, loop). Time is demo time in seconds throughout.
+// One dev-mode session: the demo it plays, its transport (TDevTransport:
+// pause, speed, loop), keys, commands, shots and the HUD. Time is demo time
+// in seconds throughout.
 class TDevSession {
 public:
     explicit TDevSession(const TDevOptions& options);
@@ -54,16 +53,17 @@ public:
     void Frame();
     bool Finished() const { return finished; }
 
-    // The transport. Seek and the loop jump give the next frame FrameTime 0.
-    float Now();
-    void Seek(float seconds);
-    void SetPaused(bool pause);
-    bool Paused() const { return paused; }
-    void SetSpeed(float factor);
-    float Speed() const { return speed; }
+    // The transport (see TDevTransport). Seek and the loop jump give the
+    // next frame FrameTime 0.
+    float Now() { return transport.Now(); }
+    void Seek(float seconds) { transport.Seek(seconds); }
+    void SetPaused(bool pause) { transport.SetPaused(pause); }
+    bool Paused() const { return transport.Paused(); }
+    void SetSpeed(float factor) { transport.SetSpeed(factor); }
+    float Speed() const { return transport.Speed(); }
     // False when `to` does not lie after `from`.
     bool SetLoop(float from, float to);
-    void ClearLoop() { loopSet = false; }
+    void ClearLoop() { transport.ClearLoop(); }
     // Executes the script again (see TDevReloader); the time, pause, speed
     // and loop go on. False keeps the demo playing; `error` says
     // "file:line: message" and the HUD shows it until a reload succeeds.
@@ -82,7 +82,7 @@ public:
     // Where the production ends (seconds): the end time, the music's end or
     // the row after the tracker's last, whichever comes first. Seeks and
     // steps stop there.
-    float EndSeconds();
+    float EndSeconds() const { return transport.End(); }
     // The time shown has reached the end.
     bool AtEnd();
 
@@ -110,8 +110,9 @@ private:
 
     // Applies what the editor link (--editor) received; dev_tracks.cpp.
     void PollEditor();
-    void Attach(TCDemo& demo);
-    void AdjustTime(float& demoTime, float& frameDelta);
+    // Takes over a demo object (the first, or one a reload made), showing
+    // `now`; the transport carries on.
+    void Attach(TCDemo& demo, float now);
     void HandleKeys();
     // Runs the control lines waiting, a bounded number per frame.
     void RunCommands();
@@ -126,8 +127,6 @@ private:
     void MarkLoop();
     void PageBar(int direction);
     void ShiftRows(int rows);
-    float ClockSeconds() const;
-    void Anchor(float demoTime);
     std::string ShotFileName();
 
     TDevOptions options;
@@ -137,17 +136,8 @@ private:
     bool started = false;
     bool finished = false;
 
-    bool paused = false;
-    float heldTime = 0;    // the time while paused
-    float lastTime = 0;    // the time of the last frame (or the last seek)
-    float speed = 1;       // times the script's SPEED
-    bool jumped = true;    // the next frame gets FrameTime 0
-    int stepFrames = 0;    // frames to advance while paused
-    float anchorTime = 0;  // without music: demo time at anchorReal
-    double anchorReal = 0; // steady seconds
-    bool loopSet = false;
-    float loopFrom = 0, loopTo = 0;
-    bool loopMarked = false; // L pressed once: loopFrom holds the mark
+    TDevTransport transport{SteadyNow};
+    bool loopMarked = false; // L pressed once: loopMarkRow holds the mark
     int32_t loopMarkRow = 0;
     bool hudVisible = true;
     double reloadedUntil = 0;            // steady seconds: "reloaded" shows until then

@@ -69,11 +69,11 @@ std::vector<TDevSession::THudLine> TDevSession::HudLines() {
     std::vector<THudLine> hud;
     hud.push_back({Fixed(d.DemoTime, "%.3f s") + "   " + RowPositionText(d.CurrentRow) + "   render " +
                    Fixed(renderMilliseconds, "%.1f ms")});
-    std::string state = paused ? "PAUSED" : "playing";
-    state += "   speed " + Fixed(speed, "%g") + "x";
-    if (loopSet)
-        state += "   loop " + RowPositionText(d.Tracker->RowAt(loopFrom)) + " - " +
-                 RowPositionText(d.Tracker->RowAt(loopTo));
+    std::string state = transport.Paused() ? "PAUSED" : "playing";
+    state += "   speed " + Fixed(transport.Speed(), "%g") + "x";
+    if (transport.Looping())
+        state += "   loop " + RowPositionText(d.Tracker->RowAt(transport.LoopFrom())) + " - " +
+                 RowPositionText(d.Tracker->RowAt(transport.LoopTo()));
     else if (loopMarked)
         state += "   loop from " + RowPositionText(loopMarkRow) + " (L: end)";
     const float end = EndSeconds();

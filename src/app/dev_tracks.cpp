@@ -164,7 +164,7 @@ void TDevSession::PollEditor() {
     if (!editor) return;
     TCDemo& d = Demo();
     TEditorRequests requests;
-    editor->Poll(d.Tracks, d.CurrentRow, !paused, requests);
+    editor->Poll(d.Tracks, d.CurrentRow, !Paused(), requests);
     // A pause first: a row that comes with it is then held there.
     if (requests.Pause) SetPaused(*requests.Pause);
     if (requests.SeekRow) Seek(RowStartSeconds(*d.Tracker, *requests.SeekRow));
