@@ -163,12 +163,14 @@ TEST(DevMode, ALoopWrapsAndTheMusicWrapsWithIt) {
     const DevRun run = RunDev(feed, "demo.cvl", dir.Path());
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
     ASSERT_EQ(run.Answers.size(), 19u) << run.Output;
-    // While playing, the answers read the music's own position.
+    // While playing, the answers read the music's own heard position, which
+    // right after a wrap may trail the loop's start by the output's latency
+    // (a few tens of milliseconds on a loaded machine).
     int wraps = 0;
     double previous = AnswerTime(run.Answers[1]);
     for (size_t i = 2; i + 1 < run.Answers.size(); ++i) {
         const double time = AnswerTime(run.Answers[i]);
-        EXPECT_GE(time, 0.99) << run.Answers[i];
+        EXPECT_GE(time, 0.95) << run.Answers[i];
         EXPECT_LT(time, 2.1) << run.Answers[i];
         if (time < previous) ++wraps;
         previous = time;
