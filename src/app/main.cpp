@@ -138,25 +138,28 @@ bool LooksLikeAddress(const std::string& text) {
     return !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
 }
 
-} // namespace
+// What the command line asks for.
+enum class TRunMode { Play, Dev, Capture, Check, Inspect, Rehearse, Compo, Pack };
+struct TCommandLine {
+    TRunMode Mode = TRunMode::Play;
+    std::optional<TDemoPosition> Start;
+    std::optional<std::pair<TDemoPosition, TDemoPosition>> Loop;
+    TCaptureOptions Capture;
+    std::string DumpDir;
+    TRehearseOptions Rehearse;
+    bool ReportGiven = false;
+    bool EditorGiven = false;
+    std::string EditorHost;
+    uint16_t EditorPort = 0;
+    TCompoOptions Compo;
+    TPackOptions Pack;
+    bool AutostartGiven = false;
+    std::vector<std::string> Positional;
+};
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    enum class Mode { Play, Dev, Capture, Check, Inspect, Rehearse, Compo, Pack } mode = Mode::Play;
-    std::optional<TDemoPosition> start;
-    std::optional<std::pair<TDemoPosition, TDemoPosition>> loop;
-    TCaptureOptions capture;
-    std::string dumpDir;
-    TRehearseOptions rehearse;
-    bool reportGiven = false;
-    bool editorGiven = false;
-    std::string editorHost;
-    uint16_t editorPort = 0;
-    TCompoOptions compo;
-    TPackOptions pack;
-    bool autostartGiven = false;
-    std::vector<std::string> positional;
-
+// Reads the options into `line`. An exit code when the program ends here
+// (--help, --version, a bad option, after its message); none to go on.
+std::optional<int> ReadOptions(const std::vector<std::string>& args, TCommandLine& line) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](std::string& out) {
@@ -173,44 +176,46 @@ int main(int argc, char** argv) {
             std::printf("corvala %s\n", EngineVersionText);
             return 0;
         } else if (arg == "--capture") {
-            mode = Mode::Capture;
-            if (!value(capture.Dir) || capture.Dir.empty()) return ArgumentError("--capture needs an output folder");
+            line.Mode = TRunMode::Capture;
+            if (!value(line.Capture.Dir) || line.Capture.Dir.empty())
+                return ArgumentError("--capture needs an output folder");
         } else if (arg == "--overwrite") {
-            capture.Overwrite = true;
+            line.Capture.Overwrite = true;
         } else if (arg == "--fps") {
             if (!value(text) || !ParseCount(text, number) || number < 1 || number > 1000 ||
                 number != std::floor(number))
                 return ArgumentError("--fps needs a whole number of frames per second (1 to 1000)");
-            capture.Fps = int(number);
+            line.Capture.Fps = int(number);
         } else if (arg == "--frames") {
             if (!value(text) || !ParseCount(text, number) || number < 0 || number > 1e12L ||
                 number != std::floor(number))
                 return ArgumentError("--frames needs a whole number of frames (at most 10^12)");
-            capture.Frames = int64_t(number);
+            line.Capture.Frames = int64_t(number);
         } else if (arg == "--until") {
             if (!value(text) || !ParseCount(text, number) || number < 0)
                 return ArgumentError("--until needs a number of seconds");
-            capture.Until = double(number);
+            line.Capture.Until = double(number);
         } else if (arg == "--video") {
-            if (!value(capture.Video)) return ArgumentError("--video needs a file name");
+            if (!value(line.Capture.Video)) return ArgumentError("--video needs a file name");
         } else if (arg == "--dev") {
-            mode = Mode::Dev;
+            line.Mode = TRunMode::Dev;
         } else if (arg == "--editor") {
             // The address may be left out: the next word is one when it
             // is a port or ends in ":PORT".
             std::string error;
-            editorGiven = true;
+            line.EditorGiven = true;
             if (i + 1 < args.size() && LooksLikeAddress(args[i + 1]))
                 text = args[++i];
             else
                 text = "127.0.0.1:1338";
-            if (!ParseEditorAddress(text, editorHost, editorPort, error)) return ArgumentError("--editor: " + error);
+            if (!ParseEditorAddress(text, line.EditorHost, line.EditorPort, error))
+                return ArgumentError("--editor: " + error);
         } else if (arg == "--start") {
             TDemoPosition position;
             std::string error;
             if (!value(text)) return ArgumentError("--start needs a position (12.5 or 2:1)");
             if (!ParseDemoPosition(text, position, error)) return ArgumentError("--start: " + error);
-            start = position;
+            line.Start = position;
         } else if (arg == "--loop") {
             TDemoPosition from, to;
             std::string error, second;
@@ -220,144 +225,169 @@ int main(int argc, char** argv) {
             // Positions of one kind compare here; mixed ones once the tempo is known.
             if (from.IsRow == to.IsRow && (from.IsRow ? to.Row <= from.Row : to.Seconds <= from.Seconds))
                 return ArgumentError("--loop: the end " + second + " must lie after the start " + text);
-            loop = std::make_pair(from, to);
+            line.Loop = std::make_pair(from, to);
         } else if (arg == "--bench-render-only") {
             // For benchmarks: a capture that renders and writes nothing.
-            capture.RenderOnly = true;
+            line.Capture.RenderOnly = true;
         } else if (arg == "--video-profile") {
             if (!value(text) || (text != "party" && text != "default"))
                 return ArgumentError("--video-profile takes party or default");
-            capture.VideoProfile = text == "party" ? TVideoProfile::Party : TVideoProfile::Default;
+            line.Capture.VideoProfile = text == "party" ? TVideoProfile::Party : TVideoProfile::Default;
         } else if (arg == "--compo") {
-            mode = Mode::Compo;
+            line.Mode = TRunMode::Compo;
         } else if (arg == "--autostart") {
-            autostartGiven = true;
+            line.AutostartGiven = true;
             if (!value(text) || !ParseCount(text, number) || number < 0 || number > 86400)
                 return ArgumentError("--autostart needs a number of seconds (0 to 86400)");
-            compo.Autostart = double(number);
+            line.Compo.Autostart = double(number);
         } else if (arg == "--pack") {
-            mode = Mode::Pack;
-            if (!value(pack.Output) || pack.Output.empty())
+            line.Mode = TRunMode::Pack;
+            if (!value(line.Pack.Output) || line.Pack.Output.empty())
                 return ArgumentError("--pack needs an output: a folder, or an archive NAME.zip");
         } else if (arg == "--check") {
-            mode = Mode::Check;
+            line.Mode = TRunMode::Check;
         } else if (arg == "--rehearse") {
-            mode = Mode::Rehearse;
+            line.Mode = TRunMode::Rehearse;
         } else if (arg == "--report") {
-            reportGiven = true;
-            if (!value(rehearse.ReportFile) || rehearse.ReportFile.empty())
+            line.ReportGiven = true;
+            if (!value(line.Rehearse.ReportFile) || line.Rehearse.ReportFile.empty())
                 return ArgumentError("--report needs a file name");
         } else if (arg == "--inspect") {
-            mode = Mode::Inspect;
+            line.Mode = TRunMode::Inspect;
         } else if (arg == "--dump") {
-            if (!value(dumpDir)) return ArgumentError("--dump needs a folder");
+            if (!value(line.DumpDir)) return ArgumentError("--dump needs a folder");
         } else if (arg.size() > 1 && arg[0] == '-') {
             return ArgumentError("unknown option " + arg);
         } else {
-            positional.push_back(arg);
+            line.Positional.push_back(arg);
         }
     }
-    // --video or --bench-render-only alone also make a capture, without frames.
-    if (mode == Mode::Play && (!capture.Video.empty() || capture.RenderOnly)) mode = Mode::Capture;
-    const bool captureOptions =
-        capture.Fps != 60 || capture.Frames >= 0 || capture.Until >= 0 || !capture.Video.empty() || capture.RenderOnly;
-    if (captureOptions && mode != Mode::Capture)
-        return ArgumentError("--fps, --frames, --until and --video belong to --capture");
-    if (capture.Overwrite && capture.Dir.empty() && mode != Mode::Pack)
-        return ArgumentError("--overwrite belongs to --capture or --pack");
-    if (capture.VideoProfile == TVideoProfile::Party) {
-        if (capture.Video.empty()) return ArgumentError("--video-profile belongs to --video");
-        if (capture.Fps != 60 && capture.Fps != PartyVideoFps)
-            return ArgumentError("--video-profile party makes 30 frames a second; leave --fps out");
-        capture.Fps = PartyVideoFps;
-    }
-    if (capture.Frames >= 0 && capture.Until >= 0) return ArgumentError("give either --frames or --until, not both");
-    if (!dumpDir.empty() && mode != Mode::Inspect) return ArgumentError("--dump belongs to --inspect");
-    if (start && mode != Mode::Play && mode != Mode::Dev && mode != Mode::Capture)
-        return ArgumentError("--start belongs to a run, --dev or --capture");
-    if (autostartGiven && mode != Mode::Compo) return ArgumentError("--autostart belongs to --compo");
-    if (loop && mode != Mode::Dev) return ArgumentError("--loop belongs to --dev");
-    if (editorGiven && mode != Mode::Dev) return ArgumentError("--editor belongs to --dev");
-    if (reportGiven && mode != Mode::Rehearse) return ArgumentError("--report belongs to --rehearse");
+    return std::nullopt;
+}
 
-    if (mode == Mode::Inspect) {
-        if (positional.empty()) return ArgumentError("--inspect needs at least one file");
-        return RunInspect(positional, dumpDir, std::cout);
+// Options that belong to another mode are refused; a capture option alone
+// makes a capture. An exit code after the message, or none.
+std::optional<int> CheckCombination(TCommandLine& line) {
+    // --video or --bench-render-only alone also make a capture, without frames.
+    if (line.Mode == TRunMode::Play && (!line.Capture.Video.empty() || line.Capture.RenderOnly))
+        line.Mode = TRunMode::Capture;
+    const bool captureOptions = line.Capture.Fps != 60 || line.Capture.Frames >= 0 || line.Capture.Until >= 0 ||
+                                !line.Capture.Video.empty() || line.Capture.RenderOnly;
+    if (captureOptions && line.Mode != TRunMode::Capture)
+        return ArgumentError("--fps, --frames, --until and --video belong to --capture");
+    if (line.Capture.Overwrite && line.Capture.Dir.empty() && line.Mode != TRunMode::Pack)
+        return ArgumentError("--overwrite belongs to --capture or --pack");
+    if (line.Capture.VideoProfile == TVideoProfile::Party) {
+        if (line.Capture.Video.empty()) return ArgumentError("--video-profile belongs to --video");
+        if (line.Capture.Fps != 60 && line.Capture.Fps != PartyVideoFps)
+            return ArgumentError("--video-profile party makes 30 frames a second; leave --fps out");
+        line.Capture.Fps = PartyVideoFps;
     }
-    if (positional.size() > 1) return ArgumentError("more than one script given");
-    const std::string script = positional.empty() ? DefaultScriptFile : positional[0];
+    if (line.Capture.Frames >= 0 && line.Capture.Until >= 0)
+        return ArgumentError("give either --frames or --until, not both");
+    if (!line.DumpDir.empty() && line.Mode != TRunMode::Inspect) return ArgumentError("--dump belongs to --inspect");
+    if (line.Start && line.Mode != TRunMode::Play && line.Mode != TRunMode::Dev && line.Mode != TRunMode::Capture)
+        return ArgumentError("--start belongs to a run, --dev or --capture");
+    if (line.AutostartGiven && line.Mode != TRunMode::Compo) return ArgumentError("--autostart belongs to --compo");
+    if (line.Loop && line.Mode != TRunMode::Dev) return ArgumentError("--loop belongs to --dev");
+    if (line.EditorGiven && line.Mode != TRunMode::Dev) return ArgumentError("--editor belongs to --dev");
+    if (line.ReportGiven && line.Mode != TRunMode::Rehearse) return ArgumentError("--report belongs to --rehearse");
+
+    return std::nullopt;
+}
+
+// Runs the mode on `script`, refusing first an output named where the
+// script is.
+int RunMode(TCommandLine& line, const std::string& script) {
     // An output named where the script was meant ("--video karmont.cvl") is
     // refused before anything runs; the files the script reads are checked
     // once it is loaded.
     std::string refusal;
-    if (mode == Mode::Capture && !capture.Video.empty() &&
-        !CheckOutputPath(capture.Video, {script}, "the video", refusal))
+    if (line.Mode == TRunMode::Capture && !line.Capture.Video.empty() &&
+        !CheckOutputPath(line.Capture.Video, {script}, "the video", refusal))
         return ArgumentError(refusal);
-    if (mode == Mode::Pack && !CheckOutputPath(pack.Output, {script}, "the pack", refusal))
+    if (line.Mode == TRunMode::Pack && !CheckOutputPath(line.Pack.Output, {script}, "the pack", refusal))
         return ArgumentError(refusal);
-    if (mode == Mode::Rehearse && !rehearse.ReportFile.empty() &&
-        !CheckOutputPath(rehearse.ReportFile, {script}, "the report", refusal))
+    if (line.Mode == TRunMode::Rehearse && !line.Rehearse.ReportFile.empty() &&
+        !CheckOutputPath(line.Rehearse.ReportFile, {script}, "the report", refusal))
         return ArgumentError(refusal);
 
-    switch (mode) {
-    case Mode::Capture:
+    switch (line.Mode) {
+    case TRunMode::Capture:
         return Guarded([&] {
             // The output names are the user's, relative to where the engine
             // was started, not to the script's folder or its DATADIR.
-            if (!capture.Dir.empty()) capture.Dir = fs::absolute(capture.Dir).string();
-            if (!capture.Video.empty()) capture.Video = fs::absolute(capture.Video).string();
-            capture.Start = start;
-            capture.Script = EnterScriptFolder(script);
-            return RunCapture(capture);
+            if (!line.Capture.Dir.empty()) line.Capture.Dir = fs::absolute(line.Capture.Dir).string();
+            if (!line.Capture.Video.empty()) line.Capture.Video = fs::absolute(line.Capture.Video).string();
+            line.Capture.Start = line.Start;
+            line.Capture.Script = EnterScriptFolder(script);
+            return RunCapture(line.Capture);
         });
-    case Mode::Compo:
+    case TRunMode::Compo:
         // Nothing may wait for a click on the compo machine.
         SetInteractiveReports(false);
         return Guarded([&] {
-            compo.Script = EnterScriptFolder(script);
-            return RunCompo(compo);
+            line.Compo.Script = EnterScriptFolder(script);
+            return RunCompo(line.Compo);
         });
-    case Mode::Pack:
+    case TRunMode::Pack:
         SetInteractiveReports(false);
         return Guarded([&] {
             // OUT is the user's, relative to where the engine was started.
-            pack.Output = fs::absolute(pack.Output).lexically_normal().string();
-            pack.Overwrite = capture.Overwrite;
-            pack.Script = EnterScriptFolder(script);
-            return RunPack(pack);
+            line.Pack.Output = fs::absolute(line.Pack.Output).lexically_normal().string();
+            line.Pack.Overwrite = line.Capture.Overwrite;
+            line.Pack.Script = EnterScriptFolder(script);
+            return RunPack(line.Pack);
         });
-    case Mode::Check:
+    case TRunMode::Check:
         return Guarded([&] { return RunCheck(EnterScriptFolder(script)); });
-    case Mode::Dev:
+    case TRunMode::Dev:
         SetInteractiveReports(false);
         return Guarded([&] {
             TDevOptions dev;
             dev.LaunchFolder = fs::current_path().string();
-            dev.Start = start;
-            dev.Loop = loop;
-            dev.EditorHost = editorHost;
-            dev.EditorPort = editorPort;
+            dev.Start = line.Start;
+            dev.Loop = line.Loop;
+            dev.EditorHost = line.EditorHost;
+            dev.EditorPort = line.EditorPort;
             dev.Script = EnterScriptFolder(script);
             dev.ScriptFolder = fs::current_path().string();
             return RunDev(dev);
         });
-    case Mode::Rehearse:
+    case TRunMode::Rehearse:
         SetInteractiveReports(IsInteractiveDesktop());
         return Guarded([&] {
             // The report file is the user's, relative to where the engine
             // was started.
-            if (!rehearse.ReportFile.empty()) rehearse.ReportFile = fs::absolute(rehearse.ReportFile).string();
-            rehearse.Script = EnterScriptFolder(script);
-            return RunRehearse(rehearse);
+            if (!line.Rehearse.ReportFile.empty())
+                line.Rehearse.ReportFile = fs::absolute(line.Rehearse.ReportFile).string();
+            line.Rehearse.Script = EnterScriptFolder(script);
+            return RunRehearse(line.Rehearse);
         });
     default:
         SetInteractiveReports(IsInteractiveDesktop());
         return Guarded([&] {
             TDemoOptions options;
-            options.Start = start;
+            options.Start = line.Start;
             TCDemo demo(EnterScriptFolder(script), options);
             demo.Run();
             return demo.ExitCode();
         });
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    TCommandLine line;
+    if (const std::optional<int> exitCode = ReadOptions(args, line)) return *exitCode;
+    if (const std::optional<int> exitCode = CheckCombination(line)) return *exitCode;
+    if (line.Mode == TRunMode::Inspect) {
+        if (line.Positional.empty()) return ArgumentError("--inspect needs at least one file");
+        return RunInspect(line.Positional, line.DumpDir, std::cout);
+    }
+    if (line.Positional.size() > 1) return ArgumentError("more than one script given");
+    const std::string script = line.Positional.empty() ? DefaultScriptFile : line.Positional[0];
+    return RunMode(line, script);
 }
