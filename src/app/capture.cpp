@@ -86,17 +86,15 @@ std::vector<std::string> EarlierFrames(const std::string& dir) {
     return frames;
 }
 
-int RunCapture(const TCaptureOptions& options) {
-    // No window appears: SDL renders offscreen, and the script's clock is the
-    // frame counter (the music clock follows the rendered audio).
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    if (options.VideoProfile == TVideoProfile::Party) {
-        TDisplayPlan plan;
-        plan.PixelWidth = PartyVideoWidth;
-        plan.PixelHeight = PartyVideoHeight;
-        plan.KeepAspect = true;
-        SetDisplayPlan(plan);
-    }
+namespace {
+
+// The frame folder and the video's folder exist (made when missing) and
+// take this capture: no frames of an earlier run are left in the frame
+// folder (unless --overwrite), ffmpeg is there for a video, and the video
+// names a file. Checked before rendering: finding out after minutes of
+// frames would waste them. The exit code of a refusal (after its message),
+// or 0.
+int CheckOutputFolders(const TCaptureOptions& options) {
     std::error_code ec;
     if (!options.Dir.empty()) {
         fs::create_directories(options.Dir, ec);
@@ -116,8 +114,6 @@ int RunCapture(const TCaptureOptions& options) {
         }
     }
     if (!options.Video.empty()) {
-        // Checked before rendering: finding out after minutes of frames
-        // would waste them.
         if (!ProgramOnPath("ffmpeg")) {
             ReportMessage("Capture", "ffmpeg is not installed (not found on the PATH), so the video " + options.Video +
                                          " cannot be made");
@@ -138,6 +134,23 @@ int RunCapture(const TCaptureOptions& options) {
             return 1;
         }
     }
+    return 0;
+}
+
+} // namespace
+
+int RunCapture(const TCaptureOptions& options) {
+    // No window appears: SDL renders offscreen, and the script's clock is the
+    // frame counter (the music clock follows the rendered audio).
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    if (options.VideoProfile == TVideoProfile::Party) {
+        TDisplayPlan plan;
+        plan.PixelWidth = PartyVideoWidth;
+        plan.PixelHeight = PartyVideoHeight;
+        plan.KeepAspect = true;
+        SetDisplayPlan(plan);
+    }
+    if (const int refused = CheckOutputFolders(options)) return refused;
 
     captureFrame = 0;
     TDemoOptions demoOptions;
