@@ -1,10 +1,72 @@
 #include "render/shader_source.h"
 
+#include <regex.h>
+
 #include <algorithm>
 #include <cctype>
-#include <regex>
+#include <memory>
 
 namespace {
+
+// A POSIX extended expression with glibc's \s, \w and \b (outside brackets;
+// inside, a backslash is itself), matched by
+// glibc's automaton, whose stack depth does not grow with the text: shader
+// files of up to 4 MiB may hold a megabyte-long line or blank run, and
+// std::regex recurses once for every character a repetition takes.
+class TPattern {
+public:
+    static constexpr size_t MaxGroups = 8;
+    struct TMatch {
+        regmatch_t Groups[MaxGroups];
+        size_t Begin() const { return size_t(Groups[0].rm_so); }
+        size_t End() const { return size_t(Groups[0].rm_eo); }
+        bool Matched(size_t group) const { return Groups[group].rm_so >= 0; }
+        std::string Text(const std::string& text, size_t group) const {
+            return Matched(group)
+                       ? text.substr(size_t(Groups[group].rm_so), size_t(Groups[group].rm_eo - Groups[group].rm_so))
+                       : std::string();
+        }
+    };
+
+    // The patterns are the engine's own: one that does not compile is a
+    // fault of the engine, not of a shader.
+    explicit TPattern(const std::string& pattern, int flags = 0) : compiled(std::make_unique<regex_t>()) {
+        if (regcomp(compiled.get(), pattern.c_str(), REG_EXTENDED | flags) != 0) compiled.reset();
+    }
+    ~TPattern() {
+        if (compiled) regfree(compiled.get());
+    }
+    TPattern(const TPattern&) = delete;
+    TPattern& operator=(const TPattern&) = delete;
+
+    // The first match in `text` at or after `from` (^ matches only at 0).
+    bool Find(const std::string& text, TMatch& match, size_t from = 0) const {
+        if (!compiled || from > text.size()) return false;
+        match.Groups[0].rm_so = regoff_t(from);
+        match.Groups[0].rm_eo = regoff_t(text.size());
+        // REG_STARTEND: the range is given, so NUL bytes in it are text.
+        const int flags = REG_STARTEND | (from > 0 ? REG_NOTBOL : 0);
+        return regexec(compiled.get(), text.c_str(), MaxGroups, match.Groups, flags) == 0;
+    }
+    bool Find(const std::string& text) const {
+        TMatch match;
+        return Find(text, match);
+    }
+    // Each match replaced by `with` (the patterns replaced never match empty).
+    std::string ReplaceAll(const std::string& text, const std::string& with) const {
+        std::string out;
+        TMatch match;
+        size_t at = 0;
+        while (Find(text, match, at) && match.End() > match.Begin()) {
+            out.append(text, at, match.Begin() - at).append(with);
+            at = match.End();
+        }
+        return out.append(text, at, std::string::npos);
+    }
+
+private:
+    std::unique_ptr<regex_t> compiled;
+};
 
 // The uniforms a web-form shader gets declared, in the order they are
 // declared: the web sites' set (also those the engine's table lacks, which
@@ -126,24 +188,24 @@ public:
         stack.push_back(path);
         const std::vector<std::string> fileLines = SplitLines(text);
         const std::vector<std::string> codeLines = SplitLines(StripComments(text));
-        static const std::regex include(R"(^\s*#\s*include\b\s*(.*)$)");
-        static const std::regex quoted(R"re(^"([^"]+)"\s*$)re");
+        static const TPattern include(R"(^\s*#\s*include\b\s*(.*)$)");
+        static const TPattern quoted(R"re(^"([^"]+)"\s*$)re");
         for (size_t i = 0; i < fileLines.size(); ++i) {
             const std::string& code = i < codeLines.size() ? codeLines[i] : fileLines[i];
-            std::smatch match;
-            if (!std::regex_match(code, match, include)) {
+            TPattern::TMatch match;
+            if (!include.Find(code, match)) {
                 lines.push_back(fileLines[i]);
                 origins.push_back({file, int32_t(i + 1)});
                 continue;
             }
             const TShaderMessage here{path, int32_t(i + 1), false, ""};
-            std::smatch name;
-            const std::string argument = match[1].str();
-            if (!std::regex_match(argument, name, quoted)) {
+            TPattern::TMatch name;
+            const std::string argument = match.Text(code, 1);
+            if (!quoted.Find(argument, name)) {
                 Fail(here, "#include needs a file name in double quotes: #include \"common.glsl\"");
                 continue;
             }
-            const std::string target = name[1].str();
+            const std::string target = name.Text(argument, 1);
             const std::string joined = !target.empty() && target[0] == '/' ? target : FolderOf(path) + target;
             if (std::find(stack.begin(), stack.end(), joined) != stack.end()) {
                 std::string chain;
@@ -189,26 +251,14 @@ void FindNeededVersion(const std::string& code, TShaderSource& source) {
         {R"(\btexelFetch\s*\()", 130, "texelFetch()"},
         {R"(\btextureSize\s*\()", 130, "textureSize()"},
         {R"(\btextureLod\s*\()", 130, "textureLod()"},
-        {R"((^|[;{}])\s*((flat|smooth|noperspective|layout\s*\([^)]*\))\s+)*(in|out)\s+\w+\s+\w+\s*(\[[^\]]*\])?\s*;)",
+        {R"((^|[;{}])\s*((flat|smooth|noperspective|layout\s*\([^)]*\))\s+)*(in|out)\s+\w+\s+\w+\s*(\[[^]]*\])?\s*;)",
          130, "in/out variables"},
         {R"(\b(uint|uvec[234])\b)", 130, "unsigned integers"},
         {R"(\bswitch\s*\()", 130, "switch"},
     };
-    // Each run of blanks becomes one space: the patterns read them alike, and
-    // std::regex recurses once for each character a \s* takes, so a long run
-    // (a large comment, blanked) would overflow the stack.
-    std::string compact;
-    compact.reserve(code.size());
-    for (const char c : code) {
-        const bool blank = std::isspace(static_cast<unsigned char>(c)) != 0;
-        if (!blank)
-            compact += c;
-        else if (compact.empty() || compact.back() != ' ')
-            compact += ' ';
-    }
     for (const TFeature& feature : features) {
         if (feature.Version <= source.NeededVersion) continue;
-        if (std::regex_search(compact, std::regex(feature.Pattern))) {
+        if (TPattern(feature.Pattern).Find(code)) {
             source.NeededVersion = feature.Version;
             source.NeededFor = feature.Name;
         }
@@ -224,32 +274,33 @@ std::string TShaderMessage::Format() const {
 }
 
 bool TShaderSource::DeclaresUniform(const std::string& name) const {
-    const std::regex declared("\\buniform\\s+(\\w+\\s+)*\\w+\\s+" + name + "\\b");
+    const TPattern declared("\\buniform\\s+(\\w+\\s+)*\\w+\\s+" + name + "\\b");
     // Only the user's lines count, not the declarations the engine added.
     const std::vector<std::string> lines = SplitLines(StripComments(Text));
     for (size_t i = 0; i < lines.size() && i < Lines.size(); ++i)
-        if (Lines[i].File >= 0 && std::regex_search(lines[i], declared)) return true;
+        if (Lines[i].File >= 0 && declared.Find(lines[i])) return true;
     return false;
 }
 
 std::vector<TDeclaredUniform> TShaderSource::DeclaredFloatUniforms() const {
-    static const std::regex declaration(R"(\buniform\s+((lowp|mediump|highp)\s+)?float\s+([^;]*);)");
-    static const std::regex name(R"(^\s*([A-Za-z_]\w*)\s*(=.*)?$)");
+    static const TPattern declaration(R"(\buniform\s+((lowp|mediump|highp)\s+)?float\s+([^;]*);)");
+    static const TPattern name(R"(^\s*([A-Za-z_]\w*)\s*(=.*)?$)");
     std::vector<TDeclaredUniform> found;
     const std::vector<std::string> lines = SplitLines(StripComments(Text));
     for (size_t i = 0; i < lines.size() && i < Lines.size(); ++i) {
         const TShaderLineOrigin origin = Lines[i];
         if (origin.File < 0 || size_t(origin.File) >= Files.size()) continue;
-        for (std::sregex_iterator it(lines[i].begin(), lines[i].end(), declaration), end; it != end; ++it) {
+        TPattern::TMatch declared;
+        for (size_t at = 0; declaration.Find(lines[i], declared, at); at = declared.End()) {
             // "a, b = 1.0, c[2]": each name; arrays are left out.
-            const std::string list = (*it)[3].str();
+            const std::string list = declared.Text(lines[i], 3);
             size_t from = 0;
             while (from <= list.size()) {
                 const size_t comma = std::min(list.find(',', from), list.size());
                 const std::string part = list.substr(from, comma - from);
-                std::smatch match;
-                if (std::regex_match(part, match, name))
-                    found.push_back({match[1].str(), match[2].matched, Files[size_t(origin.File)], origin.Line});
+                TPattern::TMatch match;
+                if (name.Find(part, match))
+                    found.push_back({match.Text(part, 1), match.Matched(2), Files[size_t(origin.File)], origin.Line});
                 from = comma + 1;
             }
         }
@@ -271,26 +322,26 @@ TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& r
     const std::vector<std::string> codeLines = SplitLines(code);
 
     // The #version line of the shader itself moves to the top.
-    static const std::regex versionLine(R"(^\s*#\s*version\s+(\d+)\s*(\w*)\s*$)");
+    static const TPattern versionLine(R"(^\s*#\s*version\s+([0-9]+)\s*(\w*)\s*$)");
     TShaderLineOrigin versionOrigin;
     for (size_t i = 0; i < codeLines.size() && i < lines.size(); ++i) {
-        std::smatch match;
-        if (!std::regex_match(codeLines[i], match, versionLine)) {
+        TPattern::TMatch match;
+        if (!versionLine.Find(codeLines[i], match)) {
             if (Trimmed(codeLines[i]).empty()) continue;
             break; // #version may only follow comments and blank lines
         }
         source.ExplicitVersion = true;
-        source.Version = std::stoi(match[1].str().substr(0, 6));
-        source.Profile = match[2].str();
+        source.Version = std::stoi(match.Text(codeLines[i], 1).substr(0, 6));
+        source.Profile = match.Text(codeLines[i], 2);
         versionOrigin = origins[i];
         lines[i].clear();
         break;
     }
 
-    static const std::regex mainDefinition(R"(\bvoid\s+main\s*\()");
-    static const std::regex mainImageDefinition(R"(\bvoid\s+mainImage\s*\()");
-    const bool hasMain = std::regex_search(code, mainDefinition);
-    const bool hasMainImage = std::regex_search(code, mainImageDefinition);
+    static const TPattern mainDefinition(R"(\bvoid\s+main\s*\()");
+    static const TPattern mainImageDefinition(R"(\bvoid\s+mainImage\s*\()");
+    const bool hasMain = mainDefinition.Find(code);
+    const bool hasMainImage = mainImageDefinition.Find(code);
     if (!hasMain && !hasMainImage) {
         assembler.Fail({name, 0, false, ""},
                        "defines neither void main() nor void mainImage(out vec4 fragColor, in vec2 fragCoord)");
@@ -312,12 +363,12 @@ TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& r
     // the viewport's (the picture's rectangle, which lies inside black bars
     // when the window's shape differs from the production's). A line that
     // redeclares gl_FragCoord keeps it.
-    static const std::regex fragCoord(R"(\bgl_FragCoord\b)");
-    static const std::regex redeclared(R"(\b(in|varying)\s+(\w+\s+)*vec4\s+gl_FragCoord\b)");
+    static const TPattern fragCoord(R"(\bgl_FragCoord\b)");
+    static const TPattern redeclared(R"(\b(in|varying)\s+(\w+\s+)*vec4\s+gl_FragCoord\b)");
     bool movedFragCoord = source.Dialect == TShaderDialect::MainImage;
     for (size_t i = 0; i < lines.size() && i < codeLines.size(); ++i) {
-        if (!std::regex_search(codeLines[i], fragCoord) || std::regex_search(codeLines[i], redeclared)) continue;
-        lines[i] = std::regex_replace(lines[i], fragCoord, "(gl_FragCoord - corvalaViewportOrigin)");
+        if (!fragCoord.Find(codeLines[i]) || redeclared.Find(codeLines[i])) continue;
+        lines[i] = fragCoord.ReplaceAll(lines[i], "(gl_FragCoord - corvalaViewportOrigin)");
         movedFragCoord = true;
     }
     const std::string originDeclaration =
@@ -370,24 +421,25 @@ TShaderSource AssembleShader(const std::string& name, const TShaderFileReader& r
 
 std::vector<TShaderMessage> ParseShaderLog(const std::string& log, const TShaderSource& source) {
     // Each form: (string):(line), then the severity word, then the text.
-    static const std::regex mesa(R"(^\s*\d+:(\d+)\(\d+\):\s*(\w[\w ]*?)\s*:\s*(.*)$)");
-    static const std::regex nvidia(R"(^\s*\d+\((\d+)\)\s*:\s*(error|warning|fatal error)\s*(.*)$)", std::regex::icase);
-    static const std::regex upper(R"(^\s*(ERROR|WARNING):\s*\d+:(\d+):\s*(.*)$)");
+    // (The severity takes the blanks before its colon; they are trimmed.)
+    static const TPattern mesa(R"(^\s*[0-9]+:([0-9]+)\([0-9]+\):\s*(\w[_[:alnum:] ]*):\s*(.*)$)");
+    static const TPattern nvidia(R"(^\s*[0-9]+\(([0-9]+)\)\s*:\s*(error|warning|fatal error)\s*(.*)$)", REG_ICASE);
+    static const TPattern upper(R"(^\s*(ERROR|WARNING):\s*[0-9]+:([0-9]+):\s*(.*)$)");
     const std::string top = source.Files.empty() ? std::string("shader") : source.Files[0];
     std::vector<TShaderMessage> messages;
     for (const std::string& raw : SplitLines(log)) {
-        std::smatch match;
+        TPattern::TMatch match;
         std::string lineText, severity, text;
-        if (std::regex_match(raw, match, mesa)) {
-            lineText = match[1], severity = match[2], text = match[3];
-        } else if (std::regex_match(raw, match, nvidia)) {
-            lineText = match[1], severity = match[2], text = match[3];
+        if (mesa.Find(raw, match)) {
+            lineText = match.Text(raw, 1), severity = Trimmed(match.Text(raw, 2)), text = match.Text(raw, 3);
+        } else if (nvidia.Find(raw, match)) {
+            lineText = match.Text(raw, 1), severity = match.Text(raw, 2), text = match.Text(raw, 3);
             // NVIDIA puts a code before the text: "C1008: undefined variable".
-            static const std::regex code(R"(^([A-Z]\d+)\s*:\s*(.*)$)");
-            std::smatch parts;
-            if (std::regex_match(text, parts, code)) text = parts[2].str() + " (" + parts[1].str() + ")";
-        } else if (std::regex_match(raw, match, upper)) {
-            severity = match[1], lineText = match[2], text = match[3];
+            static const TPattern code(R"(^([A-Z][0-9]+)\s*:\s*(.*)$)");
+            TPattern::TMatch parts;
+            if (code.Find(text, parts)) text = parts.Text(text, 2) + " (" + parts.Text(text, 1) + ")";
+        } else if (upper.Find(raw, match)) {
+            severity = match.Text(raw, 1), lineText = match.Text(raw, 2), text = match.Text(raw, 3);
         } else {
             continue;
         }
@@ -420,11 +472,11 @@ std::string GLSLVersionText(int32_t version) {
 }
 
 int32_t ParseGLSLVersion(const std::string& text) {
-    static const std::regex number(R"((\d+)\.(\d+))");
-    std::smatch match;
-    if (!std::regex_search(text, match, number)) return 0;
-    const int major = std::atoi(match[1].str().substr(0, 3).c_str());
-    std::string minor = match[2].str().substr(0, 2);
+    static const TPattern number(R"(([0-9]+)\.([0-9]+))");
+    TPattern::TMatch match;
+    if (!number.Find(text, match)) return 0;
+    const int major = std::atoi(match.Text(text, 1).substr(0, 3).c_str());
+    std::string minor = match.Text(text, 2).substr(0, 2);
     if (minor.size() == 1) minor += "0";
     return major * 100 + std::atoi(minor.c_str());
 }

@@ -169,16 +169,40 @@ TEST(ShaderSource, BrokenIncludesAreNamedAtTheirLine) {
     EXPECT_EQ(GLSLVersionText(130), "1.30");
 }
 
-// A file near the size limit that is mostly one comment (left as blanks in
-// the assembled code) is read as any other.
-TEST(ShaderSource, ALargeCommentedOutBlockIsNoProblem) {
-    std::string text = "uniform int mode;\nvoid main() {\n/*\n";
-    for (int i = 0; i < 32000; ++i) text += "    gl_FragColor = vec4(0.0); // an older attempt, kept for later\n";
-    text += "*/\n    switch (mode) { default: gl_FragColor = vec4(1.0); }\n}\n";
-    const TShaderSource source = AssembleShader("big.frag", Files({{"big.frag", text}}));
+// Files near the size limit with a megabyte-long line, blank run or
+// unclosed bracket are read as any other (such runs once overflowed the
+// stack of the pattern matcher).
+TEST(ShaderSource, MegabyteLinesAndRunsAreReadAsAnyOther) {
+    const std::string mega(1 << 20, ' ');
+    const auto assemble = [](const std::string& text) {
+        return AssembleShader("big.frag", Files({{"big.frag", text}}));
+    };
+
+    std::string commented = "uniform int mode;\nvoid main() {\n/*\n";
+    for (int i = 0; i < 32000; ++i) commented += "    gl_FragColor = vec4(0.0); // an older attempt, kept for later\n";
+    commented += "*/\n    switch (mode) { default: gl_FragColor = vec4(1.0); }\n}\n";
+    TShaderSource source = assemble(commented);
     EXPECT_TRUE(source.Errors.empty());
     EXPECT_EQ(source.NeededFor, "switch");
-    EXPECT_EQ(source.NeededVersion, 130);
+
+    source = assemble("#version 330" + mega + "core\nvoid /*" + std::string(1 << 20, 'x') + "*/ main" + mega +
+                      "() { gl_FragColor = gl_FragCoord; }\n");
+    EXPECT_TRUE(source.Errors.empty());
+    EXPECT_EQ(source.Version, 330);
+    EXPECT_EQ(source.Profile, "core");
+    EXPECT_EQ(source.Dialect, TShaderDialect::Main);
+
+    source = assemble("#include " + std::string(1 << 20, 'a') + "\nvoid main() {}\n");
+    ASSERT_EQ(source.Errors.size(), 1u);
+    EXPECT_EQ(source.Errors[0].Line, 1);
+    EXPECT_NE(source.Errors[0].Text.find("double quotes"), std::string::npos);
+
+    std::string words;
+    for (int i = 0; i < 300000; ++i) words += "a ";
+    source = assemble("layout(" + std::string(1 << 20, 'b') + "\nin " + words +
+                      "vec4 gl_FragCoord;\nvoid main() { gl_FragColor = gl_FragCoord; }\n");
+    EXPECT_TRUE(source.Errors.empty());
+    EXPECT_NE(source.Text.find("a vec4 gl_FragCoord;"), std::string::npos) << "its redeclaration stays as written";
 }
 
 } // namespace
